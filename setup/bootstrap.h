@@ -1,0 +1,47 @@
+#pragma once
+// The start of setup: the medium check, the unpacking of the resource cabinet into the package
+// folder, the start message, and the blocking mark of the extractor copy. The window frmIni
+// (setup/forms/frmIni.h) only sequences these.
+#include <functional>
+#include <string>
+
+namespace setup {
+
+// "TEMP" + "\~Veltrin" (Windows form).
+std::string package_folder();
+// The extractor copy inside the package folder: "TEMP" + "\~Veltrin\_setup.exe".
+std::string extractor_copy();
+
+// Writes "X" into the first byte of Datei (creating a missing file); throws platform::Error when
+// the file cannot be opened or written.
+void BlockExe(const std::string& Datei);
+// Writes "M" into the first byte of Datei; same rules as BlockExe.
+void UnBlockExe(const std::string& Datei);
+// Clears the read-only bit of sFilename; true when the attributes could be read. Never throws.
+bool SchreibschutzEntfernen(const std::string& sFilename);
+
+// Lets pending window events run once; the window side installs it (default: nothing).
+void set_do_events(std::function<void()> hook);
+void do_events();
+
+// frmIni's Form_Load check: true when the medium (the program's own folder) holds data01.cab.
+bool medium_has_resources();
+// "Error 123\n\nDie Datei data01.cab konnte nicht gefungen werden,"
+std::string error123_text();
+// Shows the "Error 123" box (error icon, OK, the application title as title).
+void show_error123(const std::string& app_title);
+// The runtime failure message of frmIni's Form_Load (warning icon, title "Veltrin Wizard").
+std::string runtime_failure_text();
+void show_runtime_failure();
+
+// Timer1_Timer steps 3 to 8: creates the package folder, copies Setup.dat to _setup.exe, makes it
+// writable, unblocks it and runs it (hidden, waiting) on data01.cab. Each step that fails is
+// skipped silently. Returns the path of the extractor copy (X).
+std::string unpack_resources();
+// Timer1_Timer step 10 (BlockExe on X, failures ignored) and step 11 (the start message).
+void block_after_unpack(const std::string& X);
+void show_start_message();
+// The start message text with each "|" made a line feed; empty when the script has none.
+std::string start_message_text(const std::string& raw);
+
+}  // namespace setup
