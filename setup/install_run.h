@@ -1,0 +1,41 @@
+#pragma once
+// The install run: prepares the install folder, places the uninstaller, extracts every file
+// entry of the setup script from data02.cab, registers components and fonts, runs the
+// installation-time programs, creates the program group and shortcuts, writes the uninstall
+// log and opens the finish page.
+
+#include <string>
+#include <string_view>
+
+#include "setup/install_view.h"
+
+namespace setup {
+
+struct InstallRunOptions {
+    // Windows path of the package medium (the program's own folder); empty: platform::app_path().
+    std::string program_folder;
+};
+
+// How a run ended, for callers that want to know (the window ignores it).
+struct InstallResult {
+    bool finished = false;  // the finish page was shown
+    bool stopped = false;   // the fatal stop ended the run
+    int errors = 0;         // recoverable reports made
+    int logged = 0;         // files recorded in the uninstall log
+};
+
+// Started once by frmHin's inTim with the InstallPath and Programmgruppe fields.
+// A failure of the first two steps (unblocking the extractor copy, the step indicator) is not
+// handled here: it leaves as platform::Error, and the caller reports it
+// (report_unhandled_error) and ends the program.
+InstallResult StartInstallation(InstallView& view, std::string_view InstallPath,
+                                std::string_view Programmgruppe,
+                                const InstallRunOptions& options = {});
+
+// Grows the progress bar Pr1 by step twips.
+void AdvanceProgress(InstallView& view, double step);
+
+// Width of the bar after the last file entry, in twips, at the design size.
+inline constexpr double kProgressDesignLength = 2815.0;
+
+}  // namespace setup
