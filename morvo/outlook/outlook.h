@@ -1,0 +1,210 @@
+#pragma once
+
+// The mail binding: the part of the automation object model that the archiver uses, as typed
+// C++ classes over the user's mail stores. Objects are cheap handles (copy them freely); a
+// default-constructed handle is "Nothing" and every call on it fails with error 91.
+//
+// Every failing call throws platform::Error with a code and a description. Codes are the
+// 32-bit values an automation caller sees (negative for HRESULTs); a folder looked up by a
+// name that does not exist fails with mapi_e_not_found (0x8004010F).
+//
+// Positions are 1-based and stable for the life of the NameSpace object: folders are sorted by
+// display name, messages by delivery name, and a saved message keeps its position.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace morvo::outlook {
+
+namespace detail {
+struct Session;
+struct FolderNode;
+struct MailEntry;
+struct MimeMail;
+struct PartRef;
+}  // namespace detail
+
+constexpr long hresult(std::uint32_t code) {
+    return static_cast<std::int32_t>(code);
+}
+
+inline constexpr long mapi_e_not_found = hresult(0x8004010F);     // folder name not found
+inline constexpr long mapi_e_corrupt_data = hresult(0x8004011B);  // damaged or non-MIME mail
+inline constexpr long e_access_denied = hresult(0x80070005);      // folder or file not readable
+inline constexpr long e_fail = hresult(0x80004005);               // any other failure of a call
+inline constexpr long e_invalidarg = hresult(0x80070057);         // argument not accepted
+inline constexpr long disp_e_badindex = hresult(0x8002000B);      // position out of range
+inline constexpr long cannot_create_object = 429;                 // no mail program / profile
+inline constexpr long object_not_set = 91;                        // call on a "Nothing" handle
+
+// True for the not-found result, whether the caller holds it signed or unsigned.
+bool is_not_found(const platform::Error& e);
+bool is_not_found(long number);
+
+// One mail store of the profile: its display name (the top-level folder's Name), where it lives
+// (a Maildir folder, host path) and its folder layout ("" = detect, "maildir++", "nested").
+struct StoreConfig {
+    std::string name;
+    std::string location;
+    std::string layout;
+};
+
+// $XDG_CONFIG_HOME/morvolan/profile.ini (XDG_CONFIG_HOME defaults to ~/.config).
+std::string profile_path();
+// Reads a profile file; throws when it cannot be read.
+std::vector<StoreConfig> read_profile(const std::string& host_path);
+// The stores the application opens: the profile's when it exists, else ~/Maildir as
+// "Persönliche Ordner" when that exists, else error 429 (as when the mail program is missing).
+std::vector<StoreConfig> configured_stores();
+// Tests: replaces what configured_stores() returns (nullopt restores the profile lookup).
+void set_store_override(std::optional<std::vector<StoreConfig>> stores);
+
+class Attachment {
+  public:
+    Attachment() = default;
+    // The decoded file name; "" for an attachment without a name; a forwarded mail's subject.
+    std::string DisplayName() const;
+    // The default member as text: DisplayName, or a description of the type for unnamed parts.
+    std::string text() const;
+    // Writes the decoded content to the file (Windows path or host path), replacing it.
+    void SaveAsFile(std::string_view path) const;
+    // Removes the attachment from its mail (in memory until the mail's Save); later
+    // attachments move up one position; this handle is dead afterwards.
+    void Delete() const;
+    bool is_nothing() const { return !ref_; }
+
+  private:
+    friend class Attachments;
+    explicit Attachment(std::shared_ptr<detail::PartRef> r) : ref_(std::move(r)) {}
+    std::shared_ptr<detail::PartRef> ref_;
+};
+
+class Attachments {
+  public:
+    Attachments() = default;
+    long Count() const;
+    Attachment Item(long index) const;
+    Attachment operator()(long index) const { return Item(index); }
+
+  private:
+    friend class MailItem;
+    explicit Attachments(std::shared_ptr<detail::MimeMail> m) : mail_(std::move(m)) {}
+    std::shared_ptr<detail::MimeMail> mail_;
+};
+
+class MailItem {
+  public:
+    MailItem() = default;
+    outlook::Attachments Attachments() const;
+    Attachment Attachments(long index) const;
+    // The plain-text body decoded to Unicode, lines ending in CR LF.
+    std::string Body() const;
+    // Replaces the plain-text body (CR LF or LF line ends); see the README for the charset and
+    // the HTML alternative.
+    void set_Body(std::string_view text) const;
+    // Stores the changed mail (no-op when nothing changed).
+    void Save() const;
+    std::string Subject() const;
+    bool is_nothing() const { return !mail_; }
+
+  private:
+    friend class Items;
+    explicit MailItem(std::shared_ptr<detail::MimeMail> m) : mail_(std::move(m)) {}
+    std::shared_ptr<detail::MimeMail> mail_;
+};
+
+class Items {
+  public:
+    Items() = default;
+    long Count() const;
+    MailItem Item(long index) const;
+    MailItem operator()(long index) const { return Item(index); }
+
+  private:
+    friend class MAPIFolder;
+    explicit Items(std::shared_ptr<detail::FolderNode> f) : folder_(std::move(f)) {}
+    std::shared_ptr<detail::FolderNode> folder_;
+};
+
+class MAPIFolder;
+
+class Folders {
+  public:
+    Folders() = default;
+    long Count() const;
+    MAPIFolder Item(long index) const;
+    // The first folder of that exact name; mapi_e_not_found when there is none.
+    MAPIFolder Item(std::string_view name) const;
+    MAPIFolder operator()(long index) const;
+    MAPIFolder operator()(std::string_view name) const;
+
+  private:
+    friend class MAPIFolder;
+    friend class NameSpace;
+    explicit Folders(std::shared_ptr<detail::FolderNode> parent) : parent_(std::move(parent)) {}
+    std::shared_ptr<detail::FolderNode> parent_;
+};
+
+class MAPIFolder {
+  public:
+    MAPIFolder() = default;
+    std::string Name() const;
+    // The default member as text (the display name).
+    std::string text() const;
+    outlook::Folders Folders() const;
+    MAPIFolder Folders(long index) const;
+    MAPIFolder Folders(std::string_view name) const;
+    outlook::Items Items() const;
+    MailItem Items(long index) const;
+    bool is_nothing() const { return !node_; }
+
+  private:
+    friend class Folders;
+    explicit MAPIFolder(std::shared_ptr<detail::FolderNode> n) : node_(std::move(n)) {}
+    std::shared_ptr<detail::FolderNode> node_;
+};
+
+class NameSpace {
+  public:
+    NameSpace() = default;
+    // The stores, each as a top-level folder.
+    outlook::Folders Folders() const;
+    MAPIFolder Folders(long index) const;
+    MAPIFolder Folders(std::string_view name) const;
+    bool is_nothing() const { return !root_; }
+
+  private:
+    friend class Application;
+    explicit NameSpace(std::shared_ptr<detail::FolderNode> r) : root_(std::move(r)) {}
+    std::shared_ptr<detail::FolderNode> root_;
+};
+
+class Application {
+  public:
+    Application() = default;
+    // Creating the automation object "Outlook.Application": opens configured_stores().
+    // Any other identifier, or no store configured, fails with error 429.
+    static Application create(std::string_view prog_id = "Outlook.Application");
+    // Opens exactly these stores (tests, tools).
+    static Application with_stores(std::vector<StoreConfig> stores);
+    // "MAPI" (any letter case) gives a fresh namespace; anything else fails.
+    NameSpace GetNamespace(std::string_view type) const;
+    bool is_nothing() const { return !session_; }
+
+  private:
+    explicit Application(std::shared_ptr<detail::Session> s) : session_(std::move(s)) {}
+    std::shared_ptr<detail::Session> session_;
+};
+
+// The late-bound creation call, as the archiver's code spells it.
+inline Application CreateObject(std::string_view prog_id) {
+    return Application::create(prog_id);
+}
+
+}  // namespace morvo::outlook
