@@ -1,0 +1,24 @@
+#pragma once
+// Windows-1252 <-> UTF-8, as Windows converts them. Strings in memory are UTF-8; this runs only
+// where bytes meet files (INI files, settings, logs, batch files).
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Every byte has a character: the five bytes Windows leaves undefined (0x81, 0x8D, 0x8F, 0x90,
+// 0x9D) become the C1 control characters of the same value, as Windows maps them.
+std::string cp1252_to_utf8(std::string_view bytes);
+
+// Characters without a byte in Windows-1252 become "?"; so does each byte of malformed UTF-8.
+std::string utf8_to_cp1252(std::string_view text);
+
+// Case folding of one Windows-1252 byte to lower case (A-Z, the accented capitals, and the
+// Š/Œ/Ž/Ÿ pairs), as the profile functions and path lookup compare names.
+unsigned char cp1252_lower(unsigned char c);
+
+// Case-insensitive equality of two UTF-8 strings in the Windows-1252 repertoire.
+bool equals_ignore_case(std::string_view a, std::string_view b);
+
+}  // namespace platform
