@@ -1,0 +1,172 @@
+#include "morvo/path_rules.h"
+
+#include <exception>
+
+namespace morvo {
+
+namespace {
+const std::string kCrLf = "\r\n";
+}
+
+bool is_unc(std::string_view path) {
+    return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+}
+
+bool has_blank(std::string_view path) {
+    return path.find(' ') != std::string_view::npos;
+}
+
+std::string with_trailing_backslash(std::string_view path) {
+    std::string p(path);
+    if (p.empty() || p.back() != '\\') p += '\\';
+    return p;
+}
+
+std::string accepted_drive_text(int kind) {
+    switch (kind) {
+        case kDriveRemovable:
+            return " ist ein Wechsellaufwerk! Pfad gespeichert!";
+        case kDriveRemote:
+            return " ist ein Netzlaufwerk! Pfad gespeichert!";
+        case kDriveFixed:
+            return " ist eine lokale Festplatte! Pfad gespeichert!";
+        default:
+            return {};
+    }
+}
+
+Box unc_error_box(std::string_view path) {
+    return {"UNC-Pfad FEHLER",
+            "UNC-Pfad: " + std::string(path) + "\r" +
+                " Dies scheint kein gültiger UNC-Pfad zu sein. \r" +
+                " Bitte überprüfen und eventuell korrigieren!\r\r" +
+                " Achtung! Durch eine nicht korrekte Pfadangabe entsteht Datenverlust!",
+            BoxIcon::critical};
+}
+
+Box blank_box_save(std::string_view path) {
+    return {"Überprüfung Pfad",
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
+                "enthält Leerstellen!" + kCrLf + "Vorgang wurde abgebrochen!",
+            BoxIcon::information};
+}
+
+Box blank_box_run(std::string_view path) {
+    return {"Überprüfung Pfad",
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
+                "enthält Leerstellen! " + kCrLf + "Vorgang wurde abgebrochen!",
+            BoxIcon::information};
+}
+
+Box cdrom_box(std::string_view path) {
+    return {"Überprüfung CD-ROM",
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
+                "ist ein CD-ROM-Laufwerk!" + kCrLf + "Der Vorgang wurde abgebrochen!",
+            BoxIcon::information};
+}
+
+Box ramdisk_box(std::string_view path) {
+    return {"Überprüfung RAM-Disk",
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
+                "ist ein RAM-Disk!" + kCrLf + "Der Vorgang wurde abgebrochen!",
+            BoxIcon::information};
+}
+
+Box missing_dir_box(std::string_view path) {
+    return {"1. Überprüfung Pfad",
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
+                "existiert nicht!" + kCrLf + "Oder es ist ein Wechsellaufwerk ohne Datenträger!",
+            BoxIcon::information};
+}
+
+SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe& probe) {
+    SaveDecision d;
+    std::string path(input);
+    auto f1 = [&](const std::string& p) {
+        d.outcome = SaveDecision::Outcome::fail_f1;
+        d.status = std::string(kNotSaved);
+        d.box = missing_dir_box(p);
+        return d;
+    };
+    auto refuse = [&](std::string reason) {
+        d.outcome = SaveDecision::Outcome::refuse;
+        d.status = reason.empty() ? std::string(kNotSaved) : std::move(reason);
+        return d;
+    };
+    if (unc_mode && !is_unc(path)) {
+        d.box = unc_error_box(path);
+        d.focus_text3 = true;
+        return refuse("Ungültiger UNC-Pfad! Pfad wurde nicht gespeichert!");
+    }
+    if (has_blank(path)) {
+        d.box = blank_box_save(path);
+        return refuse(path + " enthält Leerstellen! Pfad wurde nicht gespeichert!");
+    }
+    if (path == "\\") return f1(path);
+    path = with_trailing_backslash(path);
+    try {
+        if (probe.dir_search(path).empty())
+            return refuse(path + " nicht gefunden! Pfad wurde nicht gespeichert!");
+        if (!probe.is_directory(path))
+            return refuse(path + " ist nicht gültig! Pfad wurde nicht gespeichert!");
+        int kind = probe.drive_type(path);
+        if (kind == kDriveCdrom) {
+            d.box = cdrom_box(path);
+            return refuse(path + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!");
+        }
+        if (kind == kDriveRamdisk) {
+            d.box = ramdisk_box(path);
+            return refuse(path + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!");
+        }
+    } catch (const std::exception&) {
+        return f1(path);
+    }
+    d.outcome = SaveDecision::Outcome::accept;
+    d.path = path;
+    return d;
+}
+
+RunPathDecision decide_run_path(std::string_view input, const PathProbe& probe) {
+    RunPathDecision d;
+    std::string p(input);
+    if (has_blank(p)) {
+        d.box = blank_box_run(p);
+        d.closing_status = p + " enthält Leerstellen! Vorgang abgebrochen!";
+        return d;
+    }
+    std::string p2 = with_trailing_backslash(p);
+    bool reachable = false;
+    try {
+        reachable = !probe.dir_search(p2).empty() && probe.is_directory(p2);
+    } catch (const std::exception&) {
+        // A failing search is a failing step of the run; the path then counts as unreachable,
+        // so that nothing is filed into a place that could not be checked.
+        reachable = false;
+    }
+    if (!reachable) {
+        d.closing_status = p + " kann nicht erreicht werden! Vorgang abgebrochen!";
+        return d;
+    }
+    int kind = kDriveUnknown;
+    try {
+        kind = probe.drive_type(p2);
+    } catch (const std::exception&) {
+        kind = kDriveUnknown;
+    }
+    if (kind == kDriveCdrom) {
+        d.box = cdrom_box(p2);
+        d.closing_status = p2 + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!";
+        return d;
+    }
+    if (kind == kDriveRamdisk) {
+        d.box = ramdisk_box(p2);
+        d.closing_status = p2 + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!";
+        return d;
+    }
+    std::string text = accepted_drive_text(kind);
+    if (!text.empty()) d.closing_status = p2 + text;
+    d.go_on = true;
+    return d;
+}
+
+}  // namespace morvo

@@ -1,0 +1,52 @@
+// The settings file "morvo.ini": where it lives, how it is written and the two ways it is read
+// (field-wise at start-up, whole lines by the run). Texts here are UTF-8; the code page
+// conversion happens where the bytes meet the file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvo {
+
+inline constexpr std::string_view kSectionPath = "[Pfad Ablage]";
+inline constexpr std::string_view kSectionFolders = "[Pfad MS Outlook]";
+
+// sFile: the program folder plus "morvo.ini", without doubling the backslash of a drive root.
+std::string settings_file_path(std::string_view program_folder);
+
+// The whole file, CR LF after every line: section, path, empty line, section, folder lines.
+std::string settings_file_text(std::string_view storage_path,
+                               const std::vector<std::string>& folder_lines);
+
+// Field-wise reading: a field ends at a comma or a line end, leading blanks are skipped, a
+// field that begins with a double quote runs to the next double quote.
+std::vector<std::string> read_fields(std::string_view text);
+
+// Whole-line reading: a line ends at CR LF (a lone CR or LF also ends one); commas stay.
+std::vector<std::string> read_lines(std::string_view text);
+
+// What the start-up reader takes from the fields of the file.
+struct StartupSettings {
+    bool has_storage_path = false;
+    std::string storage_path;               // the field after the first "[Pfad Ablage]"
+    std::vector<std::string> folder_lines;  // every field after "[Pfad MS Outlook]", undecoded
+};
+StartupSettings parse_startup_settings(std::string_view text);
+
+// What the run takes from the lines of the file.
+struct RunSettings {
+    bool has_storage_path = false;
+    std::string storage_path;               // the whole line after "[Pfad Ablage]"
+    std::vector<std::string> folder_lines;  // every line after "[Pfad MS Outlook]", undecoded
+};
+RunSettings parse_run_settings(std::string_view text);
+
+// File access at the boundary (Windows path; Windows-1252 on disk). read_settings_file returns
+// false when the file cannot be read. write_settings_file writes a temporary file beside the
+// target, flushes it and renames it over the target; it throws platform::Error on failure.
+bool settings_file_exists(const std::string& windows_path);
+bool read_settings_file(const std::string& windows_path, std::string& utf8_text);
+void write_text_file(const std::string& windows_path, std::string_view utf8_text);
+
+}  // namespace morvo
