@@ -4,6 +4,8 @@
 // installation-time programs, creates the program group and shortcuts, writes the uninstall
 // log and opens the finish page.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,13 @@ InstallResult StartInstallation(InstallView& view, std::string_view InstallPath,
 
 // Grows the progress bar Pr1 by step twips.
 void AdvanceProgress(InstallView& view, double step);
+
+// The runtime's reading of a script value as a number (blanks around it allowed, sign,
+// decimals, exponent, &H hex); nothing when the text is empty or not a number.
+std::optional<double> numeric_value(std::string_view text);
+// Conversion to a 16-bit integer: halves round to the even neighbour; out of range throws
+// platform::Error 6.
+std::int16_t to_integer(double value);
 
 // Width of the bar after the last file entry, in twips, at the design size.
 inline constexpr double kProgressDesignLength = 2815.0;
