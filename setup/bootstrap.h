@@ -2,7 +2,6 @@
 // The start of setup: the medium check, the unpacking of the resource cabinet into the package
 // folder, the start message, and the blocking mark of the extractor copy. The window frmIni
 // (setup/forms/frmIni.h) only sequences these.
-#include <functional>
 #include <string>
 
 namespace setup {
@@ -19,10 +18,6 @@ void BlockExe(const std::string& Datei);
 void UnBlockExe(const std::string& Datei);
 // Clears the read-only bit of sFilename; true when the attributes could be read. Never throws.
 bool SchreibschutzEntfernen(const std::string& sFilename);
-
-// Lets pending window events run once; the window side installs it (default: nothing).
-void set_do_events(std::function<void()> hook);
-void do_events();
 
 // frmIni's Form_Load check: true when the medium (the program's own folder) holds data01.cab.
 bool medium_has_resources();

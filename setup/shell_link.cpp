@@ -1,0 +1,356 @@
+#include "setup/shell_link.h"
+
+#include <unistd.h>
+
+#include <sys/stat.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/paths.h"
+
+namespace setup {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+SpecialFolderResolver& resolver() {
+    static SpecialFolderResolver r;
+    return r;
+}
+
+std::string env_or(const char* name, const std::string& fallback) {
+    const auto env = platform::current_host_environment();
+    auto it = env.variables.find(name);
+    return it != env.variables.end() && !it->second.empty() ? it->second : fallback;
+}
+
+std::string home() {
+    const auto env = platform::current_host_environment();
+    return env.home.empty() ? std::string("/") : env.home;
+}
+
+// XDG_DESKTOP_DIR from user-dirs.dirs ("$HOME/Desktop" form), else ~/Desktop.
+std::string xdg_desktop() {
+    const std::string config = env_or("XDG_CONFIG_HOME", home() + "/.config");
+    std::ifstream in(config + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("XDG_DESKTOP_DIR=", 0) != 0) continue;
+        std::string v = line.substr(16);
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+        if (v.rfind("$HOME", 0) == 0) v = home() + v.substr(5);
+        if (!v.empty() && v.front() == '/') return v;
+    }
+    return home() + "/Desktop";
+}
+
+// The window show command has no counterpart in desktop entries; it travels in an X- key, as do
+// the icon index and the exact target and arguments (which Exec carries only in its own quoting).
+constexpr const char* key_target = "X-Veltrin-Target";
+constexpr const char* key_arguments = "X-Veltrin-Arguments";
+constexpr const char* key_icon_index = "X-Veltrin-IconIndex";
+constexpr const char* key_show_cmd = "X-Veltrin-ShowCmd";
+
+// Escapes of a desktop entry string value.
+std::string escape_value(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == ' ' && i == 0)
+            out += "\\s";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescape_value(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        char n = s[++i];
+        if (n == 's')
+            out += ' ';
+        else if (n == 'n')
+            out += '\n';
+        else if (n == 'r')
+            out += '\r';
+        else if (n == 't')
+            out += '\t';
+        else if (n == '\\')
+            out += '\\';
+        else {
+            out += '\\';
+            out += n;
+        }
+    }
+    return out;
+}
+
+// One argument of an Exec line, quoted when it holds a reserved character; "%" is doubled since
+// field codes start with it.
+std::string exec_argument(const std::string& arg) {
+    static const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
+    bool quote = arg.empty() || arg.find_first_of(reserved) != std::string::npos;
+    std::string out;
+    if (quote) out += '"';
+    for (char c : arg) {
+        if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) out += '\\';
+        out += c;
+        if (c == '%') out += '%';
+    }
+    if (quote) out += '"';
+    return out;
+}
+
+// Splits an argument text by the Windows command-line rules.
+std::vector<std::string> split_windows_arguments(const std::string& s) {
+    std::vector<std::string> args;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+        if (i == s.size()) break;
+        std::string arg;
+        bool quoted = false;
+        while (i < s.size() && (quoted || (s[i] != ' ' && s[i] != '\t'))) {
+            if (s[i] == '\\') {
+                size_t n = 0;
+                while (i < s.size() && s[i] == '\\') ++n, ++i;
+                if (i < s.size() && s[i] == '"') {
+                    arg.append(n / 2, '\\');
+                    if (n % 2) {
+                        arg += '"';
+                        ++i;
+                    }
+                } else {
+                    arg.append(n, '\\');
+                }
+            } else if (s[i] == '"') {
+                if (quoted && i + 1 < s.size() && s[i + 1] == '"') {
+                    arg += '"';
+                    i += 2;
+                } else {
+                    quoted = !quoted;
+                    ++i;
+                }
+            } else {
+                arg += s[i++];
+            }
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+bool is_program(const std::string& host) {
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) return true;  // not there yet: take it for a program
+    return S_ISREG(st.st_mode) && (st.st_mode & 0111);
+}
+
+std::string link_name(const std::string& host_file) {
+    fs::path p(host_file);
+    std::string stem = p.stem().string();
+    return stem.empty() ? p.filename().string() : stem;
+}
+
+// Writes the whole entry under a temporary name beside the target and renames it into place, so
+// a failing save leaves no half-written shortcut.
+bool write_whole_file(const std::string& host_file, const std::string& content) {
+    const std::string tmp = host_file + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << content;
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(tmp.c_str());
+            return false;
+        }
+    }
+    // Desktops start launchers on the desktop only when they carry the run bit.
+    ::chmod(tmp.c_str(), 0755);
+    if (std::rename(tmp.c_str(), host_file.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::map<std::string, std::string> read_desktop_entry(const std::string& host_file, bool& ok) {
+    std::map<std::string, std::string> keys;
+    ok = false;
+    std::ifstream in(host_file, std::ios::binary);
+    if (!in) return keys;
+    std::string line;
+    bool in_group = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            in_group = line == "[Desktop Entry]";
+            ok = ok || in_group;
+            continue;
+        }
+        if (!in_group) continue;
+        auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string k = line.substr(0, eq), v = line.substr(eq + 1);
+        while (!k.empty() && k.back() == ' ') k.pop_back();
+        while (!v.empty() && v.front() == ' ') v.erase(0, 1);
+        keys[k] = unescape_value(v);
+    }
+    return keys;
+}
+
+// The first argument of an Exec value (after the string escapes are undone).
+std::string first_exec_argument(const std::string& exec) {
+    std::string arg;
+    size_t i = 0;
+    if (!exec.empty() && exec[0] == '"') {
+        for (i = 1; i < exec.size() && exec[i] != '"'; ++i) {
+            if (exec[i] == '\\' && i + 1 < exec.size()) ++i;
+            arg += exec[i];
+        }
+    } else {
+        arg = exec.substr(0, exec.find(' '));
+    }
+    std::string out;
+    for (size_t j = 0; j < arg.size(); ++j) {
+        out += arg[j];
+        if (arg[j] == '%' && j + 1 < arg.size() && arg[j + 1] == '%') ++j;
+    }
+    return out;
+}
+
+std::string buffer_of(const std::string& value) {
+    std::string b = value + '\0';
+    if (b.size() < 255) b.append(255 - b.size(), ' ');
+    return b;
+}
+
+long to_long(const std::string& s) {
+    try {
+        return std::stol(s);
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+void set_special_folder_resolver(SpecialFolderResolver r) {
+    resolver() = std::move(r);
+}
+
+std::optional<std::string> special_folder_host_path(long Id) {
+    if (resolver()) return resolver()(Id);
+    switch (Id) {
+        case mShellLink::CSIDL_DESKTOP:
+            return xdg_desktop();
+        case mShellLink::CSIDL_PROGRAMS:
+            return env_or("XDG_DATA_HOME", home() + "/.local/share") + "/applications";
+        default:
+            return std::nullopt;
+    }
+}
+
+std::string cut_at_nul(const std::string& buffer) {
+    return buffer.substr(0, buffer.find('\0'));
+}
+
+bool cShellLink::GetSystemFolderPath(long /*hwnd*/, long Id, std::string& sfPath) {
+    std::optional<std::string> host = special_folder_host_path(Id);
+    if (!host) return false;
+    std::string path = host->empty() ? std::string() : platform::windows_path(*host);
+    // The platform's buffer is trimmed of the padding spaces on both ends.
+    while (!path.empty() && path.front() == ' ') path.erase(0, 1);
+    while (!path.empty() && path.back() == ' ') path.pop_back();
+    if (path.size() > 3 && path.back() == '\\') path.pop_back();
+    if (!path.empty()) sfPath = path;
+    return true;
+}
+
+bool cShellLink::CreateShellLink(const std::string& LnkFile, const std::string& ExeFile,
+                                 const std::string& WorkDir, const std::string& ExeArgs,
+                                 const std::string& IconFile, long IconIdx, long ShowCmd,
+                                 const std::string& lnkCap) {
+    if (ExeFile.empty() || LnkFile.empty()) return false;
+    try {
+        const std::string target = platform::host_path(ExeFile);
+        std::ostringstream e;
+        e << "[Desktop Entry]\n";
+        e << "Type=Application\n";
+        const std::string file = platform::host_path(LnkFile);
+        e << "Name=" << escape_value(link_name(file)) << "\n";
+        std::string exec;
+        if (!is_program(target)) exec = "xdg-open ";  // a document opens with the desktop's handler
+        exec += exec_argument(target);
+        for (const auto& a : split_windows_arguments(ExeArgs)) exec += " " + exec_argument(a);
+        e << "Exec=" << escape_value(exec) << "\n";
+        e << key_target << "=" << escape_value(target) << "\n";
+        if (!WorkDir.empty()) e << "Path=" << escape_value(platform::host_path(WorkDir)) << "\n";
+        if (!ExeArgs.empty()) e << key_arguments << "=" << escape_value(ExeArgs) << "\n";
+        if (!IconFile.empty()) {
+            e << "Icon=" << escape_value(platform::host_path(IconFile)) << "\n";
+            e << key_icon_index << "=" << IconIdx << "\n";
+        }
+        e << "Comment=" << escape_value(lnkCap) << "\n";
+        e << key_show_cmd << "=" << ShowCmd << "\n";
+        e << "Terminal=false\n";
+        return write_whole_file(file, e.str());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool cShellLink::GetShellLinkInfo(const std::string& LnkFile, std::string& ExeFile,
+                                  std::string& WorkDir, std::string& ExeArgs, std::string& IconFile,
+                                  long& IconIdx, long& ShowCmd) {
+    if (LnkFile.empty()) return false;
+    try {
+        bool ok = false;
+        auto keys = read_desktop_entry(platform::host_path(LnkFile), ok);
+        if (!ok) return false;
+        auto value = [&](const char* k) {
+            auto it = keys.find(k);
+            return it == keys.end() ? std::string() : it->second;
+        };
+        auto win = [](const std::string& host) {
+            return host.empty() ? host : platform::windows_path(host);
+        };
+        std::string target = value(key_target);
+        if (target.empty()) target = first_exec_argument(value("Exec"));
+        ExeFile = buffer_of(win(target));
+        WorkDir = buffer_of(win(value("Path")));
+        ExeArgs = buffer_of(value(key_arguments));
+        std::string icon = value("Icon");
+        IconFile = buffer_of(!icon.empty() && icon[0] == '/' ? win(icon) : icon);
+        IconIdx = to_long(value(key_icon_index));
+        ShowCmd = to_long(value(key_show_cmd));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace setup
