@@ -1,0 +1,4 @@
+/* A library without registration entry points. */
+long NotARegistrationEntry(void) {
+    return 0;
+}

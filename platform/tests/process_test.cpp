@@ -1,0 +1,218 @@
+// Program start by Windows command-line rules, the program container, waiting and exit codes.
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/transcript.h"
+
+namespace {
+
+using platform::CommandLine;
+
+struct TempDir {
+    std::string host;
+    TempDir() {
+        char tmpl[] = "/tmp/veltrin-proc-XXXXXX";
+        host = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + host + "'").c_str()); }
+    std::string file(const std::string& name) const { return host + "/" + name; }
+    std::string win(const std::string& name) const { return platform::windows_path(file(name)); }
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write(const std::string& path, const std::string& bytes, bool executable) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    ::chmod(path.c_str(), executable ? 0755 : 0644);
+}
+
+unsigned long run_and_wait(const std::string& command_line) {
+    long pid = platform::Shell(command_line, platform::vbHide);
+    platform::Handle h = platform::OpenProcess(platform::SYNCHRONIZE, false, pid);
+    EXPECT_NE(h, 0);
+    EXPECT_EQ(platform::WaitForSingleObject(h, platform::INFINITE), platform::WAIT_OBJECT_0);
+    unsigned long code = 12345;
+    EXPECT_TRUE(platform::GetExitCodeProcess(h, code));
+    platform::CloseHandle(h);
+    return code;
+}
+
+TEST(SplitArguments, WindowsRules) {
+    struct Case {
+        const char* line;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {"a b  c", {"a", "b", "c"}},
+        {"\ta\tb\t", {"a", "b"}},
+        {R"("a b" c)", {"a b", "c"}},
+        {R"(x"a b"y)", {"xa by"}},
+        {R"("")", {""}},
+        {R"(a "" b)", {"a", "", "b"}},
+        {R"(a\b\\c)", {R"(a\b\\c)"}},
+        {R"(a\"b)", {R"(a"b)"}},
+        {R"(a\\"b c")", {R"(a\b c)"}},
+        {R"(a\\\"b)", {R"(a\"b)"}},
+        {R"("a""b")", {R"(a"b)"}},
+        {R"("C:\Program Files\" x)", {R"(C:\Program Files" x)"}},
+        {R"("C:\Program Files\\" x)", {R"(C:\Program Files\)", "x"}},
+        {R"(C:\tmp\~Veltrin\data01.cab C:\tmp\~Veltrin\*.* -d -i)",
+         {R"(C:\tmp\~Veltrin\data01.cab)", R"(C:\tmp\~Veltrin\*.*)", "-d", "-i"}},
+        {R"("unterminated arg)", {"unterminated arg"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::split_arguments(c.line), c.args) << "line: " << c.line;
+}
+
+TEST(ParseCommandLine, ProgramByQuotesOrShortestExistingPrefix) {
+    std::set<std::string> files = {R"(C:\Program Files\App\run.exe)", R"(C:\tmp\a)",
+                                   R"(C:\tmp\a b\x)", R"(C:\Tools\setup)"};
+    auto exists = [&](const std::string& p) { return files.count(p) > 0; };
+    struct Case {
+        const char* line;
+        const char* program;
+        const char* arguments;
+        bool found;
+    } cases[] = {
+        {R"("C:\Program Files\App\run.exe" -x "y z")", R"(C:\Program Files\App\run.exe)",
+         R"(-x "y z")", true},
+        {R"(C:\Program Files\App\run.exe -x)", R"(C:\Program Files\App\run.exe)", "-x", true},
+        // Shortest prefix wins, even where a longer one also names a file.
+        {R"(C:\tmp\a b\x arg)", R"(C:\tmp\a)", R"(b\x arg)", true},
+        {R"("C:\tmp\a b\x" arg)", R"(C:\tmp\a b\x)", "arg", true},
+        // ".exe" is tried for names without an extension.
+        {R"(C:\Program Files\App\run  -x)", R"(C:\Program Files\App\run.exe)", "-x", true},
+        {R"(  C:\Tools\setup)", R"(C:\Tools\setup)", "", true},
+        {R"(C:\nope\x.exe a b)", R"(C:\nope\x.exe)", "a b", false},
+        {R"("C:\nope\y z.exe" a)", R"(C:\nope\y z.exe)", "a", false},
+    };
+    for (const auto& c : cases) {
+        CommandLine cl = platform::parse_command_line(c.line, exists);
+        EXPECT_EQ(cl.program, c.program) << c.line;
+        EXPECT_EQ(cl.arguments, c.arguments) << c.line;
+        EXPECT_EQ(cl.found, c.found) << c.line;
+    }
+}
+
+class ShellTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string transcript = dir.file("transcript.txt");
+    void SetUp() override { platform::set_transcript_file(transcript); }
+    void TearDown() override { platform::set_transcript_file(""); }
+};
+
+TEST_F(ShellTest, HostScriptGetsWindowsSplitArgumentsAndExitCode) {
+    write(dir.file("prog with blank"),
+          "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$(dirname \"$0\")/args.txt\"\n"
+          "exit 7\n",
+          true);
+    std::string cmd = dir.win("prog with blank") + R"( one "two three" fo\"ur)";
+    EXPECT_EQ(run_and_wait(cmd), 7u);
+    EXPECT_EQ(slurp(dir.file("args.txt")), "[one]\n[two three]\n[fo\"ur]\n");
+    EXPECT_EQ(slurp(transcript), "start " + platform::transcript_quote(dir.win("prog with blank")) +
+                                     R"( "one \"two three\" fo\\\"ur")" + "\n");
+}
+
+TEST_F(ShellTest, ContainerRunsItsPayload) {
+    write(dir.file("elf.exe"), "MZ" + slurp("/bin/sh"), false);
+    EXPECT_EQ(run_and_wait(dir.win("elf.exe") + R"( -c "exit 5")"), 5u);
+    write(dir.file("script.dat"), "MZ#!/bin/sh\nexit 4\n", false);
+    EXPECT_EQ(run_and_wait(dir.win("script.dat")), 4u);
+    EXPECT_EQ(platform::program_kind(dir.file("elf.exe")), platform::ProgramKind::Container);
+}
+
+TEST_F(ShellTest, FilesThatAreNoProgramsFailToStart) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool executable;
+        long error;
+    } cases[] = {
+        {"blocked.exe", "X" + slurp("/bin/sh").substr(1), true, 5},  // the "X" blocking mark
+        {"text.txt", "hello\n", true, 5},
+        {"windows.exe", std::string("MZ\x90\0\3\0", 6), false, 5},  // a real Windows program
+        {"script-no-run-bit", "#!/bin/sh\nexit 0\n", false, 5},
+    };
+    for (const auto& c : cases) {
+        write(dir.file(c.name), c.bytes, c.executable);
+        try {
+            platform::Shell(dir.win(c.name), 1);
+            ADD_FAILURE() << c.name << " started";
+        } catch (const platform::Error& e) {
+            EXPECT_EQ(e.number, c.error) << c.name;
+        }
+    }
+    try {
+        platform::Shell(dir.win("missing.exe") + " arg", 1);
+        ADD_FAILURE() << "missing program started";
+    } catch (const platform::Error& e) {
+        EXPECT_EQ(e.number, 53);
+    }
+    EXPECT_EQ(slurp(transcript), "") << "nothing started, nothing written";
+}
+
+TEST_F(ShellTest, ExitCodeIsStillActiveWhileRunningAndTimedWaitTimesOut) {
+    write(dir.file("sleeper"), "#!/bin/sh\nsleep 0.5\nexit 3\n", true);
+    long pid = platform::Shell(dir.win("sleeper"), 1);
+    platform::Handle h = platform::OpenProcess(platform::PROCESS_QUERY_INFORMATION, false, pid);
+    unsigned long code = 0;
+    ASSERT_TRUE(platform::GetExitCodeProcess(h, code));
+    EXPECT_EQ(code, platform::STILL_ACTIVE);
+    EXPECT_EQ(platform::WaitForSingleObject(h, 10), platform::WAIT_TIMEOUT);
+    EXPECT_EQ(platform::WaitForSingleObject(h, 20000), platform::WAIT_OBJECT_0);
+    ASSERT_TRUE(platform::GetExitCodeProcess(h, code));
+    EXPECT_EQ(code, 3u);
+    EXPECT_TRUE(platform::CloseHandle(h));
+    EXPECT_FALSE(platform::GetExitCodeProcess(h, code)) << "closed handle";
+}
+
+TEST(OpenProcess, UnknownProcessGivesNoHandle) {
+    EXPECT_EQ(platform::OpenProcess(platform::PROCESS_QUERY_INFORMATION, false, 0), 0);
+    EXPECT_EQ(platform::OpenProcess(platform::PROCESS_QUERY_INFORMATION, false, 999999999), 0);
+}
+
+TEST_F(ShellTest, ShellExecuteOpensDocumentsAndStartsPrograms) {
+    std::vector<std::string> opened;
+    platform::set_document_opener([&](const std::string& host) {
+        opened.push_back(host);
+        return true;
+    });
+    write(dir.file("readme.txt"), "text", false);
+    write(dir.file("tool"), "#!/bin/sh\npwd > \"$1\"\n", true);
+    EXPECT_GT(platform::ShellExecuteA(0, "Open", dir.win("readme.txt"), "", "", 1), 32);
+    EXPECT_EQ(opened, std::vector<std::string>{dir.file("readme.txt")});
+    EXPECT_EQ(platform::ShellExecuteA(0, "open", dir.win("missing.txt"), "", "", 1), 2);
+    EXPECT_EQ(platform::ShellExecuteA(0, "print", dir.win("readme.txt"), "", "", 1), 31);
+
+    mkdir(dir.file("work").c_str(), 0755);
+    EXPECT_GT(platform::ShellExecuteA(0, "Open", dir.win("tool"), dir.win("where.txt"),
+                                      dir.win("work"), 1),
+              32);
+    for (int i = 0; i < 500 && slurp(dir.file("where.txt")).empty(); ++i) platform::Sleep(10);
+    EXPECT_EQ(slurp(dir.file("where.txt")), dir.file("work") + "\n") << "runs in the folder given";
+    EXPECT_EQ(opened.size(), 1u) << "programs are started, not opened";
+    std::string t = slurp(transcript);
+    EXPECT_NE(t.find("start " + platform::transcript_quote(dir.win("readme.txt")) + " \"\"\n"),
+              std::string::npos);
+    EXPECT_NE(t.find("start " + platform::transcript_quote(dir.win("tool"))), std::string::npos);
+    platform::set_document_opener({});
+}
+
+}  // namespace
