@@ -1,0 +1,205 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "tools/extractor/extractor.h"
+
+namespace extractor {
+namespace {
+
+// Lower-case folding for comparisons: ASCII letters and the Latin-1 letters of UTF-8
+// (U+00C0..U+00DE except U+00D7), which covers German umlauts.
+std::string fold(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(out[i]);
+        if (c >= 'A' && c <= 'Z') {
+            out[i] = static_cast<char>(c + 32);
+        } else if (c == 0xc3 && i + 1 < out.size()) {
+            unsigned char d = static_cast<unsigned char>(out[i + 1]);
+            if (d >= 0x80 && d <= 0x9e && d != 0x97) out[i + 1] = static_cast<char>(d + 0x20);
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Finds `name` in `dir` without regard to case; empty when there is no such entry.
+std::string find_in_dir(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
+    if (!d) return {};
+    std::string want = fold(name), found;
+    while (dirent* e = ::readdir(d)) {
+        if (fold(e->d_name) == want) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+bool is_switch(const std::string& token) {
+    if (token.size() < 2 || token[0] != '-') return false;
+    for (std::size_t i = 1; i < token.size(); ++i)
+        if (!std::isalpha(static_cast<unsigned char>(token[i]))) return false;
+    return true;
+}
+
+std::string join(const std::vector<std::string>& tokens, std::size_t from, std::size_t to) {
+    std::string out;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from) out += ' ';
+        out += tokens[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+bool names_equal(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && fold(a) == fold(b);
+}
+
+std::optional<std::string> host_path(std::string_view win) {
+    if (win.size() >= 2 && (win[0] == '\\' || win[0] == '/') && (win[1] == '\\' || win[1] == '/'))
+        return std::nullopt;  // UNC names need the platform layer's share table
+    std::string rest;
+    if (win.size() >= 2 && win[1] == ':' && std::isalpha(static_cast<unsigned char>(win[0]))) {
+        if (win[0] != 'C' && win[0] != 'c') return std::nullopt;
+        rest = std::string(win.substr(2));
+        if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) rest.insert(0, "/");
+    } else {
+        rest = std::string(win);
+    }
+    for (char& c : rest)
+        if (c == '\\') c = '/';
+    if (rest.empty() || exists(rest)) return rest;
+
+    // Look each missing component up without regard to case; stop at the first one that is
+    // missing in every spelling (it is being created).
+    std::string out = rest[0] == '/' ? "" : ".";
+    std::size_t pos = rest[0] == '/' ? 1 : 0;
+    bool lost = false;
+    while (pos <= rest.size()) {
+        std::size_t end = rest.find('/', pos);
+        if (end == std::string::npos) end = rest.size();
+        std::string comp = rest.substr(pos, end - pos);
+        if (!comp.empty()) {
+            std::string next = out + "/" + comp;
+            if (!lost && !exists(next)) {
+                std::string real = find_in_dir(out, comp);
+                if (real.empty())
+                    lost = true;
+                else
+                    next = out + "/" + real;
+            }
+            out = next;
+        }
+        pos = end + 1;
+    }
+    if (rest[0] != '/') out.erase(0, 2);  // drop the "./" added for relative paths
+    if (!rest.empty() && rest.back() == '/' && (out.empty() || out.back() != '/')) out += '/';
+    if (out.empty()) out = "/";
+    return out;
+}
+
+std::optional<Request> parse_command_line(const std::vector<std::string>& tokens,
+                                          const std::function<bool(const std::string&)>& is_file,
+                                          std::string& error) {
+    std::size_t end = tokens.size();
+    while (end > 0 && is_switch(tokens[end - 1])) --end;
+    if (end < 2) {
+        error =
+            "usage: extractor CABINET FOLDER\\*.* -d -i | extractor CABINET FOLDER\\NAME -d -i -ox";
+        return std::nullopt;
+    }
+    std::size_t split = 0;
+    std::string cabinet;
+    for (std::size_t k = 1; k < end; ++k) {
+        auto host = host_path(join(tokens, 0, k));
+        if (host && is_file(*host)) {
+            split = k;
+            cabinet = *host;
+            break;
+        }
+    }
+    if (split == 0) {
+        error = "cabinet not found: " + join(tokens, 0, end - 1);
+        return std::nullopt;
+    }
+    std::string target = join(tokens, split, end);
+    std::size_t sep = target.find_last_of("\\/");
+    std::string leaf = sep == std::string::npos ? target : target.substr(sep + 1);
+    std::string dir = sep == std::string::npos ? "." : target.substr(0, sep + 1);
+    Request r;
+    r.cabinet = cabinet;
+    auto folder = host_path(dir);
+    if (!folder) {
+        error = "target folder cannot be reached: " + dir;
+        return std::nullopt;
+    }
+    r.folder = *folder;
+    if (leaf == "*.*" || leaf == "*" || leaf.empty()) {
+        r.name.clear();
+    } else {
+        if (leaf.find('*') != std::string::npos || leaf.find('?') != std::string::npos) {
+            error = "only *.* or a single file name can be extracted: " + leaf;
+            return std::nullopt;
+        }
+        if (leaf == "." || leaf == "..") {
+            error = "not a file name: " + leaf;
+            return std::nullopt;
+        }
+        r.name = leaf;
+    }
+    return r;
+}
+
+bool is_safe_entry_name(std::string_view name) {
+    if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
+    if (name.find(':') != std::string_view::npos) return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f) return false;
+    std::size_t pos = 0;
+    while (pos <= name.size()) {
+        std::size_t end = name.find_first_of("\\/", pos);
+        if (end == std::string_view::npos) end = name.size();
+        std::string_view comp = name.substr(pos, end - pos);
+        if (comp.empty() || comp == "." || comp == "..") return false;
+        pos = end + 1;
+    }
+    return true;
+}
+
+std::string cp1252_name_to_utf8(std::string_view name) {
+    // Characters 0x80..0x9F of Windows-1252; 0 where the code page leaves a hole.
+    static const char16_t high[32] = {
+        0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+        0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
+    std::string out;
+    for (unsigned char c : name) {
+        char32_t u = c;
+        if (c >= 0x80 && c < 0xa0) u = high[c - 0x80] ? high[c - 0x80] : 0xfffd;
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u < 0x800) {
+            out.push_back(static_cast<char>(0xc0 | (u >> 6)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3f)));
+        } else {
+            out.push_back(static_cast<char>(0xe0 | (u >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3f)));
+        }
+    }
+    return out;
+}
+
+}  // namespace extractor

@@ -1,0 +1,436 @@
+// libmspack is wrapped here and nowhere else. Cabinets are read through a memory map (libmspack
+// reads every file header with small reads; a map keeps a 2,000-file cabinet cheap to open) and
+// every file is written to a temporary name beside its target and renamed over it.
+#include <dirent.h>
+#include <fcntl.h>
+#include <mspack.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "tools/extractor/extractor.h"
+
+namespace extractor {
+namespace {
+
+struct File {
+    // Read side: the mapped cabinet.
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    // Write side: a descriptor owned by the caller.
+    int fd = -1;
+    bool writing = false;
+};
+
+struct System {
+    mspack_system base;
+    int out_fd = -1;  // where the next opened output goes
+};
+
+mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
+    auto* sys = reinterpret_cast<System*>(self);
+    if (mode == MSPACK_SYS_OPEN_WRITE) {
+        if (sys->out_fd < 0) return nullptr;
+        auto* f = new File;
+        f->fd = sys->out_fd;
+        f->writing = true;
+        return reinterpret_cast<mspack_file*>(f);
+    }
+    if (mode != MSPACK_SYS_OPEN_READ) return nullptr;
+    int fd = ::open(filename, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto* f = new File;
+    f->size = static_cast<std::size_t>(st.st_size);
+    if (f->size > 0) {
+        void* p = ::mmap(nullptr, f->size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p == MAP_FAILED) {
+            ::close(fd);
+            delete f;
+            return nullptr;
+        }
+        f->data = static_cast<const unsigned char*>(p);
+    }
+    ::close(fd);
+    return reinterpret_cast<mspack_file*>(f);
+}
+
+void sys_close(mspack_file* file) {
+    auto* f = reinterpret_cast<File*>(file);
+    if (f->data) ::munmap(const_cast<unsigned char*>(f->data), f->size);
+    delete f;
+}
+
+int sys_read(mspack_file* file, void* buffer, int bytes) {
+    auto* f = reinterpret_cast<File*>(file);
+    if (f->writing || bytes < 0) return -1;
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(bytes), f->size - f->pos);
+    if (n) std::memcpy(buffer, f->data + f->pos, n);
+    f->pos += n;
+    return static_cast<int>(n);
+}
+
+int sys_write(mspack_file* file, void* buffer, int bytes) {
+    auto* f = reinterpret_cast<File*>(file);
+    if (!f->writing || bytes < 0) return -1;
+    const char* p = static_cast<const char*>(buffer);
+    int left = bytes;
+    while (left > 0) {
+        ssize_t n = ::write(f->fd, p, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        p += n;
+        left -= static_cast<int>(n);
+    }
+    return bytes;
+}
+
+int sys_seek(mspack_file* file, off_t offset, int mode) {
+    auto* f = reinterpret_cast<File*>(file);
+    if (f->writing) return -1;
+    off_t base = mode == MSPACK_SYS_SEEK_START ? 0
+                 : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(f->pos)
+                                               : static_cast<off_t>(f->size);
+    off_t to = base + offset;
+    if (to < 0 || static_cast<std::size_t>(to) > f->size) return -1;
+    f->pos = static_cast<std::size_t>(to);
+    return 0;
+}
+
+off_t sys_tell(mspack_file* file) {
+    auto* f = reinterpret_cast<File*>(file);
+    return f->writing ? -1 : static_cast<off_t>(f->pos);
+}
+
+void sys_message(mspack_file*, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::fputs("extractor: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
+}
+
+void* sys_alloc(mspack_system*, std::size_t bytes) {
+    return std::malloc(bytes);
+}
+void sys_free(void* p) {
+    std::free(p);
+}
+void sys_copy(void* src, void* dest, std::size_t bytes) {
+    std::memmove(dest, src, bytes);
+}
+
+const char* mspack_error_text(int code) {
+    switch (code) {
+        case MSPACK_ERR_OPEN:
+            return "cannot open the cabinet";
+        case MSPACK_ERR_READ:
+            return "read error";
+        case MSPACK_ERR_WRITE:
+            return "write error";
+        case MSPACK_ERR_SEEK:
+            return "seek error";
+        case MSPACK_ERR_NOMEMORY:
+            return "out of memory";
+        case MSPACK_ERR_SIGNATURE:
+            return "not a cabinet";
+        case MSPACK_ERR_DATAFORMAT:
+            return "damaged cabinet";
+        case MSPACK_ERR_CHECKSUM:
+            return "checksum error (damaged cabinet)";
+        case MSPACK_ERR_DECRUNCH:
+            return "decompression error (damaged cabinet)";
+        default:
+            return "cabinet error";
+    }
+}
+
+void fail(const std::string& text) {
+    std::fprintf(stderr, "extractor: %s\n", text.c_str());
+}
+
+std::string errno_text(int err) {
+    return std::strerror(err);
+}
+
+// The entry's name as UTF-8 with Windows separators.
+std::string entry_name(const mscabd_file* f) {
+    if (f->attribs & MSCAB_ATTRIB_UTF_NAME) return f->filename;
+    return cp1252_name_to_utf8(f->filename);
+}
+
+// Opens (creating when missing) every folder of `path` below `dir`, never following a
+// symbolic link, so that nothing can lead out of the target folder. Returns a descriptor.
+int open_subfolders(int dir, const std::vector<std::string>& parts, std::string& error) {
+    int current = ::dup(dir);
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        int next =
+            ::openat(current, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(current, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+                error = parts[i] + ": " + errno_text(errno);
+                ::close(current);
+                return -1;
+            }
+            next = ::openat(current, parts[i].c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            error = parts[i] + ": " + errno_text(errno);
+            ::close(current);
+            return -1;
+        }
+        ::close(current);
+        current = next;
+    }
+    return current;
+}
+
+std::vector<std::string> split_name(const std::string& name) {
+    std::vector<std::string> parts;
+    std::size_t pos = 0;
+    while (pos <= name.size()) {
+        std::size_t end = name.find_first_of("\\/", pos);
+        if (end == std::string::npos) end = name.size();
+        parts.push_back(name.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
+int make_folders(const std::string& path) {
+    std::string sofar;
+    std::size_t pos = 0;
+    while (pos < path.size()) {
+        std::size_t end = path.find('/', pos + 1);
+        if (end == std::string::npos) end = path.size();
+        sofar = path.substr(0, end);
+        if (!sofar.empty() && sofar != "/" && ::mkdir(sofar.c_str(), 0777) != 0 && errno != EEXIST)
+            return -1;
+        pos = end;
+    }
+    return 0;
+}
+
+// The name under which `leaf` already exists in `dir` when it exists in another letter case
+// (Windows names are not case-sensitive, so that file is the one to replace); else `leaf`.
+std::string existing_spelling(int dir, const std::string& leaf) {
+    struct stat st {};
+    if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return leaf;
+    int copy = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (copy < 0) return leaf;
+    DIR* d = ::fdopendir(copy);
+    if (!d) {
+        ::close(copy);
+        return leaf;
+    }
+    std::string found = leaf;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] != '.' && names_equal(e->d_name, leaf)) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+class Extractor {
+  public:
+    Extractor() {
+        sys_.base.open = sys_open;
+        sys_.base.close = sys_close;
+        sys_.base.read = sys_read;
+        sys_.base.write = sys_write;
+        sys_.base.seek = sys_seek;
+        sys_.base.tell = sys_tell;
+        sys_.base.message = sys_message;
+        sys_.base.alloc = sys_alloc;
+        sys_.base.free = sys_free;
+        sys_.base.copy = sys_copy;
+        sys_.base.null_ptr = nullptr;
+        cabd_ = mspack_create_cab_decompressor(&sys_.base);
+    }
+    ~Extractor() {
+        if (cabd_ && cab_) cabd_->close(cabd_, cab_);
+        if (cabd_) mspack_destroy_cab_decompressor(cabd_);
+    }
+    Extractor(const Extractor&) = delete;
+    Extractor& operator=(const Extractor&) = delete;
+
+    bool open(const std::string& cabinet) {
+        if (!cabd_) {
+            fail("libmspack cannot be used");
+            return false;
+        }
+        cab_ = cabd_->open(cabd_, cabinet.c_str());
+        if (!cab_) {
+            fail(cabinet + ": " + mspack_error_text(cabd_->last_error(cabd_)));
+            return false;
+        }
+        if (cab_->prevcab || cab_->nextcab ||
+            (cab_->flags & (MSCAB_HDR_PREVCAB | MSCAB_HDR_NEXTCAB))) {
+            fail(cabinet + ": cabinets spanning several files are not supported");
+            return false;
+        }
+        for (mscabd_file* f = cab_->files; f; f = f->next) {
+            std::string name = entry_name(f);
+            if (!is_safe_entry_name(name)) {
+                fail(cabinet + ": refused, the entry \"" + name +
+                     "\" would leave the target folder");
+                return false;
+            }
+            files_.push_back({f, std::move(name)});
+        }
+        return true;
+    }
+
+    int extract_all(const std::string& folder) {
+        if (make_folders(folder) != 0) {
+            fail(folder + ": " + errno_text(errno));
+            return 1;
+        }
+        int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0) {
+            fail(folder + ": " + errno_text(errno));
+            return 1;
+        }
+        int status = 0;
+        for (const auto& [file, name] : files_) {
+            std::string error;
+            std::vector<std::string> parts = split_name(name);
+            int sub = open_subfolders(dir, parts, error);
+            if (sub < 0 || !write_file(file, sub, parts.back(), error)) {
+                fail(name + ": " + error);
+                status = 1;
+            }
+            if (sub >= 0) ::close(sub);
+        }
+        ::close(dir);
+        return status;
+    }
+
+    int extract_one(const std::string& folder, const std::string& name) {
+        const mscabd_file* found = nullptr;
+        for (const auto& [file, entry] : files_)
+            if (names_equal(entry, name)) found = file;  // the last of equal names wins
+        if (!found) {
+            for (const auto& [file, entry] : files_) {
+                std::string leaf = split_name(entry).back();
+                if (names_equal(leaf, name)) found = file;
+            }
+        }
+        if (!found) {
+            fail(name + ": not in the cabinet");
+            return 1;
+        }
+        if (make_folders(folder) != 0) {
+            fail(folder + ": " + errno_text(errno));
+            return 1;
+        }
+        int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0) {
+            fail(folder + ": " + errno_text(errno));
+            return 1;
+        }
+        std::string error;
+        bool ok = write_file(found, dir, name, error);
+        ::close(dir);
+        if (!ok) {
+            fail(name + ": " + error);
+            return 1;
+        }
+        return 0;
+    }
+
+  private:
+    // Writes the entry as `leaf` in `dir`: to a temporary name first, then renamed over the
+    // target, so that a failure never leaves half a file under the real name.
+    bool write_file(const mscabd_file* file, int dir, const std::string& leaf, std::string& error) {
+        mode_t mode = (file->attribs & MSCAB_ATTRIB_EXEC) ? 0777 : 0666;
+        if (file->attribs & MSCAB_ATTRIB_RDONLY) mode &= ~0222;
+        std::string tmp;
+        int fd = -1;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            tmp = "." + leaf + ".x" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+            fd = ::openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          mode);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        if (fd < 0) {
+            error = errno_text(errno);
+            return false;
+        }
+        sys_.out_fd = fd;
+        int rc = cabd_->extract(cabd_, const_cast<mscabd_file*>(file), tmp.c_str());
+        sys_.out_fd = -1;
+        if (rc == MSPACK_ERR_OK) {
+            std::tm tm{};
+            tm.tm_year = file->date_y - 1900;
+            tm.tm_mon = file->date_m - 1;
+            tm.tm_mday = file->date_d;
+            tm.tm_hour = file->time_h;
+            tm.tm_min = file->time_m;
+            tm.tm_sec = file->time_s;
+            tm.tm_isdst = -1;
+            std::time_t t = std::mktime(&tm);
+            if (t != static_cast<std::time_t>(-1)) {
+                timespec times[2] = {{t, 0}, {t, 0}};
+                ::futimens(fd, times);
+            }
+        }
+        int close_rc = ::close(fd);
+        if (rc != MSPACK_ERR_OK || close_rc != 0) {
+            error = rc != MSPACK_ERR_OK ? mspack_error_text(rc) : errno_text(errno);
+            ::unlinkat(dir, tmp.c_str(), 0);
+            return false;
+        }
+        if (::renameat(dir, tmp.c_str(), dir, existing_spelling(dir, leaf).c_str()) != 0) {
+            error = errno_text(errno);
+            ::unlinkat(dir, tmp.c_str(), 0);
+            return false;
+        }
+        return true;
+    }
+
+    System sys_{};
+    mscab_decompressor* cabd_ = nullptr;
+    mscabd_cabinet* cab_ = nullptr;
+    std::vector<std::pair<const mscabd_file*, std::string>> files_;
+};
+
+}  // namespace
+
+int run(const std::vector<std::string>& tokens) {
+    std::string error;
+    auto request = parse_command_line(
+        tokens,
+        [](const std::string& path) {
+            struct stat st {};
+            return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        },
+        error);
+    if (!request) {
+        fail(error);
+        return 2;
+    }
+    Extractor extractor;
+    if (!extractor.open(request->cabinet)) return 1;
+    if (request->name.empty()) return extractor.extract_all(request->folder);
+    return extractor.extract_one(request->folder, request->name);
+}
+
+}  // namespace extractor
