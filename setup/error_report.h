@@ -14,6 +14,10 @@ namespace setup {
 inline constexpr std::string_view kFatalStopText =
     "Setup muss wegen eines schweren Fehlers beendet werden.";
 
+// The German description of an error: the layer's standard texts of its numbers are
+// replaced by German ones; any other description is kept.
+std::string error_description(const platform::Error& e);
+
 // Text of the recoverable message for an error number and description.
 std::string recoverable_error_text(long number, std::string_view description);
 

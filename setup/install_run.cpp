@@ -145,7 +145,7 @@ class Run {
         try {
             fn();
         } catch (const platform::Error& e) {
-            failed(e.number, e.description);
+            failed(e.number, error_description(e));
         } catch (const std::exception& e) {
             failed(51, std::string("Interner Fehler: ") + e.what());
         }
