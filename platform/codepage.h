@@ -21,4 +21,8 @@ unsigned char cp1252_lower(unsigned char c);
 // Case-insensitive equality of two UTF-8 strings in the Windows-1252 repertoire.
 bool equals_ignore_case(std::string_view a, std::string_view b);
 
+// The code points of a UTF-8 string folded to lower case as above (malformed bytes stay as
+// values above 0x10FFFF, so they only equal themselves). For wildcard matching.
+std::u32string folded_code_points(std::string_view text);
+
 }  // namespace platform

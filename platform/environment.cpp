@@ -1,0 +1,129 @@
+#include "platform/environment.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/paths.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+std::mutex g_mutex;
+std::optional<HostEnvironment> g_host;
+std::vector<std::pair<std::string, std::string>> g_overrides;
+
+// Variables whose values are folders: a host path in them is handed over in Windows form.
+bool is_path_variable(std::string_view name) {
+    for (const char* n : {"TEMP", "TMP", "AppData", "LocalAppData", "ProgramFiles", "WinDir",
+                          "SystemRoot", "UserProfile"}) {
+        if (equals_ignore_case(name, n)) return true;
+    }
+    return false;
+}
+
+std::string as_windows(std::string_view name, const std::string& value) {
+    if (is_path_variable(name) && !value.empty() && value[0] == '/') return windows_path(value);
+    return value;
+}
+
+const std::string* find_var(const HostEnvironment& env, std::string_view name) {
+    if (auto it = env.variables.find(std::string(name)); it != env.variables.end()) {
+        return &it->second;
+    }
+    for (const auto& [k, v] : env.variables) {
+        if (equals_ignore_case(k, name)) return &v;
+    }
+    return nullptr;
+}
+
+std::string var_or(const HostEnvironment& env, const char* name, const std::string& fallback) {
+    auto it = env.variables.find(name);
+    return it != env.variables.end() && !it->second.empty() ? it->second : fallback;
+}
+
+std::string home_of(const HostEnvironment& env) {
+    return var_or(env, "HOME", env.home);
+}
+
+std::string strip_slash(std::string s) {
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+HostEnvironment current_host_environment() {
+    HostEnvironment env;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string kv = *e;
+        const auto eq = kv.find('=');
+        if (eq == std::string::npos || eq == 0) continue;
+        env.variables.emplace(kv.substr(0, eq), kv.substr(eq + 1));
+    }
+    env.is_root = geteuid() == 0;
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0) env.host_name = host;
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &result) == 0 && result) {
+        env.login_name = pw.pw_name ? pw.pw_name : "";
+        env.home = pw.pw_dir ? pw.pw_dir : "";
+    }
+    return env;
+}
+
+void set_host_environment(std::optional<HostEnvironment> env) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_host = std::move(env);
+}
+
+void set_environ_override(std::string_view name, std::optional<std::string> value) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::erase_if(g_overrides, [&](const auto& kv) { return equals_ignore_case(kv.first, name); });
+    if (value) g_overrides.emplace_back(std::string(name), std::move(*value));
+}
+
+void clear_environ_overrides() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_overrides.clear();
+}
+
+std::string Environ(std::string_view name) {
+    std::optional<HostEnvironment> injected;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        for (const auto& [k, v] : g_overrides) {
+            if (equals_ignore_case(k, name)) return as_windows(name, v);
+        }
+        injected = g_host;
+    }
+    const HostEnvironment env = injected ? std::move(*injected) : current_host_environment();
+    if (const std::string* v = find_var(env, name)) return as_windows(name, *v);
+
+    auto is = [&](const char* n) { return equals_ignore_case(name, n); };
+    if (is("TEMP") || is("TMP")) return windows_path(strip_slash(var_or(env, "TMPDIR", "/tmp")));
+    if (is("AppData")) {
+        const std::string home = home_of(env);
+        return windows_path(strip_slash(var_or(env, "XDG_CONFIG_HOME", home + "/.config")));
+    }
+    if (is("Username")) {
+        return var_or(env, "USER", var_or(env, "LOGNAME", env.login_name));
+    }
+    if (is("Computername")) return env.host_name.substr(0, env.host_name.find('.'));
+    if (is("Homedrive")) return "C:";
+    if (is("Homepath")) return windows_path(strip_slash(home_of(env))).substr(2);
+    if (is("UserProfile")) return windows_path(strip_slash(home_of(env)));
+    if (is("ProgramFiles")) {
+        return windows_path(env.is_root ? "/opt" : strip_slash(home_of(env)) + "/.local/opt");
+    }
+    return "";
+}
+
+}  // namespace platform

@@ -1,0 +1,434 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+
+namespace platform {
+namespace {
+
+// A Windows path split into its folder and its last component.
+struct Split {
+    std::string folder;  // Windows form, "" for the current folder
+    std::string name;
+};
+
+Split split_last(std::string_view path) {
+    std::string p(path.substr(0, path.find('\0')));
+    const auto slash = p.find_last_of("\\/");
+    if (slash == std::string::npos) {
+        if (p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]))) {
+            return {p.substr(0, 2), p.substr(2)};
+        }
+        return {"", p};
+    }
+    return {p.substr(0, slash + 1), p.substr(slash + 1)};
+}
+
+bool has_wildcards(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+
+bool is_drive_letter_path(std::string_view p) {
+    return p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]));
+}
+
+// Host folder of a Windows folder ("" = the current folder).
+std::string host_folder(const std::string& folder) {
+    if (folder.empty()) return host_path(".");
+    return host_path(folder);
+}
+
+bool match_from(const std::u32string& p, std::size_t i, const std::u32string& n, std::size_t j) {
+    // Iterative glob matching with backtracking on the last star.
+    std::size_t star = std::u32string::npos, mark = 0;
+    while (j < n.size()) {
+        if (i < p.size() && (p[i] == U'?' || p[i] == n[j])) {
+            ++i, ++j;
+        } else if (i < p.size() && p[i] == U'*') {
+            star = i++;
+            mark = j;
+        } else if (star != std::u32string::npos) {
+            i = star + 1;
+            j = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (i < p.size() && p[i] == U'*') ++i;
+    return i == p.size();
+}
+
+// Windows wildcard match, without regard to case. "*.*" matches every name, and "name.*"
+// also matches "name" without an extension.
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+    if (pattern == "*.*" || pattern == "*") return true;
+    const auto p = folded_code_points(pattern);
+    const auto n = folded_code_points(name);
+    if (match_from(p, 0, n, 0)) return true;
+    if (p.size() >= 2 && p.compare(p.size() - 2, 2, U".*") == 0) {
+        return match_from(p.substr(0, p.size() - 2), 0, n, 0);
+    }
+    return false;
+}
+
+struct Entry {
+    std::string name;
+    bool directory;
+};
+
+int attributes_of(const std::string& name, const struct stat& st) {
+    int a = S_ISDIR(st.st_mode) ? vbDirectory : vbArchive;
+    if (!(st.st_mode & S_IWUSR)) a |= vbReadOnly;
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..") a |= vbHidden;
+    return a;
+}
+
+bool qualifies(const std::string& name, const struct stat& st, int wanted) {
+    const int a = attributes_of(name, st);
+    if ((a & vbDirectory) && !(wanted & vbDirectory)) return false;
+    if ((a & vbHidden) && !(wanted & vbHidden)) return false;
+    return true;
+}
+
+bool stat_follow(const std::string& p, struct stat& st) {
+    return stat(p.c_str(), &st) == 0 || lstat(p.c_str(), &st) == 0;
+}
+
+std::string base_name(const std::string& host) {
+    const auto slash = host.rfind('/');
+    return slash == std::string::npos ? host : host.substr(slash + 1);
+}
+
+std::string parent_of(const std::string& host) {
+    const auto slash = host.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : host.substr(0, slash);
+}
+
+bool is_dir(const std::string& host) {
+    struct stat st;
+    return !host.empty() && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+thread_local std::vector<std::string> t_dir_rest;
+
+[[noreturn]] void fail(long number) {
+    throw Error(number);
+}
+
+// The host path of a Windows path that must exist: 53 when it does not.
+std::string existing(std::string_view path) {
+    const std::string h = host_path(path);
+    struct stat st;
+    if (h.empty() || lstat(h.c_str(), &st) != 0) fail(kErrFileNotFound);
+    return h;
+}
+
+// The matches of a pattern in a folder (files only, hidden ones included).
+std::vector<std::string> matching_files(const std::string& folder_host, const std::string& pat) {
+    std::vector<std::string> out;
+    DIR* d = opendir(folder_host.c_str());
+    if (!d) return out;
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n == "." || n == ".." || !wildcard_match(pat, n)) continue;
+        struct stat st;
+        const std::string full = folder_host + (folder_host == "/" ? "" : "/") + n;
+        if (stat_follow(full, st) && !S_ISDIR(st.st_mode)) out.push_back(full);
+    }
+    closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+mode_t default_file_mode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+bool write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Writes `data` to a temporary name beside `target`, then renames it over the target.
+void write_beside_and_rename(const std::string& target, std::string_view data, mode_t mode,
+                             long error_on_failure) {
+    std::string tmpl = parent_of(target) + "/." + base_name(target) + ".XXXXXX";
+    const int fd = mkstemp(tmpl.data());
+    if (fd < 0) fail(error_on_failure);
+    bool ok = fchmod(fd, mode & 07777) == 0 && write_all(fd, data);
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(tmpl.c_str(), target.c_str()) != 0) {
+        unlink(tmpl.c_str());
+        fail(errno == ENOSPC ? kErrDiskFull : error_on_failure);
+    }
+}
+
+}  // namespace
+
+std::string Dir(std::string_view pattern, int attributes) {
+    t_dir_rest.clear();
+    const Split sp = split_last(pattern);
+    const std::string name_pattern = sp.name.empty() ? "*" : sp.name;
+    const std::string folder = host_folder(sp.folder);
+    if (folder.empty()) {
+        fail(is_drive_letter_path(sp.folder) ? kErrDeviceUnavailable : kErrBadFileName);
+    }
+    if (attributes & vbVolume) return "";
+    if (!has_wildcards(name_pattern)) {
+        const std::string full = host_path(sp.folder + name_pattern);
+        struct stat st;
+        if (full.empty() || !stat_follow(full, st)) return "";
+        const std::string real_name = base_name(full);
+        return qualifies(real_name, st, attributes) ? real_name : "";
+    }
+    if (!is_dir(folder)) return "";
+    std::vector<std::string> names;
+    DIR* d = opendir(folder.c_str());
+    if (!d) return "";
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        if (!wildcard_match(name_pattern, n)) continue;
+        struct stat st;
+        if (!stat_follow(folder + (folder == "/" ? "" : "/") + n, st)) continue;
+        if (qualifies(n, st, attributes)) names.push_back(n);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const auto fa = folded_code_points(a), fb = folded_code_points(b);
+        return fa != fb ? fa < fb : a < b;
+    });
+    // A folder other than a drive root lists "." and ".." first, as Windows does.
+    const bool root = folder == "/" || [&] {
+        for (const auto& drv : drive_letters()) {
+            if (drv.root == folder) return true;
+        }
+        return false;
+    }();
+    if ((attributes & vbDirectory) && !root) {
+        for (const char* dot : {"..", "."}) {
+            if (wildcard_match(name_pattern, dot)) names.insert(names.begin(), dot);
+        }
+    }
+    if (names.empty()) return "";
+    t_dir_rest.assign(names.rbegin(), names.rend() - 1);
+    return names.front();
+}
+
+std::string Dir() {
+    if (t_dir_rest.empty()) return "";
+    std::string n = std::move(t_dir_rest.back());
+    t_dir_rest.pop_back();
+    return n;
+}
+
+void FileCopy(std::string_view source, std::string_view destination) {
+    const std::string src = host_path(source);
+    struct stat st;
+    if (src.empty() || stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) fail(kErrFileNotFound);
+    const std::string dst = host_path(destination);
+    if (dst.empty() || !is_dir(parent_of(dst))) fail(kErrPathNotFound);
+    std::string target = dst;
+    struct stat dt;
+    if (stat(dst.c_str(), &dt) == 0) {
+        if (S_ISDIR(dt.st_mode) || !(dt.st_mode & S_IWUSR)) fail(kErrPathFileAccess);
+        if (dt.st_dev == st.st_dev && dt.st_ino == st.st_ino) fail(kErrPathFileAccess);
+        char real[PATH_MAX];
+        if (realpath(dst.c_str(), real)) target = real;
+    }
+    const int in = open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) fail(kErrPathFileAccess);
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(in);
+            fail(kErrPathFileAccess);
+        }
+        if (n == 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    close(in);
+    // The copy keeps the source's permissions: its run bit and its read-only attribute.
+    write_beside_and_rename(target, data, st.st_mode & 07777, kErrPathFileAccess);
+}
+
+void Kill(std::string_view pattern) {
+    const Split sp = split_last(pattern);
+    const std::string folder = host_folder(sp.folder);
+    if (folder.empty() || !is_dir(folder)) fail(kErrPathNotFound);
+    std::vector<std::string> victims;
+    if (has_wildcards(sp.name)) {
+        victims = matching_files(folder, sp.name);
+    } else {
+        const std::string full = host_path(sp.folder + sp.name);
+        struct stat st;
+        if (!full.empty() && lstat(full.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            victims.push_back(full);
+        }
+    }
+    if (victims.empty()) fail(kErrFileNotFound);
+    bool refused = false;
+    for (const auto& v : victims) {
+        struct stat st;
+        if (lstat(v.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+            refused = true;  // read-only: Windows refuses to delete it
+            continue;
+        }
+        if (unlink(v.c_str()) != 0) refused = true;
+    }
+    if (refused) fail(kErrPathFileAccess);
+}
+
+void MkDir(std::string_view path) {
+    const std::string h = host_path(path);
+    if (h.empty()) fail(kErrPathNotFound);
+    if (mkdir(h.c_str(), 0777) == 0) return;
+    fail(errno == ENOENT || errno == ENOTDIR ? kErrPathNotFound : kErrPathFileAccess);
+}
+
+void RmDir(std::string_view path) {
+    const std::string h = host_path(path);
+    if (h.empty() || !is_dir(h)) fail(kErrPathNotFound);
+    if (rmdir(h.c_str()) == 0) return;
+    fail(kErrPathFileAccess);
+}
+
+bool MakeSureDirectoryPathExists(std::string_view path) {
+    const Split sp = split_last(path);
+    if (sp.folder.empty()) return true;
+    const std::string h = host_path(sp.folder);
+    if (h.empty()) return false;
+    std::string cur;
+    std::size_t pos = 0;
+    while (pos <= h.size()) {
+        auto slash = h.find('/', pos);
+        if (slash == std::string::npos) slash = h.size();
+        cur = h.substr(0, slash);
+        pos = slash + 1;
+        if (cur.empty()) continue;
+        if (mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+    return is_dir(h);
+}
+
+int GetAttr(std::string_view path) {
+    const std::string h = existing(path);
+    struct stat st;
+    if (!stat_follow(h, st)) fail(kErrFileNotFound);
+    return attributes_of(base_name(h), st);
+}
+
+void SetAttr(std::string_view path, int attributes) {
+    const std::string h = existing(path);
+    struct stat st;
+    if (stat(h.c_str(), &st) != 0) fail(kErrFileNotFound);
+    const mode_t mode =
+        (attributes & vbReadOnly) ? (st.st_mode & ~mode_t(0222)) : (st.st_mode | S_IWUSR);
+    if (chmod(h.c_str(), mode & 07777) != 0) fail(kErrPathFileAccess);
+}
+
+std::int64_t FileLen(std::string_view path) {
+    const std::string h = existing(path);
+    struct stat st;
+    if (stat(h.c_str(), &st) != 0) fail(kErrFileNotFound);
+    return st.st_size;
+}
+
+bool file_exists(std::string_view path) {
+    const std::string h = host_path(path);
+    struct stat st;
+    return !h.empty() && stat(h.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool folder_exists(std::string_view path) {
+    return is_dir(host_path(path));
+}
+
+bool path_exists(std::string_view path) {
+    const std::string h = host_path(path);
+    struct stat st;
+    return !h.empty() && stat(h.c_str(), &st) == 0;
+}
+
+std::optional<std::string> read_file(std::string_view path) {
+    const std::string h = host_path(path);
+    if (h.empty()) return std::nullopt;
+    const int fd = open(h.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return std::nullopt;
+    }
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return out;
+}
+
+void write_file(std::string_view path, std::string_view bytes) {
+    const std::string h = host_path(path);
+    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
+    std::string target = h;
+    mode_t mode = default_file_mode();
+    struct stat st;
+    if (stat(h.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) fail(kErrPathFileAccess);
+        mode = st.st_mode & 07777;
+        char real[PATH_MAX];
+        if (realpath(h.c_str(), real)) target = real;
+    }
+    write_beside_and_rename(target, bytes, mode, kErrPathFileAccess);
+}
+
+void append_file(std::string_view path, std::string_view bytes) {
+    const std::string h = host_path(path);
+    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
+    struct stat st;
+    if (stat(h.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR))) {
+        fail(kErrPathFileAccess);
+    }
+    const int fd = open(h.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) fail(kErrPathFileAccess);
+    const bool ok = write_all(fd, bytes);
+    close(fd);
+    if (!ok) fail(kErrPathFileAccess);
+}
+
+}  // namespace platform

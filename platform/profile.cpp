@@ -1,0 +1,414 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/paths.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string fold(std::string_view cp1252) {
+    std::string out(cp1252);
+    for (char& c : out) c = static_cast<char>(cp1252_lower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+struct Line {
+    std::size_t begin;        // first byte of the line
+    std::size_t content_end;  // end of the text, before CR LF / LF
+    std::size_t end;          // after the line end (== content_end on an unterminated last line)
+};
+
+struct Section {
+    std::size_t header_line = npos;  // npos: the lines before the first section
+    std::size_t last_entry = npos;   // last non-blank line of the section, header included
+    std::unordered_map<std::string, std::size_t> keys;  // folded key -> its (first) line
+};
+
+struct FileIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    timespec mtime{};
+    timespec ctime{};
+
+    static FileIdentity of(const struct stat& st) {
+        return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    bool operator==(const FileIdentity& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+struct Parsed {
+    std::string raw;  // the file's bytes
+    std::vector<Line> lines;
+    std::vector<Section> sections;                            // sections[0]: before any header
+    std::unordered_map<std::string, std::size_t> section_of;  // folded name -> first section
+    FileIdentity id;
+    // False while the file's change time is so recent that another change within the same
+    // clock tick would leave the identity unchanged; such a cache entry is checked by content.
+    bool trusted = false;
+
+    bool ends_with_newline() const { return raw.empty() || raw.back() == '\n'; }
+};
+
+std::mutex g_mutex;
+std::unordered_map<std::string, Parsed> g_cache;
+std::size_t g_parse_count = 0;
+
+// Parses the lines that start at or after `from` (a line start), continuing the last section.
+void parse_from(Parsed& p, std::size_t from) {
+    if (p.sections.empty()) p.sections.emplace_back();
+    std::size_t pos = from;
+    if (pos == 0 && p.raw.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;  // a UTF-8 mark
+    while (pos < p.raw.size()) {
+        std::size_t nl = p.raw.find('\n', pos);
+        Line line{pos, nl == std::string::npos ? p.raw.size() : nl,
+                  nl == std::string::npos ? p.raw.size() : nl + 1};
+        if (line.content_end > line.begin && p.raw[line.content_end - 1] == '\r') {
+            --line.content_end;
+        }
+        pos = line.end;
+        const std::size_t index = p.lines.size();
+        p.lines.push_back(line);
+        const std::string_view text =
+            trim(std::string_view(p.raw).substr(line.begin, line.content_end - line.begin));
+        if (text.empty()) continue;
+        if (text[0] == '[') {
+            const auto close = text.rfind(']');
+            if (close != std::string_view::npos) {
+                Section s;
+                s.header_line = index;
+                s.last_entry = index;
+                p.sections.push_back(std::move(s));
+                p.section_of.emplace(fold(trim(text.substr(1, close - 1))), p.sections.size() - 1);
+                continue;
+            }
+        }
+        Section& s = p.sections.back();
+        s.last_entry = index;
+        if (text[0] == ';') continue;  // a comment
+        const std::string_view key = trim(text.substr(0, text.find('=')));
+        if (!key.empty()) s.keys.emplace(fold(key), index);
+    }
+}
+
+void parse_all(Parsed& p) {
+    p.lines.clear();
+    p.sections.clear();
+    p.section_of.clear();
+    parse_from(p, 0);
+    ++g_parse_count;
+}
+
+// The value of a key line: after the first "=", trimmed, without one pair of enclosing quotes.
+std::string_view value_of(const Parsed& p, std::size_t line) {
+    const Line& l = p.lines[line];
+    std::string_view text = std::string_view(p.raw).substr(l.begin, l.content_end - l.begin);
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos) return {};
+    std::string_view v = trim(text.substr(eq + 1));
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+        v = v.substr(1, v.size() - 2);
+    }
+    return v;
+}
+
+timespec now_realtime() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return t;
+}
+
+// A change time at least this far in the past cannot be repeated by a later change.
+bool settled(const timespec& ctime) {
+    const timespec now = now_realtime();
+    const long long diff_ms =
+        (now.tv_sec - ctime.tv_sec) * 1000LL + (now.tv_nsec - ctime.tv_nsec) / 1000000LL;
+    return diff_ms > 100;
+}
+
+bool read_all(int fd, std::string& out) {
+    out.clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+bool write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The parsed file behind an open descriptor, from the cache when the file is unchanged.
+// Null when it is not a regular file or cannot be read. Caller holds g_mutex.
+Parsed* load(const std::string& host, int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        g_cache.erase(host);
+        return nullptr;
+    }
+    const FileIdentity id = FileIdentity::of(st);
+    auto it = g_cache.find(host);
+    if (it != g_cache.end() && it->second.id == id && it->second.trusted) return &it->second;
+
+    std::string bytes;
+    if (lseek(fd, 0, SEEK_SET) != 0 || !read_all(fd, bytes)) {
+        g_cache.erase(host);
+        return nullptr;
+    }
+    if (it != g_cache.end() && it->second.id == id && it->second.raw == bytes) {
+        it->second.trusted = settled(id.ctime);
+        return &it->second;
+    }
+    if (g_cache.size() >= 32) g_cache.clear();
+    Parsed& p = g_cache[host];
+    p.raw = std::move(bytes);
+    p.id = id;
+    p.trusted = settled(id.ctime);
+    parse_all(p);
+    return &p;
+}
+
+// C-string semantics (text after a NUL does not exist), then Windows-1252.
+std::string to_file_text(std::string_view utf8) {
+    return utf8_to_cp1252(utf8.substr(0, utf8.find('\0')));
+}
+
+// A line break inside a name or value would split the entry over two lines; "|" keeps it on
+// one (no Windows path holds "|", and the programs' texts use it for a line break anyway).
+std::string one_line(std::string s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '|';
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else if (s[i] == '\n') {
+            out += '|';
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// Replaces the whole file the safe way (temporary name, then rename), keeping its mode. When
+// the folder does not allow a new name, the file is rewritten in place.
+bool replace_file(const std::string& host, std::string_view data, mode_t mode) {
+    char real[PATH_MAX];
+    const std::string target = realpath(host.c_str(), real) ? std::string(real) : host;
+    const auto slash = target.rfind('/');
+    std::string tmpl = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
+    const int fd = mkstemp(tmpl.data());
+    if (fd >= 0) {
+        const bool ok = fchmod(fd, mode & 07777) == 0 && write_all(fd, data);
+        close(fd);
+        if (ok && rename(tmpl.c_str(), target.c_str()) == 0) return true;
+        unlink(tmpl.c_str());
+    }
+    const int out = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+    if (out < 0) return false;
+    const bool ok = write_all(out, data);
+    close(out);
+    return ok;
+}
+
+void remember(const std::string& host, Parsed& p) {
+    struct stat st;
+    if (stat(host.c_str(), &st) == 0) {
+        p.id = FileIdentity::of(st);
+        p.trusted = true;  // we know the content: it is what we just wrote
+    } else {
+        g_cache.erase(host);
+    }
+}
+
+}  // namespace
+
+std::string GetPrivateProfileStringA(std::string_view section, std::string_view key,
+                                     std::string_view default_value, std::size_t size,
+                                     std::string_view file) {
+    if (size == 0) return "";
+    std::string def = to_file_text(default_value);
+    while (!def.empty() && def.back() == ' ') def.pop_back();
+    auto cut = [size](std::string_view v) {
+        v = v.substr(0, v.find('\0'));
+        return cp1252_to_utf8(v.substr(0, size - 1));
+    };
+    const std::string host = host_path(file);
+    if (host.empty()) return cut(def);
+    const std::string sec = fold(trim(to_file_text(section)));
+    const std::string k = fold(trim(to_file_text(key)));
+
+    const int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return cut(def);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Parsed* p = load(host, fd);
+    close(fd);
+    if (!p) return cut(def);
+    const auto s = p->section_of.find(sec);
+    if (s == p->section_of.end()) return cut(def);
+    const auto& keys = p->sections[s->second].keys;
+    const auto e = keys.find(k);
+    if (e == keys.end()) return cut(def);
+    return cut(value_of(*p, e->second));
+}
+
+bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
+                                std::string_view value, std::string_view file) {
+    const std::string sec = one_line(to_file_text(section));
+    const std::string k = one_line(to_file_text(key));
+    const std::string v = one_line(to_file_text(value));
+    if (trim(k).empty()) return false;
+    const std::string host = host_path(file);
+    if (host.empty()) return false;
+
+    std::lock_guard<std::mutex> lock(g_mutex);
+    struct stat st;
+    if (stat(host.c_str(), &st) != 0) {
+        // A new file.
+        const int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) return false;
+        const bool ok = write_all(fd, "[" + sec + "]\r\n" + k + "=" + v + "\r\n");
+        close(fd);
+        g_cache.erase(host);
+        return ok;
+    }
+    // The read-only attribute (the owner's write permission) refuses the write even for root.
+    if (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR)) return false;
+    const int fd = open(host.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    Parsed* p = load(host, fd);
+    if (!p) {
+        close(fd);
+        return false;
+    }
+
+    const std::string fsec = fold(trim(sec));
+    const std::string fkey = fold(trim(k));
+    const std::string entry = k + "=" + v + "\r\n";
+    std::string append;            // bytes to add at the end, or
+    std::size_t insert_at = npos;  // where to insert `entry` in a rewrite, or
+    std::size_t replace_line = npos;
+
+    const auto s = p->section_of.find(fsec);
+    if (s == p->section_of.end()) {
+        append = (p->ends_with_newline() ? "" : "\r\n") + ("[" + sec + "]\r\n") + entry;
+    } else {
+        const Section& section_entry = p->sections[s->second];
+        const auto e = section_entry.keys.find(fkey);
+        if (e != section_entry.keys.end()) {
+            replace_line = e->second;
+        } else {
+            const Line& last = p->lines[section_entry.last_entry];
+            if (last.end == p->raw.size()) {
+                append = (p->ends_with_newline() ? "" : "\r\n") + entry;
+            } else {
+                insert_at = last.end;
+            }
+        }
+    }
+
+    bool ok = true;
+    if (!append.empty()) {
+        // The common case of a growing log: only the new bytes are written.
+        const bool had_newline = p->ends_with_newline();
+        const std::size_t old_size = p->raw.size();
+        ok = write_all(fd, append);
+        close(fd);
+        if (!ok) {
+            g_cache.erase(host);
+            return false;
+        }
+        p->raw += append;
+        if (had_newline) {
+            parse_from(*p, old_size);
+        } else {
+            parse_all(*p);
+        }
+        remember(host, *p);
+        return true;
+    }
+    close(fd);
+
+    std::string updated;
+    if (replace_line != npos) {
+        const Line& l = p->lines[replace_line];
+        const std::string_view text =
+            std::string_view(p->raw).substr(l.begin, l.content_end - l.begin);
+        const std::string_view old_key = trim(text.substr(0, text.find('=')));
+        std::string line = std::string(old_key) + "=" + v;
+        if (text == line) return true;  // nothing changes
+        updated.reserve(p->raw.size() + v.size());
+        updated.append(p->raw, 0, l.begin);
+        updated += line;
+        updated.append(p->raw, l.content_end, std::string::npos);
+    } else {
+        updated.reserve(p->raw.size() + entry.size());
+        updated.append(p->raw, 0, insert_at);
+        updated += entry;
+        updated.append(p->raw, insert_at, std::string::npos);
+    }
+    ok = replace_file(host, updated, st.st_mode);
+    if (!ok) {
+        g_cache.erase(host);
+        return false;
+    }
+    p->raw = std::move(updated);
+    parse_all(*p);
+    remember(host, *p);
+    return true;
+}
+
+std::size_t profile_parse_count() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_parse_count;
+}
+
+void profile_cache_clear() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_cache.clear();
+}
+
+}  // namespace platform
