@@ -1,0 +1,218 @@
+#include "uninstall/uninstall_run.h"
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+
+#include "platform/batch.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/msgbox.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/shell_file_op.h"
+
+namespace uninstall {
+namespace {
+
+// The log's values are read into a buffer of this many characters, terminator included.
+constexpr std::size_t kValueBuffer = 255;
+
+std::string read_value(std::string_view Key, std::string_view Section, std::string_view File) {
+    if (Key.empty()) return {};
+    std::string value = platform::GetPrivateProfileStringA(Section, Key, "", kValueBuffer, File);
+    std::erase(value, '\0');
+    return value;
+}
+
+// Runs one statement of a resume-next regime: a failure skips just that statement.
+template <class Statement>
+void resume_next(Statement&& statement) {
+    try {
+        statement();
+    } catch (const std::exception&) {
+    }
+}
+
+// Deletes the one file a path names; a failure is an error of the statement.
+void delete_file(const std::string& path) {
+    if (!platform::DeleteFileA(path)) throw platform::Error(platform::kErrFileNotFound);
+}
+
+std::string folder_with_trailing_name(const std::string& folder, std::string_view name) {
+    // A drive root keeps its backslash ("C:\"); the name starts with one of its own.
+    if (!folder.empty() && folder.back() == '\\') return folder + std::string(name.substr(1));
+    return folder + std::string(name);
+}
+
+}  // namespace
+
+std::string GetIniValue(std::string_view Key, std::string_view Section, std::string_view File) {
+    if (File.empty()) {
+        return read_value(Key, Section, folder_with_trailing_name(platform::app_path(), kLogName));
+    }
+    return read_value(Key, Section, File);
+}
+
+std::string shdelete_source_list(const FileList& vFiles) {
+    std::string list;
+    if (const auto* many = std::get_if<std::vector<std::string>>(&vFiles)) {
+        for (const auto& f : *many) {
+            list += f;
+            list += '\0';
+        }
+        list += '\0';
+        return list;
+    }
+    list = std::get<std::string>(vFiles);
+    if (!list.empty() && list.back() == '\\') list.pop_back();
+    while (list.size() < 2 || list[list.size() - 1] != '\0' || list[list.size() - 2] != '\0') {
+        list += '\0';
+    }
+    return list;
+}
+
+unsigned shdelete_flags(bool bConfirmation, bool bShowProgress, bool bShowNames, bool bAllowUndo,
+                        bool bShowErrors) {
+    unsigned flags = 0;
+    if (bAllowUndo) flags |= platform::FOF_ALLOWUNDO;
+    if (!bShowProgress) flags |= platform::FOF_SILENT;
+    if (!bConfirmation) flags |= platform::FOF_NOCONFIRMATION;
+    if (!bShowNames) flags |= platform::FOF_SIMPLEPROGRESS;
+    if (!bShowErrors) flags |= platform::FOF_NOERRORUI;
+    return flags;
+}
+
+bool SHDelete(const FileList& vFiles, std::int32_t lStartHwnd, bool bConfirmation,
+              bool bShowProgress, bool bShowNames, bool bAllowUndo, bool bShowErrors,
+              bool* bAbortFiles) {
+    platform::SHFILEOPSTRUCT op;
+    op.hwnd = lStartHwnd;
+    op.wFunc = platform::FO_DELETE;
+    op.pFrom = shdelete_source_list(vFiles);
+    op.fFlags = shdelete_flags(bConfirmation, bShowProgress, bShowNames, bAllowUndo, bShowErrors);
+    const bool ok = platform::SHFileOperationA(op) == 0;
+    if (bAbortFiles) *bAbortFiles = op.fAnyOperationsAborted;
+    return ok;
+}
+
+std::optional<int> count_value(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    double value = 0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    const double rounded = std::nearbyint(value);  // ties to even, as CInt
+    if (rounded < -32768 || rounded > 32767) return std::nullopt;
+    return static_cast<int>(rounded);
+}
+
+Uninstaller::Uninstaller(std::string program_folder) : folder_(std::move(program_folder)) {
+    log_at_start_ = platform::file_exists(log_file());
+}
+
+std::string Uninstaller::log_file() const {
+    return folder_with_trailing_name(folder_, kLogName);
+}
+
+std::string Uninstaller::batch_file() const {
+    return folder_with_trailing_name(folder_, kBatchName);
+}
+
+std::string Uninstaller::GetIniValue(std::string_view Key, std::string_view Section,
+                                     std::string_view File) const {
+    return read_value(Key, Section, File.empty() ? std::string_view(log_file()) : File);
+}
+
+bool Uninstaller::start_procedure() const {
+    const std::string title = GetIniValue("Titel", "Uninstall");
+    const auto answer =
+        platform::MsgBox("Möchten Sie " + title + " deinstallieren?", platform::Buttons::YesNo,
+                         platform::Icon::Information, kMessageTitle);
+    return answer == platform::Result::Yes;
+}
+
+std::string Uninstaller::product_title() const {
+    return GetIniValue("Titel", "Uninstall");
+}
+
+bool Uninstaller::may_remove_program_folder() const {
+    return log_at_start_ && !platform::is_system_folder(folder_);
+}
+
+void Uninstaller::Timer1_Timer(RunView& view) const {
+    view.stop_timer();
+    const std::string log = log_file();
+
+    if (const auto links = count_value(GetIniValue("AnzLinks", "Links", log))) {
+        for (int j = 1; j <= *links; ++j) {
+            std::string path;
+            resume_next([&] { path = GetIniValue("Link" + std::to_string(j), "Links", log); });
+            resume_next([&] { view.add_list_line("Lösche Verknüpfung \"" + path); });
+            resume_next([&] { delete_file(path); });
+        }
+    }
+    if (const auto files = count_value(GetIniValue("AnzDatei", "Dateien", log))) {
+        for (int i = 0; i <= *files; ++i) {
+            std::string path;
+            resume_next([&] { path = GetIniValue("Datei" + std::to_string(i), "Dateien", log); });
+            resume_next([&] { delete_file(path); });
+            resume_next([&] { view.add_list_line("Lösche Datei \"" + path); });
+        }
+    }
+    resume_next([&] { platform::RmDir(GetIniValue("GroupName", "Links", log)); });
+    resume_next([&] { delete_file(log); });
+    // A folder that did not hold the log, or that is a drive root, the home folder or a system
+    // folder, is not the product's own: its remaining contents stay.
+    if (may_remove_program_folder()) {
+        resume_next(
+            [&] { SHDelete(folder_, view.window_handle(), false, false, false, false, false); });
+    }
+    platform::MsgBox("Uninstallation erfolgreich abgeschlossen.", platform::Buttons::OK,
+                     platform::Icon::Information, kMessageTitle);
+    view.enable_next();
+}
+
+std::vector<std::string> Uninstaller::batch_lines() const {
+    const std::string& A = folder_;
+    // Without the right to remove A the last line stays in the batch as a remark, so the
+    // batch removes only the program file and itself.
+    std::string remove_folder = "RD /s /q \"" + A + "\\\"";
+    if (!may_remove_program_folder()) remove_folder = "REM " + remove_folder;
+    return {
+        "ON ERROR Goto Weiter",
+        "Weiter:",
+        "del \"" + A + "\\Uninstall.exe\"",
+        "On error goto 0",
+        "del \"" + A + "\\delete.bat\"",
+        remove_folder,
+    };
+}
+
+void Uninstaller::cmdNext_Click() const {
+    std::string text;
+    for (const auto& line : batch_lines()) text += line + "\r\n";
+    bool written = false;
+    resume_next([&] {
+        platform::append_file(batch_file(), platform::utf8_to_cp1252(text));
+        written = true;
+    });
+    if (written) {
+        const std::string batch = batch_file();
+        if (starter_) {
+            starter_(batch, platform::vbMinimizedFocus);
+        } else {
+            platform::start_batch(batch, platform::vbMinimizedFocus);
+        }
+    }
+    platform::end_program(0);
+}
+
+}  // namespace uninstall
