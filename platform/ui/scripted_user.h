@@ -38,9 +38,11 @@ struct Step {
     std::string control;  // CONTROL, may be empty
     std::vector<std::string> texts;  // quoted texts in order (unescaped)
     std::vector<std::string> words;  // further unquoted words (off, if, seconds, key name)
+    std::string error;               // set for a malformed step: it fails when its turn comes
 };
 
-// Parses a script; throws std::runtime_error naming the line of a malformed step.
+// Parses a script. Blank lines and comments are no steps; a malformed step is kept with its
+// error so that it fails in its place.
 std::vector<Step> parse_script(const std::string& utf8_script);
 
 class ScriptedUser : public QObject {
@@ -71,7 +73,7 @@ class ScriptedUser : public QObject {
   private:
     void poll();
     enum class Outcome { Done, Pending, Failed };
-    Outcome run_step(const Step& step, QString& why);
+    Outcome run_step(const Step& step, QString& why, std::function<void()>& action);
     void fail(const Step& step, const QString& why);
 
     std::vector<Step> steps_;
@@ -83,7 +85,7 @@ class ScriptedUser : public QObject {
     QString shot_folder_;
     QTimer* timer_ = nullptr;
     bool failed_ = false;
-    bool in_step_ = false;
+    bool in_poll_ = false;
 };
 
 // The widget named FORM (a top-level widget with that objectName; a shown one first).

@@ -1,0 +1,110 @@
+#include "platform/ui/program.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFile>
+#include <QHash>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/msgbox.h"
+#include "platform/process.h"
+#include "platform/transcript.h"
+#include "platform/ui/msgbox_qt.h"
+#include "platform/ui/scripted_user.h"
+
+namespace platform::ui {
+namespace {
+
+// Writes `window FORM shown` / `window FORM closed` for the program's forms.
+class WindowWatcher : public QObject {
+  public:
+    using QObject::QObject;
+
+    QStringList shown_forms() const { return shown_.values(); }
+
+  protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() != QEvent::Show && e->type() != QEvent::Hide) return false;
+        if (!o->isWidgetType()) return false;
+        auto* w = static_cast<QWidget*>(o);
+        if (!w->isWindow() || qobject_cast<QMessageBox*>(w)) return false;
+        if (e->type() != QEvent::Show && shown_.contains(w)) {
+            if (e->spontaneous()) return false;
+            transcript_line("window " + shown_.take(w).toStdString() + " closed");
+            return false;
+        }
+        const QString name = w->objectName();
+        if (name.isEmpty() || name.startsWith("qt")) return false;
+        // Minimising and restoring hide and show a window without the program doing so.
+        if (e->spontaneous()) return false;
+        if (e->type() == QEvent::Show && !shown_.contains(w)) {
+            shown_.insert(w, name);
+            transcript_line("window " + name.toStdString() + " shown");
+            // A window deleted while shown is closed as well.
+            connect(w, &QObject::destroyed, this, [this, w] {
+                if (shown_.contains(w))
+                    transcript_line("window " + shown_.take(w).toStdString() + " closed");
+            });
+        }
+        return false;
+    }
+
+  private:
+    QHash<const QWidget*, QString> shown_;  // the name each had when it was shown
+};
+
+WindowWatcher* g_watcher = nullptr;
+
+[[noreturn]] void leave(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+}  // namespace
+
+void install_window_layer() {
+    install_message_boxes();
+    set_do_events_hook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    if (!g_watcher && qApp) {
+        g_watcher = new WindowWatcher(qApp);
+        qApp->installEventFilter(g_watcher);
+    }
+}
+
+int run_program(QApplication& app, std::string_view program_title,
+                const std::function<void()>& start) {
+    set_msgbox_program_title(std::string(program_title));
+    install_window_layer();
+    // The program's End: forms go without their events, the process ends at once.
+    set_end_program_hook([](int status) {
+        if (g_watcher)
+            for (const QString& name : g_watcher->shown_forms())
+                transcript_line("window " + name.toStdString() + " closed");
+        leave(status);
+    });
+
+    ScriptedUser* user = nullptr;
+    if (scripted_run()) {
+        const QString path = QString::fromLocal8Bit(std::getenv("VELTRIN_USER_SCRIPT"));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "cannot read the user script %s\n", qPrintable(path));
+            transcript_line("step 1 failed: " + path.toStdString() + ": cannot read the script");
+            return 3;
+        }
+        user = new ScriptedUser(
+            parse_script(file.readAll().toStdString()), [](int status) { leave(status); }, &app);
+    }
+    start();
+    if (user) user->begin();
+    int status = app.exec();
+    if (user && user->failed()) return 3;
+    return status;
+}
+
+}  // namespace platform::ui
