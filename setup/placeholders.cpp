@@ -47,7 +47,10 @@ void set_owner_window(long hwnd) {
 std::string system_folder() {
     const auto env = platform::current_host_environment();
     if (env.is_root) return platform::windows_path("/usr/local/lib");
-    return platform::windows_path(env.home + "/.local/lib");
+    auto it = env.variables.find("HOME");
+    const std::string home =
+        it != env.variables.end() && !it->second.empty() ? it->second : env.home;
+    return platform::windows_path(home + "/.local/lib");
 }
 
 std::string ExpandPlaceholders(const std::string& Text) {

@@ -13,6 +13,7 @@
 
 #include "platform/environment.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
 namespace setup {
 
@@ -33,7 +34,7 @@ std::string env_or(const char* name, const std::string& fallback) {
 
 std::string home() {
     const auto env = platform::current_host_environment();
-    return env.home.empty() ? std::string("/") : env.home;
+    return env_or("HOME", env.home.empty() ? std::string("/") : env.home);
 }
 
 // XDG_DESKTOP_DIR from user-dirs.dirs ("$HOME/Desktop" form), else ~/Desktop.
@@ -119,45 +120,6 @@ std::string exec_argument(const std::string& arg) {
     }
     if (quote) out += '"';
     return out;
-}
-
-// Splits an argument text by the Windows command-line rules.
-std::vector<std::string> split_windows_arguments(const std::string& s) {
-    std::vector<std::string> args;
-    size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-        if (i == s.size()) break;
-        std::string arg;
-        bool quoted = false;
-        while (i < s.size() && (quoted || (s[i] != ' ' && s[i] != '\t'))) {
-            if (s[i] == '\\') {
-                size_t n = 0;
-                while (i < s.size() && s[i] == '\\') ++n, ++i;
-                if (i < s.size() && s[i] == '"') {
-                    arg.append(n / 2, '\\');
-                    if (n % 2) {
-                        arg += '"';
-                        ++i;
-                    }
-                } else {
-                    arg.append(n, '\\');
-                }
-            } else if (s[i] == '"') {
-                if (quoted && i + 1 < s.size() && s[i + 1] == '"') {
-                    arg += '"';
-                    i += 2;
-                } else {
-                    quoted = !quoted;
-                    ++i;
-                }
-            } else {
-                arg += s[i++];
-            }
-        }
-        args.push_back(arg);
-    }
-    return args;
 }
 
 bool is_program(const std::string& host) {
@@ -305,7 +267,7 @@ bool cShellLink::CreateShellLink(const std::string& LnkFile, const std::string& 
         std::string exec;
         if (!is_program(target)) exec = "xdg-open ";  // a document opens with the desktop's handler
         exec += exec_argument(target);
-        for (const auto& a : split_windows_arguments(ExeArgs)) exec += " " + exec_argument(a);
+        for (const auto& a : platform::split_arguments(ExeArgs)) exec += " " + exec_argument(a);
         e << "Exec=" << escape_value(exec) << "\n";
         e << key_target << "=" << escape_value(target) << "\n";
         if (!WorkDir.empty()) e << "Path=" << escape_value(platform::host_path(WorkDir)) << "\n";

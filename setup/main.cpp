@@ -1,0 +1,15 @@
+// setup: installs a product from the package medium that holds this program.
+#include <QApplication>
+#include <QTimer>
+
+#include "platform/ui/program.h"
+#include "setup/forms/frmIni.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return platform::ui::run_program(app, "Veltrin", [] {
+        auto* start = new setup::frmIni;
+        // The start window loads once the event loop runs, as a startup form does.
+        QTimer::singleShot(0, start, [start] { start->Form_Load(); });
+    });
+}
