@@ -76,7 +76,7 @@ bool ErrorReport::report(long number, std::string_view description) {
 }
 
 bool ErrorReport::report(const platform::Error& e) {
-    return report(e.number, e.description);
+    return report(e.number, german_description(e));
 }
 
 void report_unhandled_error(long number, std::string_view description) {
