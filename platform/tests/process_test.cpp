@@ -202,7 +202,7 @@ TEST_F(ShellTest, ShellExecuteOpensDocumentsAndStartsPrograms) {
     EXPECT_EQ(platform::ShellExecuteA(0, "print", dir.win("readme.txt"), "", "", 1), 31);
 
     mkdir(dir.file("work").c_str(), 0755);
-    EXPECT_GT(platform::ShellExecuteA(0, "Open", dir.win("tool"), dir.win("where.txt"),
+    EXPECT_GT(platform::ShellExecuteA(0, "Open", dir.win("tool"), dir.file("where.txt"),
                                       dir.win("work"), 1),
               32);
     for (int i = 0; i < 500 && slurp(dir.file("where.txt")).empty(); ++i) platform::Sleep(10);
