@@ -90,6 +90,12 @@ std::string env_value(const HostEnvironment& env, const char* name) {
     return it == env.variables.end() ? std::string() : it->second;
 }
 
+// HOME wins over the password database, as everywhere in the layer.
+std::string home_folder(const HostEnvironment& env) {
+    const std::string h = env_value(env, "HOME");
+    return h.empty() ? env.home : h;
+}
+
 // XDG_DESKTOP_DIR from the user's user-dirs.dirs ("$HOME/Schreibtisch"), else ~/Desktop.
 std::string desktop_folder(const std::string& home, const std::string& config_home) {
     std::ifstream in(config_home + "/user-dirs.dirs");
@@ -115,14 +121,15 @@ std::vector<std::string> protected_folders() {
     }
     for (const auto& m : mount_table()) out.push_back(m.mount_point);
     const HostEnvironment env = current_host_environment();
-    if (!env.home.empty()) {
+    const std::string home = home_folder(env);
+    if (!home.empty()) {
         std::string config = env_value(env, "XDG_CONFIG_HOME");
-        if (config.empty()) config = env.home + "/.config";
+        if (config.empty()) config = home + "/.config";
         std::string data = env_value(env, "XDG_DATA_HOME");
-        if (data.empty()) data = env.home + "/.local/share";
-        for (const std::string& f : {env.home, config, data, data + "/applications",
-                                     env.home + "/.local", env.home + "/.local/lib",
-                                     env.home + "/.local/opt", desktop_folder(env.home, config)}) {
+        if (data.empty()) data = home + "/.local/share";
+        for (const std::string& f :
+             {home, config, data, data + "/applications", home + "/.local", home + "/.local/lib",
+              home + "/.local/opt", desktop_folder(home, config)}) {
             out.push_back(f);
         }
     }
@@ -212,8 +219,8 @@ bool move_to_trash(const std::string& host) {
     const HostEnvironment env = current_host_environment();
     std::string data = env_value(env, "XDG_DATA_HOME");
     if (data.empty()) {
-        if (env.home.empty()) return false;
-        data = env.home + "/.local/share";
+        if (home_folder(env).empty()) return false;
+        data = home_folder(env) + "/.local/share";
     }
     const std::string trash = data + "/Trash";
     std::error_code ec;

@@ -1,0 +1,122 @@
+#pragma once
+// A throw-away folder tree for the uninstaller's tests, with helpers to lay out and inspect it.
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/paths.h"
+
+namespace uninstall::test {
+
+struct TempTree {
+    std::string host;
+    TempTree() {
+        char tmpl[] = "/tmp/veltrin-unins-XXXXXX";
+        host = ::mkdtemp(tmpl);
+    }
+    ~TempTree() {
+        std::system(("chmod -R u+w '" + host + "' 2>/dev/null; rm -rf '" + host + "'").c_str());
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    std::string path(const std::string& rel) const { return rel.empty() ? host : host + "/" + rel; }
+    std::string win(const std::string& rel) const { return platform::windows_path(path(rel)); }
+    void mkdirs(const std::string& rel) const {
+        std::system(("mkdir -p '" + path(rel) + "'").c_str());
+    }
+    void write(const std::string& rel, const std::string& bytes) const {
+        const auto slash = rel.rfind('/');
+        if (slash != std::string::npos) mkdirs(rel.substr(0, slash));
+        std::ofstream(path(rel), std::ios::binary) << bytes;
+    }
+    bool exists(const std::string& rel) const {
+        struct stat st;
+        return ::lstat(path(rel).c_str(), &st) == 0;
+    }
+    std::string read(const std::string& rel) const {
+        std::ifstream in(path(rel), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Every entry below rel (relative names, folders with a trailing "/") with file contents.
+    std::map<std::string, std::string> listing(const std::string& rel = "") const {
+        std::map<std::string, std::string> out;
+        walk(path(rel), "", out);
+        return out;
+    }
+
+  private:
+    static void walk(const std::string& dir, const std::string& prefix,
+                     std::map<std::string, std::string>& out) {
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return;
+        std::vector<std::string> names;
+        while (const dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        ::closedir(d);
+        for (const auto& n : names) {
+            const std::string full = dir + "/" + n;
+            struct stat st;
+            if (::lstat(full.c_str(), &st) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                out[prefix + n + "/"] = "";
+                walk(full, prefix + n + "/", out);
+            } else {
+                std::ifstream in(full, std::ios::binary);
+                std::ostringstream s;
+                s << in.rdbuf();
+                out[prefix + n] = s.str();
+            }
+        }
+    }
+};
+
+// An uninstall log as the install run writes it: sections Dateien, Uninstall, Links, key by
+// key, Windows-1252 with CR LF. Counts are left out when given as nullptr.
+struct LogSpec {
+    std::vector<std::string> files;   // Datei0...
+    const char* file_count = "auto";  // AnzDatei; "auto" = files.size() - 1
+    std::string title = "Beispiel 1.0";
+    std::string group;               // GroupName
+    std::vector<std::string> links;  // Link1...
+    const char* link_count = "auto";
+};
+
+inline std::string log_text(const LogSpec& spec) {
+    std::string t = "[Dateien]\r\n";
+    for (std::size_t i = 0; i < spec.files.size(); ++i)
+        t += "Datei" + std::to_string(i) + "=" + spec.files[i] + "\r\n";
+    if (spec.file_count) {
+        t += "AnzDatei=" +
+             (std::string(spec.file_count) == "auto"
+                  ? std::to_string(static_cast<int>(spec.files.size()) - 1)
+                  : std::string(spec.file_count)) +
+             "\r\n";
+    }
+    t += "[Uninstall]\r\nTitel=" + spec.title + "\r\n[Links]\r\n";
+    if (!spec.group.empty()) t += "GroupName=" + spec.group + "\r\n";
+    for (std::size_t j = 0; j < spec.links.size(); ++j)
+        t += "Link" + std::to_string(j + 1) + "=" + spec.links[j] + "\r\n";
+    if (spec.link_count) {
+        t += "AnzLinks=" +
+             (std::string(spec.link_count) == "auto" ? std::to_string(spec.links.size())
+                                                     : std::string(spec.link_count)) +
+             "\r\n";
+    }
+    return platform::utf8_to_cp1252(t);
+}
+
+}  // namespace uninstall::test
