@@ -147,6 +147,9 @@ bool name_exists(const std::string& p) {
 // base exists; the components below it are looked up exactly first, then without regard to
 // case. From the first component that has no match on, the rest is kept as given.
 std::string resolve_case(std::string base, const std::vector<std::string>& comps) {
+    std::string whole = base;
+    for (const auto& c : comps) whole = join_host(whole, c);
+    if (name_exists(whole)) return whole;  // the common case: one look
     std::string cur = base;
     for (std::size_t i = 0; i < comps.size(); ++i) {
         const std::string exact = join_host(cur, comps[i]);
@@ -362,6 +365,7 @@ std::vector<Drive> drive_letters() {
 
 std::string host_path(std::string_view win) {
     std::string p(win.substr(0, win.find('\0')));
+    if (p.empty()) return "";
     std::replace(p.begin(), p.end(), '/', '\\');
     if (p.rfind("\\\\", 0) == 0) {
         if (p.rfind("\\\\?\\", 0) == 0 || p.rfind("\\\\.\\", 0) == 0) return "";
@@ -479,7 +483,7 @@ long WNetGetConnectionA(std::string_view local_name, char* remote_name, unsigned
 }
 
 std::optional<std::string> network_connection(std::string_view local_name) {
-    if (local_name.size() < 2 || local_name[1] != ':') return std::nullopt;
+    if (local_name.size() != 2 || local_name[1] != ':') return std::nullopt;
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(local_name[0])));
     for (const auto& d : drive_letters()) {
         if (d.letter != letter || d.type != DRIVE_REMOTE) continue;

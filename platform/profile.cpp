@@ -182,8 +182,7 @@ bool write_all(int fd, std::string_view data) {
 
 // The parsed file behind an open descriptor, from the cache when the file is unchanged.
 // Null when it is not a regular file or cannot be read. Caller holds g_mutex.
-Parsed* load(const std::string& host, int fd) {
-    struct stat st;
+Parsed* load(const std::string& host, int fd, struct stat& st) {
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         g_cache.erase(host);
         return nullptr;
@@ -254,9 +253,10 @@ bool replace_file(const std::string& host, std::string_view data, mode_t mode) {
     return ok;
 }
 
-void remember(const std::string& host, Parsed& p) {
+// Records the identity of the file just written (through fd when it is still open).
+void remember(const std::string& host, Parsed& p, int fd = -1) {
     struct stat st;
-    if (stat(host.c_str(), &st) == 0) {
+    if ((fd >= 0 ? fstat(fd, &st) : stat(host.c_str(), &st)) == 0) {
         p.id = FileIdentity::of(st);
         p.trusted = true;  // we know the content: it is what we just wrote
     } else {
@@ -284,7 +284,8 @@ std::string GetPrivateProfileStringA(std::string_view section, std::string_view 
     const int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return cut(def);
     std::lock_guard<std::mutex> lock(g_mutex);
-    Parsed* p = load(host, fd);
+    struct stat st;
+    Parsed* p = load(host, fd, st);
     close(fd);
     if (!p) return cut(def);
     const auto s = p->section_of.find(sec);
@@ -305,22 +306,21 @@ bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
     if (host.empty()) return false;
 
     std::lock_guard<std::mutex> lock(g_mutex);
-    struct stat st;
-    if (stat(host.c_str(), &st) != 0) {
+    const int fd = open(host.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
         // A new file.
-        const int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) return false;
-        const bool ok = write_all(fd, "[" + sec + "]\r\n" + k + "=" + v + "\r\n");
-        close(fd);
+        const int out = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (out < 0) return false;
+        const bool ok = write_all(out, "[" + sec + "]\r\n" + k + "=" + v + "\r\n");
+        close(out);
         g_cache.erase(host);
         return ok;
     }
-    // The read-only attribute (the owner's write permission) refuses the write even for root.
-    if (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR)) return false;
-    const int fd = open(host.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    Parsed* p = load(host, fd);
-    if (!p) {
+    struct stat st;
+    Parsed* p = load(host, fd, st);
+    // The read-only attribute (the owner's write permission) refuses the write even for root.
+    if (!p || !(st.st_mode & S_IWUSR)) {
         close(fd);
         return false;
     }
@@ -356,8 +356,8 @@ bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
         const bool had_newline = p->ends_with_newline();
         const std::size_t old_size = p->raw.size();
         ok = write_all(fd, append);
-        close(fd);
         if (!ok) {
+            close(fd);
             g_cache.erase(host);
             return false;
         }
@@ -367,7 +367,8 @@ bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
         } else {
             parse_all(*p);
         }
-        remember(host, *p);
+        remember(host, *p, fd);
+        close(fd);
         return true;
     }
     close(fd);
