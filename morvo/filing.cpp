@@ -1,0 +1,323 @@
+#include "morvo/filing.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace morvo {
+
+Stamp local_now() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+std::string time_stamp_suffix(const Stamp& s) {
+    return "_" + std::to_string(s.year) + "_" + std::to_string(s.month) + "_" +
+           std::to_string(s.day) + "_" + std::to_string(s.hour) + "_" + std::to_string(s.minute) +
+           "_" + std::to_string(s.second);
+}
+
+namespace {
+
+bool is_continuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// Byte offset where the n-th character from the end starts, or npos when the text has fewer
+// than n characters.
+size_t nth_char_from_end(std::string_view s, int n) {
+    size_t i = s.size();
+    for (int k = 0; k < n; ++k) {
+        if (i == 0) return std::string_view::npos;
+        --i;
+        while (i > 0 && is_continuation(static_cast<unsigned char>(s[i]))) --i;
+    }
+    return i;
+}
+
+// Decodes the code point at i and moves i past it (malformed bytes come through one by one).
+char32_t next_code_point(std::string_view s, size_t& i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    if (i + static_cast<size_t>(len) > s.size()) len = 1;
+    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (int k = 1; k < len; ++k) {
+        unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+        if (!is_continuation(cc)) {
+            len = 1;
+            cp = c;
+            break;
+        }
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    i += static_cast<size_t>(len);
+    return cp;
+}
+
+}  // namespace
+
+bool fourth_from_end_is_dot(std::string_view name) {
+    size_t at = nth_char_from_end(name, 4);
+    if (at == std::string_view::npos) at = 0;
+    return at < name.size() && name[at] == '.';
+}
+
+bool passes_filter(std::string_view dn, std::string_view text_value) {
+    static const std::string_view kWord = "Microsoft Word Document";
+    static const std::string_view kBitmap = "Bild (Geräteunabhängige Bitmap)";
+    return fourth_from_end_is_dot(dn) && text_value != kWord && text_value != kBitmap &&
+           dn != kBitmap;
+}
+
+std::string clean_display_name(std::string_view dn) {
+    std::string out;
+    out.reserve(dn.size() + 8);
+    size_t i = 0;
+    while (i < dn.size()) {
+        size_t start = i;
+        char32_t cp = next_code_point(dn, i);
+        switch (cp) {
+            case U' ':
+            case U'~':
+                out += '_';
+                break;
+            case U'ä':
+                out += "ae";
+                break;
+            case U'Ä':
+                out += "Ae";
+                break;
+            case U'ö':
+                out += "oe";
+                break;
+            case U'Ö':
+                out += "Oe";
+                break;
+            case U'ü':
+                out += "ue";
+                break;
+            case U'Ü':
+                out += "Ue";
+                break;
+            case U'ß':
+                out += "ss";
+                break;
+            case U'\u00B5':
+                out += 'u';
+                break;
+            case U'@':
+                out += "at";
+                break;
+            case U'\u20AC':
+                out += "eur";
+                break;
+            // No file name may hold these; a separator would lead out of the storage folder.
+            case U'\\':
+            case U'/':
+            case U':':
+            case U'*':
+            case U'?':
+            case U'"':
+            case U'<':
+            case U'>':
+            case U'|':
+                out += '_';
+                break;
+            default:
+                if (cp < 0x20 || cp == 0x7F)
+                    out += '_';
+                else
+                    out.append(dn.substr(start, i - start));
+        }
+    }
+    // "." and ".." name folders, not files.
+    if (!out.empty() && out.find_first_not_of('.') == std::string::npos)
+        out.assign(out.size(), '_');
+    return out;
+}
+
+std::string build_file_name(std::string_view cleaned, const Stamp& s) {
+    const std::string suffix = time_stamp_suffix(s);
+    if (fourth_from_end_is_dot(cleaned)) {
+        size_t at = nth_char_from_end(cleaned, 4);
+        if (at == std::string_view::npos) at = 0;  // shorter than four: before the whole name
+        return std::string(cleaned.substr(0, at)) + suffix + std::string(cleaned.substr(at));
+    }
+    return std::string(cleaned) + suffix;
+}
+
+std::string target_path(std::string_view storage_path, std::string_view name) {
+    std::string p(storage_path);
+    if (p.empty() || p.back() != '\\') p += '\\';
+    return p + std::string(name);
+}
+
+std::string free_target_path(std::string_view storage_path, std::string_view cleaned, Stamp s,
+                             const std::function<bool(const std::string&)>& exists) {
+    std::string target = target_path(storage_path, build_file_name(cleaned, s));
+    while (exists(target)) {
+        ++s.second;  // no carry into the minute: 59 becomes 60
+        target = target_path(storage_path, build_file_name(cleaned, s));
+    }
+    return target;
+}
+
+FilingEnvironment default_filing_environment() {
+    FilingEnvironment env;
+    env.clock = local_now;
+    env.file_exists = [](const std::string& path) {
+        try {
+            return !platform::Dir(path, platform::vbNormal).empty();
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+    env.sync_and_size = [](const std::string& path) -> long long {
+        std::string host = platform::host_path(path);
+        if (host.empty()) return -1;
+        int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return -1;
+        struct stat st {};
+        long long size = -1;
+        if (::fsync(fd) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+        ::close(fd);
+        // The file's name must survive a crash too.
+        std::string dir = std::filesystem::path(host).parent_path().string();
+        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            if (::fsync(dfd) != 0) size = -1;
+            ::close(dfd);
+        }
+        return size;
+    };
+    return env;
+}
+
+namespace {
+
+const std::string kCrLf = "\r\n";
+
+// The attachment's size in bytes when the binding offers it, else -1.
+template <class A>
+long long attachment_size(const A& a) {
+    if constexpr (requires { a.Size(); }) {
+        try {
+            return static_cast<long long>(a.Size());
+        } catch (const std::exception&) {
+            return -1;
+        }
+    } else {
+        return -1;
+    }
+}
+
+void remove_partial(const std::string& windows_path) {
+    std::string host = platform::host_path(windows_path);
+    if (host.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(host, ec);
+}
+
+}  // namespace
+
+void file_mail_item(const outlook::MailItem& item, const std::string& storage_path,
+                    const FilingEnvironment& env, const FilingSink& sink) {
+    long count = 0;
+    try {
+        count = item.Attachments().Count();
+    } catch (const std::exception&) {
+        return;
+    }
+    if (count <= 0) return;
+    std::string subject;
+    auto read_subject = [&] {
+        try {
+            subject = item.Subject();
+        } catch (const std::exception&) {
+        }
+    };
+    long position = 1;
+    for (long examined = 0; examined < count; ++examined) {
+        outlook::Attachment a;
+        std::string dn;
+        std::string text_value;
+        try {
+            a = item.Attachments(position);
+            dn = a.DisplayName();
+        } catch (const std::exception&) {
+            ++position;
+            continue;
+        }
+        try {
+            text_value = a.text();
+        } catch (const std::exception&) {
+            text_value.clear();  // no text value: it cannot be one of the excluded ones
+        }
+        if (!passes_filter(dn, text_value)) {
+            ++position;
+            continue;
+        }
+        const std::string cleaned = clean_display_name(dn);
+        const std::string target =
+            free_target_path(storage_path, cleaned, env.clock(), env.file_exists);
+        const long long expected = attachment_size(a);
+        std::string failure;
+        try {
+            a.SaveAsFile(target);
+            long long size = env.sync_and_size(target);
+            if (size < 0)
+                failure = "Datei fehlt nach dem Speichern";
+            else if (expected >= 0 && size != expected)
+                failure = "Datei hat " + std::to_string(size) + " statt " +
+                          std::to_string(expected) + " Bytes";
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        if (!failure.empty()) {
+            // The attachment stays in the mail; no link points to a file that is not there.
+            remove_partial(target);
+            read_subject();
+            const std::string report = "Anhang " + dn + " der Email: " + subject +
+                                       " konnte nicht gespeichert werden und bleibt in der "
+                                       "Email! (" +
+                                       failure + ")" + kCrLf;
+            if (sink.set_status) sink.set_status(report);
+            if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
+            ++position;
+            continue;
+        }
+        const std::string link = "file:" + target;
+        if (sink.count_attachment) sink.count_attachment();
+        bool deleted = false;
+        try {
+            a.Delete();
+            deleted = true;
+        } catch (const std::exception&) {
+        }
+        if (!deleted) ++position;
+        try {
+            std::string body = item.Body();
+            item.set_Body(link + kCrLf + kCrLf + body);
+        } catch (const std::exception&) {
+        }
+        try {
+            item.Save();
+        } catch (const std::exception&) {
+        }
+        read_subject();
+        const std::string progress =
+            "Bearbeitet wird Email: " + subject + kCrLf + "mit Anhang: " + link + kCrLf;
+        if (sink.set_status) sink.set_status(progress);
+        if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + progress);
+    }
+}
+
+}  // namespace morvo

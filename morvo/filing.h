@@ -1,0 +1,70 @@
+// Filing the attachments of one mail item: the filter, the cleaned and time-stamped name, the
+// collision rule, saving, deleting, the "file:" link at the top of the body and the progress.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "morvo/outlook/outlook.h"
+
+namespace morvo {
+
+struct Stamp {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+using Clock = std::function<Stamp()>;
+Stamp local_now();
+
+// "_" + year + "_" + month + "_" + day + "_" + hour + "_" + minute + "_" + second.
+std::string time_stamp_suffix(const Stamp& s);
+
+// True when the fourth character from the end is "." (a name shorter than four characters is
+// tested on its first character). Characters, not bytes.
+bool fourth_from_end_is_dot(std::string_view name);
+
+// The filter: display name and the attachment's text value.
+bool passes_filter(std::string_view display_name, std::string_view text_value);
+
+// The character map, plus the characters no file name may hold (separators included) as "_",
+// so that a name can never leave the storage folder.
+std::string clean_display_name(std::string_view display_name);
+
+// strName: the suffix before the last four characters when the fourth from the end is ".",
+// else appended.
+std::string build_file_name(std::string_view cleaned, const Stamp& s);
+
+// Storage path + one backslash + name.
+std::string target_path(std::string_view storage_path, std::string_view name);
+
+// The collision rule: the first target path that `exists` does not report, counting the
+// second on past 59.
+std::string free_target_path(std::string_view storage_path, std::string_view cleaned, Stamp s,
+                             const std::function<bool(const std::string&)>& exists);
+
+// What filing reports to the run and the window.
+struct FilingSink {
+    // Called once per filed attachment (ianlage); returns false when the counter overflowed.
+    std::function<void()> count_attachment;
+    std::function<void(const std::string&)> set_status;
+    std::function<void(const std::string&)>
+        append_Textbox2;  // appends and puts the caret at the end
+};
+
+struct FilingEnvironment {
+    std::function<Stamp()> clock;
+    // The search among ordinary files for the collision rule.
+    std::function<bool(const std::string&)> file_exists;
+    // Makes sure a saved file is on disk; returns its size, or -1 when it is missing.
+    std::function<long long(const std::string&)> sync_and_size;
+};
+
+FilingEnvironment default_filing_environment();
+
+// Files every qualifying attachment of the item into the storage folder.
+void file_mail_item(const outlook::MailItem& item, const std::string& storage_path,
+                    const FilingEnvironment& env, const FilingSink& sink);
+
+}  // namespace morvo

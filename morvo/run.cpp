@@ -1,0 +1,217 @@
+#include "morvo/run.h"
+
+#include <array>
+#include <limits>
+
+#include "morvo/folder_tree.h"
+#include "morvo/settings.h"
+#include "platform/msgbox.h"
+
+namespace morvo {
+
+namespace {
+const std::string kCrLf = "\r\n";
+}
+
+bool add16(std::int16_t& counter, long long amount) {
+    long long sum = static_cast<long long>(counter) + amount;
+    if (sum > std::numeric_limits<std::int16_t>::max() ||
+        sum < std::numeric_limits<std::int16_t>::min())
+        return false;
+    counter = static_cast<std::int16_t>(sum);
+    return true;
+}
+
+std::string run_warning_text() {
+    return "BITTE BEACHTEN!" + kCrLf + kCrLf +
+           "Die gespeicherten Pfadangaben werden auf Verfügbarkeit überprüft!" + kCrLf +
+           "Bedenken Sie jedoch, daß durch verschiedene Betriebssysteme und" + kCrLf +
+           "Versionen nicht immer alle Kombinationen getestet werden können!" + kCrLf + kCrLf +
+           "Erzeugen Sie vor dem Start möglichst immer ein Backup," + kCrLf +
+           "da bei falschen Pfadangaben Datenverlust entstehen kann!" + kCrLf + kCrLf +
+           "Möchten Sie fortfahren und die E-Mail Anlagen Speichern?";
+}
+
+RunEnvironment default_run_environment(const std::string& settings_file) {
+    RunEnvironment env;
+    env.settings_file = settings_file;
+    env.probe = platform_probe();
+    env.clock = local_now;
+    env.create_application = [] { return outlook::CreateObject("Outlook.Application"); };
+    return env;
+}
+
+namespace {
+
+// The folder line split at "|" into twenty segments; missing ones are empty, later ones dropped.
+std::array<std::string, 20> split_segments(const std::string& line) {
+    std::array<std::string, 20> seg;
+    size_t k = 0;
+    size_t start = 0;
+    while (k < seg.size()) {
+        size_t bar = line.find('|', start);
+        seg[k++] = line.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    return seg;
+}
+
+enum class Lookup { found, not_found, failed };
+
+Lookup resolve(const outlook::NameSpace& ns, const std::array<std::string, 20>& seg,
+               outlook::MAPIFolder& folder) {
+    try {
+        folder = ns.Folders(std::string_view(seg[0]));
+        for (size_t k = 1; k < seg.size() && !seg[k].empty(); ++k)
+            folder = folder.Folders(std::string_view(seg[k]));
+        return Lookup::found;
+    } catch (const platform::Error& e) {
+        return outlook::is_not_found(e) ? Lookup::not_found : Lookup::failed;
+    } catch (const std::exception&) {
+        return Lookup::failed;
+    }
+}
+
+void neue_Ordnersuche(const RunEnvironment& env) {
+    try {
+        outlook::Application app = env.create_application();
+        outlook::NameSpace ns = app.GetNamespace("MAPI");
+        (void)ns;
+    } catch (const std::exception&) {
+        // The run resumes on errors.
+    }
+}
+
+}  // namespace
+
+RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
+    RunOutcome out;
+    std::string closing;
+    auto append = [&view](const std::string& text, bool caret) {
+        view.set_Textbox2(view.Textbox2_text() + text);
+        if (caret) view.Textbox2_caret_to_end();
+    };
+    auto finish = [&]() {
+        view.enable_run_buttons(true);
+        view.focus_Textbox2();
+        if (closing.empty()) closing = "FERTIG";
+        view.show_log_button();
+        view.set_status(closing);
+        out.closing_status = closing;
+        return out;
+    };
+
+    // 1, 2: the warning.
+    view.focus_Textbox2();
+    view.enable_run_buttons(false);
+    auto answer = platform::MsgBox(run_warning_text(), platform::Buttons::YesNo,
+                                   platform::Icon::Critical, kRunWarningTitle, 1);
+    if (answer != platform::Result::Yes) {
+        closing = "Abbruch nach Benutzerwunsch!";
+        return finish();
+    }
+    out.confirmed = true;
+
+    // 3: back to the first page with a fresh text.
+    view.set_Text1("Morvolan");
+    view.select_first_tab();
+    view.set_Textbox2("Willkommen zum Morvo");
+
+    // 4: attach to the mail program.
+    outlook::Application app;
+    outlook::NameSpace ns;
+    try {
+        app = env.create_application();
+        ns = app.GetNamespace("MAPI");
+    } catch (const std::exception&) {
+    }
+
+    // 5, 6: counters and the storage path as read.
+    RunCounters& c = out.counters;
+    c = RunCounters{};
+    std::string text;
+    if (!read_settings_file(env.settings_file, text)) {
+        // Without a readable settings file there is no storage path to trust.
+        closing = "Die Datei " + env.settings_file +
+                  " konnte nicht gelesen werden! Bitte Einstellungen speichern. Vorgang "
+                  "abgebrochen!";
+        return finish();
+    }
+    RunSettings settings = parse_run_settings(text);
+    const std::string strOrdner = settings.storage_path;
+
+    // 7: the storage path test.
+    RunPathDecision path = decide_run_path(strOrdner, env.probe);
+    if (path.box)
+        platform::MsgBox(path.box->text, platform::Buttons::OK, platform::Icon::Information,
+                         path.box->title);
+    closing = path.closing_status;
+    if (!path.go_on) return finish();
+
+    // The filing reports through the window.
+    FilingEnvironment fenv = default_filing_environment();
+    if (env.clock) fenv.clock = env.clock;
+    FilingSink sink;
+    sink.count_attachment = [&c] { add16(c.ianlage, 1); };
+    sink.set_status = [&view](const std::string& t) { view.set_status(t); };
+    sink.append_Textbox2 = [&append](const std::string& t) { append(t, true); };
+
+    // 8-10: the folder lines in file order.
+    for (const std::string& line : settings.folder_lines) {
+        std::string sTxt = line;
+        textzurueck(sTxt);
+        auto seg = split_segments(sTxt);
+        outlook::MAPIFolder folder;
+        long items = 0;
+        Lookup found = resolve(ns, seg, folder);
+        if (found == Lookup::not_found) {
+            append(kCrLf + kCrLf + kCrLf + "Der angegebene Ordner in der: " +
+                       std::to_string(static_cast<long long>(c.folder_lines) + 1) +
+                       " Zeile ist nicht vorhanden." + kCrLf + "Bitte überprüfen!" + kCrLf + kCrLf,
+                   false);
+            items = 0;
+            neue_Ordnersuche(env);
+        } else if (found == Lookup::found) {
+            try {
+                items = folder.Items().Count();
+            } catch (const std::exception&) {
+                items = 0;
+            }
+            add16(c.iordner, 1);
+            add16(c.imail, items);
+            std::string name;
+            try {
+                name = folder.text();
+            } catch (const std::exception&) {
+            }
+            const std::string progress = "Bearbeitet wird Ordner: " + name + kCrLf +
+                                         "mit insgesamt: " + std::to_string(items) + " Emails!" +
+                                         kCrLf + kCrLf;
+            view.set_status(progress);
+            append(kCrLf + kCrLf + kCrLf + progress, true);
+            for (long i = 1; i <= items; ++i) {
+                outlook::MailItem item;
+                try {
+                    item = folder.Items(i);
+                } catch (const std::exception&) {
+                    continue;
+                }
+                file_mail_item(item, strOrdner, fenv, sink);
+            }
+        }
+        folder = outlook::MAPIFolder();
+        if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
+    }
+
+    // 11: the summary.
+    const std::string summary =
+        "Bearbeitet wurden insgesamt:" + kCrLf + "Ordner: " + std::to_string(c.iordner) + kCrLf +
+        "Email:    " + std::to_string(c.imail) + kCrLf + "Anlage: " + std::to_string(c.ianlage) +
+        kCrLf + kCrLf + "FERTIG --- KEINE WEITERE DATEN VORHANDEN!";
+    view.set_status(summary);
+    append(kCrLf + kCrLf + summary, true);
+    return finish();
+}
+
+}  // namespace morvo

@@ -1,0 +1,28 @@
+#include "morvo/run_log.h"
+
+#include "morvo/settings.h"
+
+namespace morvo {
+
+std::string log_file_path(std::string_view program_folder, const Stamp& stamp) {
+    std::string p(program_folder);
+    p += p.size() == 3 ? "morvo" : "\\morvo";
+    return p + time_stamp_suffix(stamp) + ".log";
+}
+
+LogResult save_run_log(std::string_view program_folder, std::string_view text, const Stamp& stamp) {
+    LogResult r;
+    r.path = log_file_path(program_folder, stamp);
+    try {
+        write_text_file(r.path, std::string(text) + "\r\n");
+        r.ok = true;
+    } catch (const std::exception& e) {
+        r.message = "Die Protokolldatei " + r.path +
+                    " konnte nicht geschrieben werden. Bitte prüfen Sie die Schreibrechte "
+                    "und versuchen Sie es erneut.\r\n(" +
+                    e.what() + ")";
+    }
+    return r;
+}
+
+}  // namespace morvo
