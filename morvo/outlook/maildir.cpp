@@ -1,0 +1,498 @@
+// The Maildir backend: our own walker over Maildir++ (".Parent.Child", names in IMAP modified
+// UTF-7) and nested ("Parent/Child") stores; safe replacement of changed mails.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "morvo/outlook/mime.h"
+#include "morvo/outlook/mutf7.h"
+
+namespace morvo::outlook::detail {
+
+namespace {
+
+const char* const inbox_name = "Posteingang";
+
+std::string join(const std::string& a, const std::string& b) {
+    if (a.empty() || a.back() == '/') return a + b;
+    return a + "/" + b;
+}
+
+[[noreturn]] void fail_errno(int e, const std::string& what) {
+    if (e == EACCES || e == EPERM) fail(e_access_denied, "Zugriff verweigert: " + what);
+    fail(e_fail, what + ": " + std::strerror(e));
+}
+
+// 0 = is a directory, else the errno (ENOTDIR for other files).
+int dir_status(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+struct DirEntry {
+    std::string name;
+    bool is_dir;
+};
+
+// The entries of a folder without "." and ".."; throws when it cannot be read.
+std::vector<DirEntry> list_dir(const std::string& path) {
+    DIR* d = ::opendir(path.c_str());
+    if (!d) fail_errno(errno, "Ordner " + path);
+    std::vector<DirEntry> out;
+    errno = 0;
+    while (dirent* e = ::readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        bool is_dir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) is_dir = dir_status(join(path, n)) == 0;
+        out.push_back({std::move(n), is_dir});
+    }
+    int e = errno;
+    ::closedir(d);
+    if (e != 0) fail_errno(e, "Ordner " + path);
+    return out;
+}
+
+std::string display_of(const std::string& raw) {
+    if (auto s = mutf7_decode(raw)) return *s;
+    return raw;  // names written as UTF-8 by other programs
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool is_maildir_sub(const std::string& n) {
+    return n == "cur" || n == "new" || n == "tmp";
+}
+
+// Delivery names in delivery order: the leading seconds compare as numbers, the rest bytewise.
+bool delivery_less(const std::string& a, const std::string& b) {
+    auto digits = [](const std::string& s) {
+        size_t i = 0;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+        return i;
+    };
+    size_t da = digits(a), db = digits(b);
+    if (da > 0 && db > 0) {
+        std::string_view na(a.data(), da), nb(b.data(), db);
+        while (na.size() > 1 && na[0] == '0') na.remove_prefix(1);
+        while (nb.size() > 1 && nb[0] == '0') nb.remove_prefix(1);
+        if (na.size() != nb.size()) return na.size() < nb.size();
+        if (na != nb) return na < nb;
+    }
+    return a < b;
+}
+
+std::string host_name_for_maildir() {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0 || !buf[0]) return "localhost";
+    std::string out;
+    for (const char* p = buf; *p; ++p) {
+        if (*p == '/')
+            out += "\\057";
+        else if (*p == ':')
+            out += "\\072";
+        else
+            out += *p;
+    }
+    return out;
+}
+
+std::atomic<unsigned long> delivery_counter{0};
+
+// A new unique name. It keeps the delivery time that leads the old name, so that the mail keeps
+// its place among the others; the rest makes it unique.
+std::string new_unique_name(const std::string& old_name) {
+    static const std::string host = host_name_for_maildir();
+    struct timeval tv {};
+    ::gettimeofday(&tv, nullptr);
+    size_t digits = 0;
+    while (digits < old_name.size() && std::isdigit(static_cast<unsigned char>(old_name[digits])))
+        ++digits;
+    std::string seconds = digits > 0 && digits < old_name.size() && old_name[digits] == '.'
+                              ? old_name.substr(0, digits)
+                              : std::to_string(tv.tv_sec);
+    return seconds + ".M" + std::to_string(tv.tv_usec) + "P" + std::to_string(::getpid()) + "Q" +
+           std::to_string(++delivery_counter) + "." + host;
+}
+
+void fsync_dir(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// One mail file of a Maildir folder. The file may be renamed by other mail programs (flag
+// changes); it is found again by its unique part.
+class MaildirMail : public MailSource {
+  public:
+    MaildirMail(std::string folder, std::string sub, std::string file)
+        : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
+
+    std::string load() override {
+        std::string path = locate();
+        FILE* f = std::fopen(path.c_str(), "rbe");
+        if (!f) fail_errno(errno, "Nachricht " + path);
+        std::string data;
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+        bool bad = std::ferror(f);
+        std::fclose(f);
+        if (bad) fail(e_fail, "Die Nachricht " + path + " kann nicht gelesen werden.");
+        return data;
+    }
+
+    void store(const std::string& bytes) override {
+        std::string old_path = locate();
+        struct stat st {};
+        if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
+
+        std::string tmp_dir = join(folder_, "tmp");
+        if (dir_status(tmp_dir) == ENOENT) ::mkdir(tmp_dir.c_str(), 0700);
+        std::string unique = new_unique_name(file_);
+        std::string tmp_path = join(tmp_dir, unique);
+        int fd =
+            ::open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+        if (fd < 0) fail_errno(errno, "Nachricht " + tmp_path);
+        auto abandon = [&](const std::string& why) {
+            ::close(fd);
+            ::unlink(tmp_path.c_str());
+            fail(e_fail, "Die Nachricht wurde nicht gespeichert: " + why);
+        };
+        const char* p = bytes.data();
+        size_t left = bytes.size();
+        while (left > 0) {
+            ssize_t w = ::write(fd, p, left);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) abandon(std::strerror(errno));
+            p += w;
+            left -= static_cast<size_t>(w);
+        }
+        if (::fchmod(fd, st.st_mode & 07777) != 0) abandon(std::strerror(errno));
+        struct stat now {};
+        ::fstat(fd, &now);
+        if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
+            ::fchown(fd, st.st_uid, st.st_gid) != 0)
+            abandon(std::string("Besitzer kann nicht übernommen werden: ") + std::strerror(errno));
+        if (::fsync(fd) != 0) abandon(std::strerror(errno));
+        if (::close(fd) != 0) {
+            ::unlink(tmp_path.c_str());
+            fail(e_fail, "Die Nachricht wurde nicht gespeichert.");
+        }
+
+        size_t colon = file_.find(':');
+        std::string info = colon == std::string::npos ? "2," : file_.substr(colon + 1);
+        std::string new_file = unique + ":" + info;
+        std::string cur_dir = join(folder_, "cur");
+        std::string new_path = join(cur_dir, new_file);
+        if (::renameat2(AT_FDCWD, tmp_path.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) !=
+            0) {
+            int e = errno;
+            bool done = false;
+            if (e == EINVAL || e == ENOSYS) {  // file systems without RENAME_NOREPLACE
+                done = ::link(tmp_path.c_str(), new_path.c_str()) == 0;
+                if (done)
+                    ::unlink(tmp_path.c_str());
+                else
+                    e = errno;
+            }
+            if (!done) {
+                ::unlink(tmp_path.c_str());
+                fail_errno(e, "Nachricht " + new_path);
+            }
+        }
+        fsync_dir(cur_dir);
+        // The new mail is in place; only now does the old one go.
+        if (::unlink(old_path.c_str()) != 0 && errno != ENOENT) {
+            int e = errno;
+            sub_ = "cur";
+            file_ = new_file;
+            fail_errno(e, "Alte Nachricht " + old_path + " konnte nicht entfernt werden");
+        }
+        fsync_dir(join(folder_, sub_));
+        sub_ = "cur";
+        file_ = new_file;
+    }
+
+  private:
+    std::string locate() {
+        std::string path = join(join(folder_, sub_), file_);
+        if (::access(path.c_str(), F_OK) == 0) return path;
+        if (errno != ENOENT) return path;  // let the caller report the real failure
+        std::string unique = file_.substr(0, file_.find(':'));
+        for (const char* sub : {"cur", "new"}) {
+            DIR* d = ::opendir(join(folder_, sub).c_str());
+            if (!d) continue;
+            while (dirent* e = ::readdir(d)) {
+                std::string n = e->d_name;
+                if (n.substr(0, n.find(':')) == unique) {
+                    ::closedir(d);
+                    sub_ = sub;
+                    file_ = n;
+                    return join(join(folder_, sub_), file_);
+                }
+            }
+            ::closedir(d);
+        }
+        fail(e_fail, "Die Nachricht " + path + " ist nicht mehr vorhanden.");
+    }
+
+    std::string folder_;
+    std::string sub_;
+    std::string file_;
+};
+
+class MaildirFolder : public FolderNode {
+  public:
+    enum class Layout { plusplus, nested };
+
+    MaildirFolder(std::string name, std::string raw, std::string dir, Layout layout)
+        : name_(std::move(name)), raw_(std::move(raw)), dir_(std::move(dir)), layout_(layout) {}
+
+    std::string name() const override { return name_; }
+    const std::string& raw() const { return raw_; }
+    void set_dir(std::string d) { dir_ = std::move(d); }
+
+    const std::vector<std::shared_ptr<FolderNode>>& children() override {
+        if (!kids_ready_) {
+            if (layout_ == Layout::nested) {
+                std::vector<std::shared_ptr<FolderNode>> kids;
+                for (const auto& d : nested_dirs_) append_nested(d, kids);
+                sort_folders(kids);
+                kids_ = std::move(kids);
+            }
+            kids_ready_ = true;
+        }
+        return kids_;
+    }
+
+    long item_count() override {
+        ensure_items();
+        return mails_.count();
+    }
+
+    std::shared_ptr<MimeMail> item(long index) override {
+        ensure_items();
+        if (index < 1 || index > mails_.count())
+            fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
+        return mails_.get(index);
+    }
+
+    // Maildir++: the store walk hands out the children; nested: the folders whose
+    // subdirectories are this folder's children.
+    std::vector<std::shared_ptr<MaildirFolder>> plus_kids;
+    std::vector<std::string> nested_dirs_;
+
+    void finish_plusplus() {
+        std::vector<std::shared_ptr<FolderNode>> kids(plus_kids.begin(), plus_kids.end());
+        sort_folders(kids);
+        kids_ = std::move(kids);
+        kids_ready_ = true;
+        for (auto& k : plus_kids) k->finish_plusplus();
+    }
+
+    static void sort_folders(std::vector<std::shared_ptr<FolderNode>>& kids) {
+        std::stable_sort(kids.begin(), kids.end(), [](const auto& a, const auto& b) {
+            auto* x = static_cast<MaildirFolder*>(a.get());
+            auto* y = static_cast<MaildirFolder*>(b.get());
+            if (x->name_ != y->name_) return x->name_ < y->name_;
+            return x->raw_ < y->raw_;
+        });
+    }
+
+  private:
+    void append_nested(const std::string& dir, std::vector<std::shared_ptr<FolderNode>>& kids) {
+        for (const auto& e : list_dir(dir)) {
+            if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name)) continue;
+            std::string path = join(dir, e.name);
+            auto f =
+                std::make_shared<MaildirFolder>(display_of(e.name), e.name, path, Layout::nested);
+            f->nested_dirs_.push_back(path);
+            kids.push_back(std::move(f));
+        }
+    }
+
+    void ensure_items() {
+        if (items_ready_) return;
+        MailList list;
+        if (!dir_.empty()) {
+            std::vector<std::pair<std::string, std::string>> files;  // (sub, file)
+            for (const char* sub : {"new", "cur"}) {
+                std::string d = join(dir_, sub);
+                int st = dir_status(d);
+                if (st == ENOENT || st == ENOTDIR) continue;  // a folder that holds no mails
+                if (st != 0) fail_errno(st, "Ordner " + d);
+                for (const auto& e : list_dir(d))
+                    if (!e.is_dir && e.name[0] != '.') files.emplace_back(sub, e.name);
+            }
+            std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+                std::string ka = a.second.substr(0, a.second.find(':'));
+                std::string kb = b.second.substr(0, b.second.find(':'));
+                if (ka != kb) return delivery_less(ka, kb);
+                return a.second < b.second;
+            });
+            for (auto& [sub, file] : files)
+                list.add(std::make_shared<MaildirMail>(dir_, sub, file));
+        }
+        mails_ = std::move(list);
+        items_ready_ = true;
+    }
+
+    std::string name_;
+    std::string raw_;
+    std::string dir_;
+    Layout layout_;
+    std::vector<std::shared_ptr<FolderNode>> kids_;
+    bool kids_ready_ = false;
+    MailList mails_;
+    bool items_ready_ = false;
+};
+
+// The store: a top-level folder without mails of its own; its first level holds the inbox,
+// shown as "Posteingang", next to the store's other top-level folders.
+class MaildirStore : public FolderNode {
+  public:
+    explicit MaildirStore(StoreConfig c) : config_(std::move(c)) {}
+
+    std::string name() const override { return config_.name; }
+
+    const std::vector<std::shared_ptr<FolderNode>>& children() override {
+        if (!ready_) {
+            kids_ = walk();
+            ready_ = true;
+        }
+        return kids_;
+    }
+
+    long item_count() override { return 0; }
+    std::shared_ptr<MimeMail> item(long) override {
+        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
+    }
+
+  private:
+    std::vector<std::shared_ptr<FolderNode>> walk() {
+        const std::string& root = config_.location;
+        int st = dir_status(root);
+        if (st == ENOENT || st == ENOTDIR) return {};  // a store that is not there has no folders
+        if (st != 0) fail_errno(st, "Informationsspeicher " + root);
+        auto entries = list_dir(root);
+        bool plusplus = true;
+        if (iequals(config_.layout, "nested")) {
+            plusplus = false;
+        } else if (!iequals(config_.layout, "maildir++")) {
+            bool dot = false, nested = false;
+            for (const auto& e : entries) {
+                if (!e.is_dir) continue;
+                if (e.name[0] == '.')
+                    dot = true;
+                else if (!is_maildir_sub(e.name))
+                    nested = true;
+            }
+            plusplus = dot || !nested;
+        }
+        return plusplus ? walk_plusplus(root, entries) : walk_nested(root, entries);
+    }
+
+    std::vector<std::shared_ptr<FolderNode>> walk_plusplus(const std::string& root,
+                                                           const std::vector<DirEntry>& entries) {
+        using L = MaildirFolder::Layout;
+        auto top = std::make_shared<MaildirFolder>("", "", "", L::plusplus);
+        auto inbox = std::make_shared<MaildirFolder>(
+            inbox_name, "", dir_status(join(root, "cur")) == 0 ? root : "", L::plusplus);
+        top->plus_kids.push_back(inbox);
+        for (const auto& e : entries) {
+            if (!e.is_dir || e.name.size() < 2 || e.name[0] != '.') continue;
+            std::vector<std::string> comps;
+            size_t start = 1;
+            bool bad = false;
+            for (;;) {
+                size_t dot = e.name.find('.', start);
+                std::string c = e.name.substr(
+                    start, dot == std::string::npos ? std::string::npos : dot - start);
+                if (c.empty()) bad = true;
+                comps.push_back(c);
+                if (dot == std::string::npos) break;
+                start = dot + 1;
+            }
+            if (bad) continue;
+            MaildirFolder* at = top.get();
+            size_t first = 0;
+            if (iequals(comps[0], "INBOX")) {
+                if (comps.size() == 1) continue;  // the inbox itself lives at the root
+                at = inbox.get();
+                first = 1;
+            }
+            for (size_t k = first; k < comps.size(); ++k) {
+                std::shared_ptr<MaildirFolder> next;
+                for (auto& kid : at->plus_kids)
+                    if (kid->raw() == comps[k] && kid.get() != inbox.get()) next = kid;
+                bool last = k + 1 == comps.size();
+                if (!next) {
+                    next = std::make_shared<MaildirFolder>(display_of(comps[k]), comps[k], "",
+                                                           L::plusplus);
+                    at->plus_kids.push_back(next);
+                }
+                if (last) next->set_dir(join(root, e.name));
+                at = next.get();
+            }
+        }
+        top->finish_plusplus();
+        return top->children();
+    }
+
+    std::vector<std::shared_ptr<FolderNode>> walk_nested(const std::string& root,
+                                                         const std::vector<DirEntry>& entries) {
+        using L = MaildirFolder::Layout;
+        std::string inbox_dir;
+        std::string inbox_sub;  // an "INBOX" directory: the inbox's subfolders live there
+        for (const auto& e : entries)
+            if (e.is_dir && iequals(e.name, "INBOX")) inbox_sub = join(root, e.name);
+        if (dir_status(join(root, "cur")) == 0)
+            inbox_dir = root;
+        else if (!inbox_sub.empty() && dir_status(join(inbox_sub, "cur")) == 0)
+            inbox_dir = inbox_sub;
+        std::vector<std::shared_ptr<FolderNode>> kids;
+        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, L::nested);
+        if (!inbox_sub.empty()) inbox->nested_dirs_.push_back(inbox_sub);
+        kids.push_back(inbox);
+        for (const auto& e : entries) {
+            if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name) || iequals(e.name, "INBOX"))
+                continue;
+            std::string path = join(root, e.name);
+            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, path, L::nested);
+            f->nested_dirs_.push_back(path);
+            kids.push_back(std::move(f));
+        }
+        MaildirFolder::sort_folders(kids);
+        return kids;
+    }
+
+    StoreConfig config_;
+    std::vector<std::shared_ptr<FolderNode>> kids_;
+    bool ready_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config) {
+    return std::make_shared<MaildirStore>(config);
+}
+
+}  // namespace morvo::outlook::detail

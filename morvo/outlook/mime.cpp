@@ -1,0 +1,727 @@
+#include "morvo/outlook/mime.h"
+
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace morvo::outlook::detail {
+
+namespace {
+
+void ensure_gmime() {
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+// Owns one GObject reference.
+template <class T>
+class GRef {
+  public:
+    GRef() = default;
+    explicit GRef(T* p) : p_(p) {}  // adopts
+    GRef(const GRef&) = delete;
+    GRef& operator=(const GRef&) = delete;
+    ~GRef() {
+        if (p_) g_object_unref(p_);
+    }
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+  private:
+    T* p_ = nullptr;
+};
+
+std::string bytes_of(GMimeStream* mem) {
+    GByteArray* a = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    return std::string(reinterpret_cast<const char*>(a->data), a->len);
+}
+
+struct ParseReport {
+    bool damaged = false;
+};
+
+void on_parser_warning(gint64, GMimeParserWarning code, const gchar*, gpointer user) {
+    auto* r = static_cast<ParseReport*>(user);
+    switch (code) {
+        case GMIME_WARN_MALFORMED_MULTIPART:
+        case GMIME_WARN_TRUNCATED_MESSAGE:
+        case GMIME_WARN_MALFORMED_MESSAGE:
+        case GMIME_CRIT_INVALID_HEADER_NAME:
+        case GMIME_CRIT_CONFLICTING_HEADER:
+        case GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY:
+        case GMIME_CRIT_NESTING_OVERFLOW:
+        case GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT:
+            r->damaged = true;
+            break;
+        default:
+            break;
+    }
+}
+
+// The headers that make a text a mail; a file without any of them is not one.
+bool looks_like_mail(GMimeMessage* m) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(m));
+    static const char* const names[] = {"From",     "Date",        "Message-Id",  "Received",
+                                        "Subject",  "To",          "Return-Path", "Sender",
+                                        "Reply-To", "MIME-Version"};
+    for (const char* n : names)
+        if (g_mime_header_list_contains(list, n)) return true;
+    return false;
+}
+
+// Parses mail bytes; nullptr with `damaged` set when the text is no sound mail.
+GMimeMessage* parse_message(std::string_view bytes, bool& damaged) {
+    ensure_gmime();
+    damaged = false;
+    GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    GMimeParserOptions* opts = g_mime_parser_options_new();
+    ParseReport report;
+    g_mime_parser_options_set_warning_callback(opts, on_parser_warning, &report);
+    GMimeMessage* m = g_mime_parser_construct_message(parser.get(), opts);
+    g_mime_parser_options_free(opts);
+    if (m && (report.damaged || !looks_like_mail(m) || !g_mime_message_get_mime_part(m))) {
+        g_object_unref(m);
+        m = nullptr;
+    }
+    damaged = m == nullptr;
+    return m;
+}
+
+bool is_attachment_disposition(GMimeObject* o) {
+    const char* d = g_mime_object_get_disposition(o);
+    return d && g_ascii_strcasecmp(d, "attachment") == 0;
+}
+
+const char* part_file_name(GMimeObject* o) {
+    if (GMIME_IS_PART(o)) return g_mime_part_get_filename(GMIME_PART(o));
+    const char* n = g_mime_object_get_content_disposition_parameter(o, "filename");
+    if (!n || !*n) n = g_mime_object_get_content_type_parameter(o, "name");
+    return n;
+}
+
+// What a mail client lists as an attachment: forwarded mails, and leaf parts with a file name
+// or marked "attachment". Unnamed inline parts (pictures of an HTML mail) are not.
+bool is_attachment(GMimeObject* o) {
+    if (GMIME_IS_MESSAGE_PART(o)) return true;
+    if (!GMIME_IS_PART(o)) return false;
+    const char* n = part_file_name(o);
+    return (n && *n) || is_attachment_disposition(o);
+}
+
+// Depth-first, in document order; forwarded mails are not entered.
+void collect_attachments(GMimeObject* o, std::vector<GMimeObject*>& out) {
+    if (GMIME_IS_MULTIPART(o)) {
+        GMimeMultipart* mp = GMIME_MULTIPART(o);
+        int n = g_mime_multipart_get_count(mp);
+        for (int i = 0; i < n; ++i) collect_attachments(g_mime_multipart_get_part(mp, i), out);
+    } else if (is_attachment(o)) {
+        out.push_back(o);
+    }
+}
+
+bool is_text_body(GMimeObject* o, const char* subtype) {
+    if (!GMIME_IS_PART(o) || is_attachment(o)) return false;
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    return ct && g_mime_content_type_is_type(ct, "text", subtype);
+}
+
+GMimeObject* find_text(GMimeObject* o, const char* subtype) {
+    if (GMIME_IS_MULTIPART(o)) {
+        GMimeMultipart* mp = GMIME_MULTIPART(o);
+        int n = g_mime_multipart_get_count(mp);
+        for (int i = 0; i < n; ++i)
+            if (GMimeObject* f = find_text(g_mime_multipart_get_part(mp, i), subtype)) return f;
+        return nullptr;
+    }
+    return is_text_body(o, subtype) ? o : nullptr;
+}
+
+GMimeMultipart* find_parent(GMimeObject* root, GMimeObject* child) {
+    if (!GMIME_IS_MULTIPART(root)) return nullptr;
+    GMimeMultipart* mp = GMIME_MULTIPART(root);
+    int n = g_mime_multipart_get_count(mp);
+    for (int i = 0; i < n; ++i) {
+        GMimeObject* c = g_mime_multipart_get_part(mp, i);
+        if (c == child) return mp;
+        if (GMimeMultipart* p = find_parent(c, child)) return p;
+    }
+    return nullptr;
+}
+
+std::string decoded_content(GMimePart* part) {
+    GMimeDataWrapper* w = g_mime_part_get_content(part);
+    if (!w) return {};
+    GRef<GMimeStream> mem(g_mime_stream_mem_new());
+    if (g_mime_data_wrapper_write_to_stream(w, mem.get()) < 0)
+        fail(mapi_e_corrupt_data, "Der Inhalt der Anlage kann nicht gelesen werden.");
+    return bytes_of(mem.get());
+}
+
+std::string object_bytes(GMimeObject* o) {
+    GRef<GMimeStream> mem(g_mime_stream_mem_new());
+    if (g_mime_object_write_to_stream(o, nullptr, mem.get()) < 0)
+        fail(e_fail, "Die Nachricht kann nicht geschrieben werden.");
+    return bytes_of(mem.get());
+}
+
+// Converts between charsets; nullopt when a character does not fit or the charset is unknown.
+std::optional<std::string> convert(std::string_view in, const char* to, const char* from) {
+    GError* err = nullptr;
+    gsize written = 0;
+    gchar* out =
+        g_convert(in.data(), static_cast<gssize>(in.size()), to, from, nullptr, &written, &err);
+    if (!out) {
+        if (err) g_error_free(err);
+        return std::nullopt;
+    }
+    std::string s(out, written);
+    g_free(out);
+    return s;
+}
+
+const char* charset_of(GMimeObject* o) {
+    const char* cs = g_mime_object_get_content_type_parameter(o, "charset");
+    return cs && *cs ? cs : nullptr;
+}
+
+std::string to_utf8(std::string_view raw, const char* charset) {
+    if (charset) {
+        if (auto s = convert(raw, "UTF-8", g_mime_charset_iconv_name(charset))) return *s;
+    }
+    if (g_utf8_validate(raw.data(), static_cast<gssize>(raw.size()), nullptr))
+        return std::string(raw);
+    if (auto s = convert(raw, "UTF-8", "WINDOWS-1252")) return *s;
+    return convert(raw, "UTF-8", "ISO-8859-1").value_or(std::string());
+}
+
+std::string to_lf(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '\n';
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string to_crlf(std::string_view s) {
+    std::string lf = to_lf(s), out;
+    out.reserve(lf.size() + lf.size() / 32);
+    for (char c : lf) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+// Sets a leaf part's decoded content, keeping base64 or quoted-printable when the part had it.
+void set_part_content(GMimePart* part, std::string_view bytes) {
+    GMimeContentEncoding old = g_mime_part_get_content_encoding(part);
+    GRef<GMimeStream> mem(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    GRef<GMimeDataWrapper> w(
+        g_mime_data_wrapper_new_with_stream(mem.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    g_mime_part_set_content(part, w.get());
+    if (old == GMIME_CONTENT_ENCODING_BASE64 || old == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE)
+        g_mime_part_set_content_encoding(part, old);
+    else
+        g_mime_part_set_content_encoding(
+            part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+}
+
+// Text in the part's charset when every character fits, else UTF-8 (and the charset says so).
+void set_text_content(GMimePart* part, std::string_view utf8) {
+    const char* cs = charset_of(GMIME_OBJECT(part));
+    std::string charset = cs ? cs : "us-ascii";
+    std::optional<std::string> bytes;
+    if (g_ascii_strcasecmp(charset.c_str(), "utf-8") != 0 &&
+        g_ascii_strcasecmp(charset.c_str(), "utf8") != 0)
+        bytes = convert(utf8, g_mime_charset_iconv_name(charset.c_str()), "UTF-8");
+    if (!bytes) {
+        bytes = std::string(utf8);
+        charset = "utf-8";
+    }
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
+    set_part_content(part, *bytes);
+}
+
+std::string html_escape_ascii(std::string_view utf8) {
+    std::string out;
+    const char* p = utf8.data();
+    const char* end = p + utf8.size();
+    while (p < end) {
+        gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+            c = 0xFFFD;
+            ++p;
+        } else {
+            p = g_utf8_next_char(p);
+        }
+        switch (c) {
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                if (c < 0x80)
+                    out += static_cast<char>(c);
+                else
+                    out += "&#" + std::to_string(c) + ";";
+        }
+    }
+    return out;
+}
+
+// The new text as HTML in plain ASCII (other characters as references), so it fits into the
+// HTML part whatever its charset; "file:" lines become links.
+std::string html_snippet(std::string_view text_lf) {
+    std::string out = "<div>";
+    size_t start = 0;
+    bool first = true;
+    while (start <= text_lf.size()) {
+        size_t nl = text_lf.find('\n', start);
+        std::string_view line = text_lf.substr(
+            start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
+        if (!first) out += "<br>\n";
+        first = false;
+        std::string esc = html_escape_ascii(line);
+        if (line.rfind("file:", 0) == 0)
+            out += "<a href=\"" + esc + "\">" + esc + "</a>";
+        else
+            out += esc;
+        if (nl == std::string_view::npos) break;
+        start = nl + 1;
+    }
+    return out + "</div>\n";
+}
+
+size_t find_ci(std::string_view hay, std::string_view needle, size_t from = 0) {
+    if (needle.size() > hay.size()) return std::string_view::npos;
+    for (size_t i = from; i + needle.size() <= hay.size(); ++i)
+        if (g_ascii_strncasecmp(hay.data() + i, needle.data(), needle.size()) == 0) return i;
+    return std::string_view::npos;
+}
+
+// Where new content goes at the top of an HTML document: after the body tag, else at the start.
+size_t html_insert_pos(std::string_view html) {
+    size_t pos = 0;
+    while ((pos = find_ci(html, "<body", pos)) != std::string_view::npos) {
+        char next = pos + 5 < html.size() ? html[pos + 5] : '>';
+        if (next == '>' || g_ascii_isspace(next) || next == '/') {
+            size_t close = html.find('>', pos);
+            return close == std::string_view::npos ? html.size() : close + 1;
+        }
+        pos += 5;
+    }
+    return 0;
+}
+
+std::string decode_entities(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '&') {
+            out += s[i];
+            continue;
+        }
+        size_t semi = s.find(';', i);
+        if (semi == std::string_view::npos || semi - i > 10) {
+            out += '&';
+            continue;
+        }
+        std::string_view ent = s.substr(i + 1, semi - i - 1);
+        gunichar c = 0;
+        if (ent == "amp")
+            c = '&';
+        else if (ent == "lt")
+            c = '<';
+        else if (ent == "gt")
+            c = '>';
+        else if (ent == "quot")
+            c = '"';
+        else if (ent == "apos")
+            c = '\'';
+        else if (ent == "nbsp")
+            c = 0xA0;
+        else if (ent.size() > 1 && ent[0] == '#') {
+            bool hex = ent[1] == 'x' || ent[1] == 'X';
+            std::string digits(ent.substr(hex ? 2 : 1));
+            char* endp = nullptr;
+            unsigned long v = std::strtoul(digits.c_str(), &endp, hex ? 16 : 10);
+            if (!digits.empty() && endp && *endp == '\0' && v > 0 && v < 0x110000)
+                c = static_cast<gunichar>(v);
+        }
+        if (!c) {
+            out += '&';
+            continue;
+        }
+        char buf[8];
+        out.append(buf, g_unichar_to_utf8(c, buf));
+        i = semi;
+    }
+    return out;
+}
+
+// A plain reading of an HTML body, for mails that have no plain-text part.
+std::string html_to_text(std::string_view html) {
+    std::string out;
+    size_t i = 0;
+    auto skip_element = [&](std::string_view name) {
+        size_t close = find_ci(html, std::string("</") + std::string(name), i);
+        i = close == std::string_view::npos ? html.size() : html.find('>', close);
+        i = i == std::string_view::npos ? html.size() : i + 1;
+    };
+    while (i < html.size()) {
+        if (html[i] != '<') {
+            size_t lt = html.find('<', i);
+            std::string_view chunk =
+                html.substr(i, lt == std::string_view::npos ? std::string_view::npos : lt - i);
+            for (char c : chunk)
+                if (c != '\r' && c != '\n')
+                    out += c;
+                else if (!out.empty() && out.back() != ' ' && out.back() != '\n')
+                    out += ' ';
+            i = lt == std::string_view::npos ? html.size() : lt;
+            continue;
+        }
+        size_t gt = html.find('>', i);
+        if (gt == std::string_view::npos) break;
+        std::string tag(html.substr(i + 1, gt - i - 1));
+        size_t k = 0;
+        bool closing = !tag.empty() && tag[0] == '/';
+        if (closing) k = 1;
+        size_t e = k;
+        while (e < tag.size() && g_ascii_isalnum(tag[e])) ++e;
+        std::string name = tag.substr(k, e - k);
+        for (char& c : name) c = g_ascii_tolower(c);
+        i = gt + 1;
+        if (!closing && (name == "head" || name == "script" || name == "style")) {
+            skip_element(name);
+            continue;
+        }
+        if (name == "br" ||
+            (closing && (name == "p" || name == "div" || name == "tr" || name == "li" ||
+                         name == "h1" || name == "h2" || name == "h3"))) {
+            while (!out.empty() && out.back() == ' ') out.pop_back();
+            out += '\n';
+        }
+    }
+    return decode_entities(out);
+}
+
+std::string part_text(GMimeObject* o) {
+    std::string raw = decoded_content(GMIME_PART(o));
+    std::string utf8 = to_utf8(raw, charset_of(o));
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    if (ct && g_mime_content_type_is_type(ct, "text", "html"))
+        return to_lf(html_to_text(to_lf(utf8)));
+    return to_lf(utf8);
+}
+
+std::string type_description(GMimeObject* o) {
+    if (GMIME_IS_MESSAGE_PART(o)) return "E-Mail-Nachricht";
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    std::string type = ct && g_mime_content_type_get_media_type(ct)
+                           ? g_mime_content_type_get_media_type(ct)
+                           : "application";
+    for (char& c : type) c = g_ascii_tolower(c);
+    std::string sub = ct && g_mime_content_type_get_media_subtype(ct)
+                          ? g_mime_content_type_get_media_subtype(ct)
+                          : "octet-stream";
+    for (char& c : sub) c = g_ascii_tolower(c);
+    if (type == "image") {
+        if (sub == "bmp" || sub == "x-bmp" || sub == "x-ms-bmp")
+            return "Bild (Geräteunabhängige Bitmap)";
+        std::string up = sub.rfind("x-", 0) == 0 ? sub.substr(2) : sub;
+        for (char& c : up) c = g_ascii_toupper(c);
+        return "Bild (" + up + ")";
+    }
+    if (type == "application" && sub == "msword") return "Microsoft Word Document";
+    return "Anlage (" + type + "/" + sub + ")";
+}
+
+GMimeTextPart* new_empty_text_part() {
+    GMimeTextPart* t = g_mime_text_part_new_with_subtype("plain");
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(t), "charset", "us-ascii");
+    set_part_content(GMIME_PART(t), "");
+    return t;
+}
+
+std::atomic<unsigned> temp_counter{0};
+
+}  // namespace
+
+struct MimeMail::Parsed {
+    GMimeMessage* message = nullptr;
+    ~Parsed() {
+        if (message) g_object_unref(message);
+    }
+    GMimeObject* root() const { return g_mime_message_get_mime_part(message); }
+    std::vector<GMimeObject*> attachments() const {
+        std::vector<GMimeObject*> v;
+        collect_attachments(root(), v);
+        return v;
+    }
+};
+
+MimeMail::MimeMail(std::shared_ptr<MailSource> source) : source_(std::move(source)) {}
+MimeMail::~MimeMail() = default;
+
+MimeMail::Parsed& MimeMail::parsed() {
+    if (parsed_) return *parsed_;
+    std::string bytes = source_->load();
+    bool damaged = false;
+    GMimeMessage* m = parse_message(bytes, damaged);
+    if (!m)
+        fail(mapi_e_corrupt_data,
+             "Die Nachricht ist beschädigt oder keine E-Mail und kann nicht gelesen werden.");
+    parsed_ = std::make_unique<Parsed>();
+    parsed_->message = m;
+    return *parsed_;
+}
+
+long MimeMail::attachment_count() {
+    return static_cast<long>(parsed().attachments().size());
+}
+
+std::shared_ptr<PartRef> MimeMail::attachment(long index) {
+    auto list = parsed().attachments();
+    if (index < 1 || index > static_cast<long>(list.size()))
+        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
+    auto ref = std::make_shared<PartRef>();
+    ref->mail = shared_from_this();
+    ref->object =
+        std::shared_ptr<void>(g_object_ref(list[static_cast<size_t>(index - 1)]), g_object_unref);
+    return ref;
+}
+
+namespace {
+GMimeObject* live_object(const PartRef& part) {
+    if (part.deleted) fail(e_fail, "Die Anlage wurde bereits gelöscht.");
+    return static_cast<GMimeObject*>(part.object.get());
+}
+}  // namespace
+
+std::string MimeMail::display_name(const PartRef& part) {
+    GMimeObject* o = live_object(part);
+    const char* n = part_file_name(o);
+    std::string name = n ? n : "";
+    if (name.find("=?") != std::string::npos) {
+        // A name= parameter carrying encoded words, as some mail programs write it.
+        gchar* dec = g_mime_utils_header_decode_text(nullptr, name.c_str());
+        if (dec) {
+            name = dec;
+            g_free(dec);
+        }
+    }
+    if (name.empty() && GMIME_IS_MESSAGE_PART(o)) {
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
+        const char* s = inner ? g_mime_message_get_subject(inner) : nullptr;
+        name = s ? s : "";
+    }
+    return name;
+}
+
+std::string MimeMail::text_value(const PartRef& part) {
+    std::string n = display_name(part);
+    return n.empty() ? type_description(live_object(part)) : n;
+}
+
+void MimeMail::save_part(const PartRef& part, const std::string& host_path) {
+    GMimeObject* o = live_object(part);
+    std::string bytes;
+    if (GMIME_IS_MESSAGE_PART(o)) {
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
+        if (inner) bytes = object_bytes(GMIME_OBJECT(inner));
+    } else {
+        bytes = decoded_content(GMIME_PART(o));
+    }
+    write_file_safely(host_path, bytes);
+}
+
+void MimeMail::remove_part(PartRef& part) {
+    GMimeObject* o = live_object(part);
+    Parsed& p = parsed();
+    GMimeObject* target = o;
+    for (;;) {
+        GMimeObject* root = p.root();
+        if (target == root) {
+            GMimeTextPart* t = new_empty_text_part();
+            g_mime_message_set_mime_part(p.message, GMIME_OBJECT(t));
+            g_object_unref(t);
+            break;
+        }
+        GMimeMultipart* parent = find_parent(root, target);
+        if (!parent) fail(e_fail, "Die Anlage gehört nicht mehr zur Nachricht.");
+        g_mime_multipart_remove(parent, target);
+        if (g_mime_multipart_get_count(parent) > 0) break;
+        target = GMIME_OBJECT(parent);  // an empty multipart is no valid MIME; it goes too
+    }
+    part.deleted = true;
+    modified_ = true;
+}
+
+std::string MimeMail::body() {
+    GMimeObject* root = parsed().root();
+    if (GMimeObject* t = find_text(root, "plain")) return to_crlf(part_text(t));
+    if (GMimeObject* h = find_text(root, "html")) return to_crlf(part_text(h));
+    return {};
+}
+
+void MimeMail::set_body(std::string_view text) {
+    Parsed& p = parsed();
+    std::string new_text = to_lf(text);
+    GMimeObject* root = p.root();
+    GMimeObject* plain = find_text(root, "plain");
+    GMimeObject* html = nullptr;
+    std::string old_text;
+    if (plain) {
+        old_text = part_text(plain);
+        GMimeMultipart* parent = find_parent(root, plain);
+        if (parent &&
+            g_mime_content_type_is_type(g_mime_object_get_content_type(GMIME_OBJECT(parent)),
+                                        "multipart", "alternative"))
+            html = find_text(GMIME_OBJECT(parent), "html");
+    } else if ((html = find_text(root, "html"))) {
+        // An HTML-only mail gets a plain alternative, so that the text reads back as written.
+        old_text = part_text(html);
+        GRef<GMimeMultipart> alt(g_mime_multipart_new_with_subtype("alternative"));
+        GRef<GMimeTextPart> t(new_empty_text_part());
+        g_object_ref(html);
+        GRef<GMimeObject> keep(html);
+        GMimeMultipart* parent = find_parent(root, html);
+        if (parent) {
+            int idx = g_mime_multipart_index_of(parent, html);
+            GMimeObject* old = g_mime_multipart_replace(parent, idx, GMIME_OBJECT(alt.get()));
+            if (old) g_object_unref(old);
+        } else {
+            g_mime_message_set_mime_part(p.message, GMIME_OBJECT(alt.get()));
+        }
+        g_mime_multipart_add(alt.get(), GMIME_OBJECT(t.get()));
+        g_mime_multipart_add(alt.get(), html);
+        plain = GMIME_OBJECT(t.get());
+    } else {
+        // No text at all (a mail of attachments only): a text part goes first.
+        GRef<GMimeTextPart> t(new_empty_text_part());
+        if (GMIME_IS_MULTIPART(root)) {
+            g_mime_multipart_insert(GMIME_MULTIPART(root), 0, GMIME_OBJECT(t.get()));
+        } else {
+            g_object_ref(root);
+            GRef<GMimeObject> keep(root);
+            GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+            g_mime_multipart_add(mixed.get(), GMIME_OBJECT(t.get()));
+            g_mime_multipart_add(mixed.get(), root);
+            g_mime_message_set_mime_part(p.message, GMIME_OBJECT(mixed.get()));
+        }
+        plain = GMIME_OBJECT(t.get());
+    }
+    set_text_content(GMIME_PART(plain), new_text);
+
+    if (html) {
+        std::string raw = decoded_content(GMIME_PART(html));
+        std::string updated;
+        if (new_text.size() >= old_text.size() &&
+            new_text.compare(new_text.size() - old_text.size(), old_text.size(), old_text) == 0) {
+            std::string prefix = new_text.substr(0, new_text.size() - old_text.size());
+            if (!prefix.empty()) {
+                size_t pos = html_insert_pos(raw);
+                updated = raw.substr(0, pos) + html_snippet(prefix) + raw.substr(pos);
+            }
+        } else {
+            updated = "<html><body>" + html_snippet(new_text) + "</body></html>\n";
+        }
+        if (!updated.empty()) set_part_content(GMIME_PART(html), updated);
+    }
+    modified_ = true;
+}
+
+void MimeMail::save() {
+    if (!modified_) return;
+    Parsed& p = parsed();
+    std::string bytes = object_bytes(GMIME_OBJECT(p.message));
+    // A second reading of what is about to replace the mail: never store something that no
+    // longer parses or has lost attachments on the way.
+    bool damaged = false;
+    GMimeMessage* check = parse_message(bytes, damaged);
+    if (!check) fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
+    std::vector<GMimeObject*> a, b;
+    collect_attachments(g_mime_message_get_mime_part(check), a);
+    collect_attachments(p.root(), b);
+    g_object_unref(check);
+    if (a.size() != b.size())
+        fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
+    source_->store(bytes);
+    modified_ = false;
+}
+
+std::string MimeMail::subject() {
+    const char* s = g_mime_message_get_subject(parsed().message);
+    return s ? s : "";
+}
+
+void write_file_safely(const std::string& host_path, std::string_view bytes) {
+    size_t slash = host_path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : host_path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? host_path : host_path.substr(slash + 1);
+    if (base.empty()) fail(e_invalidarg, "Ungültiger Dateiname: " + host_path);
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tmp = dir + "." + base + ".tmp" + std::to_string(getpid()) + "_" +
+              std::to_string(temp_counter++);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        int e = errno;
+        fail(e == EACCES || e == EPERM ? e_access_denied : e_fail,
+             "Die Datei " + host_path + " kann nicht angelegt werden: " + std::strerror(e));
+    }
+    const char* data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int e = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            fail(e_fail,
+                 "Die Datei " + host_path + " kann nicht geschrieben werden: " + std::strerror(e));
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        int e = errno;
+        ::unlink(tmp.c_str());
+        fail(e_fail,
+             "Die Datei " + host_path + " kann nicht geschrieben werden: " + std::strerror(e));
+    }
+    if (::rename(tmp.c_str(), host_path.c_str()) != 0) {
+        int e = errno;
+        ::unlink(tmp.c_str());
+        fail(e_fail, "Die Datei " + host_path + " kann nicht angelegt werden: " + std::strerror(e));
+    }
+}
+
+}  // namespace morvo::outlook::detail

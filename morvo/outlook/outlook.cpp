@@ -1,0 +1,359 @@
+#include "morvo/outlook/outlook.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+#include "morvo/outlook/mime.h"
+#include "morvo/outlook/store.h"
+#include "platform/paths.h"
+
+namespace morvo::outlook {
+
+namespace detail {
+
+void fail(long number, std::string description) {
+    throw platform::Error(number, std::move(description));
+}
+
+std::shared_ptr<MimeMail> MailList::get(long index) {
+    Entry& e = entries_.at(static_cast<size_t>(index - 1));
+    if (auto m = e.mail.lock()) return m;
+    auto m = std::make_shared<MimeMail>(e.source);
+    e.mail = m;
+    return m;
+}
+
+namespace {
+
+class NamespaceRoot : public FolderNode {
+  public:
+    explicit NamespaceRoot(const std::vector<StoreConfig>& stores) {
+        for (const auto& s : stores) kids_.push_back(open_maildir_store(s));
+    }
+    std::string name() const override { return ""; }
+    const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
+    long item_count() override { return 0; }
+    std::shared_ptr<MimeMail> item(long) override {
+        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
+    }
+
+  private:
+    std::vector<std::shared_ptr<FolderNode>> kids_;
+};
+
+}  // namespace
+
+std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores) {
+    return std::make_shared<NamespaceRoot>(stores);
+}
+
+std::string to_host_path(std::string_view path) {
+    if (!path.empty() && path[0] == '/') return std::string(path);
+    std::string host = platform::host_path(path);
+    if (host.empty())
+        fail(e_invalidarg, "Der Pfad " + std::string(path) + " ist nicht erreichbar.");
+    return host;
+}
+
+}  // namespace detail
+
+using detail::fail;
+
+namespace {
+
+std::mutex override_mutex;
+std::optional<std::vector<StoreConfig>> store_override;
+
+std::string env_or(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+std::string home_dir() {
+    return env_or("HOME", "/");
+}
+
+bool is_directory(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string trim(std::string s) {
+    size_t a = s.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos) return {};
+    size_t b = s.find_last_not_of(" \t\r\n");
+    return s.substr(a, b - a + 1);
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+void check(const void* p) {
+    if (!p) fail(object_not_set, "Objektvariable oder With-Blockvariable nicht festgelegt");
+}
+
+std::shared_ptr<detail::FolderNode> child_at(const std::shared_ptr<detail::FolderNode>& parent,
+                                             long index) {
+    check(parent.get());
+    const auto& kids = parent->children();
+    if (index < 1 || index > static_cast<long>(kids.size()))
+        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
+    return kids[static_cast<size_t>(index - 1)];
+}
+
+std::shared_ptr<detail::FolderNode> child_named(const std::shared_ptr<detail::FolderNode>& parent,
+                                                std::string_view name) {
+    check(parent.get());
+    for (const auto& k : parent->children())
+        if (k->name() == name) return k;
+    fail(mapi_e_not_found,
+         "Der Vorgang konnte nicht ausgeführt werden. Ein Objekt wurde nicht gefunden.");
+}
+
+}  // namespace
+
+bool is_not_found(long number) {
+    return number == mapi_e_not_found || number == 0x8004010FL;
+}
+bool is_not_found(const platform::Error& e) {
+    return is_not_found(e.number);
+}
+
+std::string profile_path() {
+    std::string config = env_or("XDG_CONFIG_HOME", home_dir() + "/.config");
+    return config + "/morvolan/profile.ini";
+}
+
+std::vector<StoreConfig> read_profile(const std::string& host_path) {
+    std::ifstream in(host_path, std::ios::binary);
+    if (!in) fail(e_fail, "Das Profil " + host_path + " kann nicht gelesen werden.");
+    std::string dir = host_path.substr(0, host_path.rfind('/') + 1);
+    struct Section {
+        std::string title;
+        StoreConfig store;
+    };
+    std::vector<Section> sections;
+    std::string line;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line[0] == '[') {
+            size_t close = line.find(']');
+            sections.push_back(
+                {trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)),
+                 {}});
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (eq == std::string::npos || sections.empty()) continue;
+        std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
+        StoreConfig& s = sections.back().store;
+        if (iequals(key, "Name"))
+            s.name = value;
+        else if (iequals(key, "Location") || iequals(key, "Path"))
+            s.location = value;
+        else if (iequals(key, "Layout"))
+            s.layout = value;
+    }
+    std::vector<StoreConfig> stores;
+    for (auto& sec : sections) {
+        StoreConfig s = sec.store;
+        if (s.location.empty()) continue;
+        if (s.name.empty()) s.name = sec.title;
+        if (s.location == "~")
+            s.location = home_dir();
+        else if (s.location.rfind("~/", 0) == 0)
+            s.location = home_dir() + s.location.substr(1);
+        else if (s.location.find("://") == std::string::npos && s.location[0] != '/')
+            s.location = dir + s.location;
+        stores.push_back(std::move(s));
+    }
+    return stores;
+}
+
+std::vector<StoreConfig> configured_stores() {
+    {
+        std::lock_guard<std::mutex> lock(override_mutex);
+        if (store_override) return *store_override;
+    }
+    std::string profile = profile_path();
+    struct stat st {};
+    if (::stat(profile.c_str(), &st) == 0) {
+        auto stores = read_profile(profile);
+        if (!stores.empty()) return stores;
+    }
+    std::string maildir = home_dir() + "/Maildir";
+    if (is_directory(maildir)) return {StoreConfig{"Persönliche Ordner", maildir, ""}};
+    fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
+}
+
+void set_store_override(std::optional<std::vector<StoreConfig>> stores) {
+    std::lock_guard<std::mutex> lock(override_mutex);
+    store_override = std::move(stores);
+}
+
+// --- Attachment -------------------------------------------------------------------------------
+
+std::string Attachment::DisplayName() const {
+    check(ref_.get());
+    return ref_->mail->display_name(*ref_);
+}
+
+std::string Attachment::text() const {
+    check(ref_.get());
+    return ref_->mail->text_value(*ref_);
+}
+
+void Attachment::SaveAsFile(std::string_view path) const {
+    check(ref_.get());
+    ref_->mail->save_part(*ref_, detail::to_host_path(path));
+}
+
+void Attachment::Delete() const {
+    check(ref_.get());
+    ref_->mail->remove_part(*ref_);
+}
+
+long Attachments::Count() const {
+    check(mail_.get());
+    return mail_->attachment_count();
+}
+
+Attachment Attachments::Item(long index) const {
+    check(mail_.get());
+    return Attachment(mail_->attachment(index));
+}
+
+// --- MailItem ---------------------------------------------------------------------------------
+
+Attachments MailItem::Attachments() const {
+    check(mail_.get());
+    return outlook::Attachments(mail_);
+}
+
+Attachment MailItem::Attachments(long index) const {
+    return Attachments().Item(index);
+}
+
+std::string MailItem::Body() const {
+    check(mail_.get());
+    return mail_->body();
+}
+
+void MailItem::set_Body(std::string_view text) const {
+    check(mail_.get());
+    mail_->set_body(text);
+}
+
+void MailItem::Save() const {
+    check(mail_.get());
+    mail_->save();
+}
+
+std::string MailItem::Subject() const {
+    check(mail_.get());
+    return mail_->subject();
+}
+
+// --- Items, Folders, MAPIFolder, NameSpace ----------------------------------------------------
+
+long Items::Count() const {
+    check(folder_.get());
+    return folder_->item_count();
+}
+
+MailItem Items::Item(long index) const {
+    check(folder_.get());
+    return MailItem(folder_->item(index));
+}
+
+long Folders::Count() const {
+    check(parent_.get());
+    return static_cast<long>(parent_->children().size());
+}
+
+MAPIFolder Folders::Item(long index) const {
+    return MAPIFolder(child_at(parent_, index));
+}
+MAPIFolder Folders::Item(std::string_view name) const {
+    return MAPIFolder(child_named(parent_, name));
+}
+MAPIFolder Folders::operator()(long index) const {
+    return Item(index);
+}
+MAPIFolder Folders::operator()(std::string_view name) const {
+    return Item(name);
+}
+
+std::string MAPIFolder::Name() const {
+    check(node_.get());
+    return node_->name();
+}
+
+std::string MAPIFolder::text() const {
+    return Name();
+}
+
+Folders MAPIFolder::Folders() const {
+    check(node_.get());
+    return outlook::Folders(node_);
+}
+
+MAPIFolder MAPIFolder::Folders(long index) const {
+    return MAPIFolder(child_at(node_, index));
+}
+MAPIFolder MAPIFolder::Folders(std::string_view name) const {
+    return MAPIFolder(child_named(node_, name));
+}
+
+Items MAPIFolder::Items() const {
+    check(node_.get());
+    return outlook::Items(node_);
+}
+
+MailItem MAPIFolder::Items(long index) const {
+    return Items().Item(index);
+}
+
+Folders NameSpace::Folders() const {
+    check(root_.get());
+    return outlook::Folders(root_);
+}
+
+MAPIFolder NameSpace::Folders(long index) const {
+    return Folders().Item(index);
+}
+MAPIFolder NameSpace::Folders(std::string_view name) const {
+    return Folders().Item(name);
+}
+
+// --- Application ------------------------------------------------------------------------------
+
+Application Application::create(std::string_view prog_id) {
+    if (!iequals(prog_id, "Outlook.Application"))
+        fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
+    return with_stores(configured_stores());
+}
+
+Application Application::with_stores(std::vector<StoreConfig> stores) {
+    auto s = std::make_shared<detail::Session>();
+    s->stores = std::move(stores);
+    return Application(std::move(s));
+}
+
+NameSpace Application::GetNamespace(std::string_view type) const {
+    check(session_.get());
+    if (!iequals(type, "MAPI")) fail(e_invalidarg, "Unbekannter Namensraum: " + std::string(type));
+    return NameSpace(detail::make_namespace_root(session_->stores));
+}
+
+}  // namespace morvo::outlook

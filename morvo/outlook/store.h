@@ -1,0 +1,60 @@
+#pragma once
+
+// Inside the binding: what a store backend offers to the object model. The public classes in
+// outlook.h are handles onto these nodes.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "morvo/outlook/outlook.h"
+
+namespace morvo::outlook::detail {
+
+[[noreturn]] void fail(long number, std::string description);
+
+// Where a mail's bytes live. load() gives the current bytes; store() replaces the mail by new
+// bytes the safe way (never in place) and keeps the mail's flags.
+struct MailSource {
+    virtual ~MailSource() = default;
+    virtual std::string load() = 0;
+    virtual void store(const std::string& bytes) = 0;
+};
+
+// A folder of the tree. Children and items are read once and then kept, so that positions stay
+// the same for the life of the namespace.
+struct FolderNode {
+    virtual ~FolderNode() = default;
+    virtual std::string name() const = 0;
+    virtual const std::vector<std::shared_ptr<FolderNode>>& children() = 0;
+    virtual long item_count() = 0;
+    // 1-based; the same MimeMail object while a handle to it is alive.
+    virtual std::shared_ptr<MimeMail> item(long index) = 0;
+};
+
+// A list of mails whose MimeMail objects live only as long as somebody holds them.
+class MailList {
+  public:
+    void add(std::shared_ptr<MailSource> s) { entries_.push_back({std::move(s), {}}); }
+    long count() const { return static_cast<long>(entries_.size()); }
+    std::shared_ptr<MimeMail> get(long index);
+
+  private:
+    struct Entry {
+        std::shared_ptr<MailSource> source;
+        std::weak_ptr<MimeMail> mail;
+    };
+    std::vector<Entry> entries_;
+};
+
+// The top of the namespace: one child per store.
+std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores);
+
+// A Maildir store as a top-level folder named `name`.
+std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config);
+
+struct Session {
+    std::vector<StoreConfig> stores;
+};
+
+}  // namespace morvo::outlook::detail

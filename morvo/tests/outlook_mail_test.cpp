@@ -1,0 +1,422 @@
+// Attachments, bodies and saving of mails, checked against what the generator wrote and against a
+// second, independent parse of the written file.
+
+#include <gmime/gmime.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "morvo/tests/outlook_test_util.h"
+
+namespace morvo::outlook {
+namespace {
+
+using test::GeneratedStore;
+using test::read_bytes;
+using test::TempDir;
+
+long error_of(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const platform::Error& e) {
+        return e.number;
+    }
+    return 0;
+}
+
+// A reading of a mail file that does not go through the binding.
+struct IndependentParse {
+    explicit IndependentParse(const std::string& path) {
+        g_mime_init();
+        std::string bytes = read_bytes(path);
+        GMimeStream* s = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+        GMimeParser* p = g_mime_parser_new_with_stream(s);
+        GMimeMessage* m = g_mime_parser_construct_message(p, nullptr);
+        g_object_unref(p);
+        g_object_unref(s);
+        if (!m) return;
+        ok = true;
+        walk(g_mime_message_get_mime_part(m));
+        g_object_unref(m);
+    }
+    void walk(GMimeObject* o) {
+        GMimeContentType* ct = g_mime_object_get_content_type(o);
+        std::string type = std::string(g_mime_content_type_get_media_type(ct)) + "/" +
+                           g_mime_content_type_get_media_subtype(ct);
+        for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        types.push_back(type);
+        if (GMIME_IS_MULTIPART(o)) {
+            for (int i = 0; i < g_mime_multipart_get_count(GMIME_MULTIPART(o)); ++i)
+                walk(g_mime_multipart_get_part(GMIME_MULTIPART(o), i));
+            return;
+        }
+        if (!GMIME_IS_PART(o)) return;
+        const char* disp = g_mime_object_get_disposition(o);
+        bool attached =
+            g_mime_part_get_filename(GMIME_PART(o)) || (disp && std::string(disp) == "attachment");
+        GMimeStream* mem = g_mime_stream_mem_new();
+        g_mime_data_wrapper_write_to_stream(g_mime_part_get_content(GMIME_PART(o)), mem);
+        GByteArray* a = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+        std::string content(reinterpret_cast<const char*>(a->data), a->len);
+        g_object_unref(mem);
+        const char* cs = g_mime_object_get_content_type_parameter(o, "charset");
+        if (!attached && type == "text/plain" && plain_charset.empty()) {
+            plain_charset = cs ? cs : "";
+            plain = content;
+        } else if (!attached && type == "text/html" && html.empty()) {
+            html = content;
+        }
+        if (attached) attachment_hashes.push_back(mkmailstore::fnv1a64(content));
+    }
+    bool ok = false;
+    std::vector<std::string> types;
+    std::string plain, plain_charset, html;
+    std::vector<std::uint64_t> attachment_hashes;
+};
+
+// The only file of the mail whose unique name (before ":") is the given one... or, after a
+// save, the one file of that folder that is not in `others`.
+std::string file_of_saved_mail(const GeneratedStore& s, const std::string& folder_dir,
+                               const std::vector<std::string>& before) {
+    std::string found;
+    for (const auto& f : s.mail_files(folder_dir))
+        if (std::find(before.begin(), before.end(), f) == before.end()) found = f;
+    return found;
+}
+
+std::string folder_dir_of(const GeneratedStore& s, const mkmailstore::MailInfo& m) {
+    std::string rel = m.file.substr(0, m.file.rfind('/'));
+    rel = rel.substr(0, rel.rfind('/'));  // strip cur/ or new/
+    return rel == "cur" || rel == "new" || rel.empty() ? s.root : s.root + "/" + rel;
+}
+
+TEST(OutlookMail, AttachmentsAreListedWithDecodedNamesAndExactBytes) {
+    GeneratedStore s;
+    NameSpace ns = s.ns();
+    TempDir out;
+    int checked = 0;
+    for (const auto& m : s.manifest.mails) {
+        if (m.damaged) continue;
+        SCOPED_TRACE(m.file);
+        MailItem item = s.item(ns, m);
+        EXPECT_EQ(item.Subject(), m.subject);
+        ASSERT_EQ(item.Attachments().Count(), static_cast<long>(m.attachments.size()));
+        for (size_t i = 0; i < m.attachments.size(); ++i) {
+            Attachment a = item.Attachments(static_cast<long>(i + 1));
+            EXPECT_EQ(a.DisplayName(), m.attachments[i].display_name);
+            std::string target = out.path() + "/a" + std::to_string(checked++);
+            a.SaveAsFile(target);
+            std::string saved = read_bytes(target);
+            if (m.subject == "WG: Vertrag") {
+                // A forwarded mail is written as the mail it is: same headers and parts.
+                EXPECT_EQ(test::non_content_headers(saved),
+                          test::non_content_headers(m.attachments[i].bytes));
+                std::string original = out.path() + "/original.eml";
+                std::ofstream(original, std::ios::binary) << m.attachments[i].bytes;
+                IndependentParse a(target), b(original);
+                EXPECT_TRUE(a.ok);
+                EXPECT_EQ(a.types, b.types);
+                EXPECT_EQ(a.plain, b.plain);
+                EXPECT_EQ(a.attachment_hashes, b.attachment_hashes);
+                EXPECT_EQ(a.attachment_hashes.size(), 1u);
+            } else {
+                EXPECT_EQ(saved.size(), m.attachments[i].bytes.size());
+                EXPECT_EQ(mkmailstore::fnv1a64(saved),
+                          mkmailstore::fnv1a64(m.attachments[i].bytes));
+            }
+        }
+    }
+    EXPECT_GE(checked, 10);
+}
+
+TEST(OutlookMail, TextValuesFollowTheNameOrTheType) {
+    GeneratedStore s;
+    NameSpace ns = s.ns();
+    struct Case {
+        const char* subject;
+        long index;
+        const char* display;
+        const char* text;
+    } cases[] = {
+        {"Rechnung März", 1, "Rechnung März.pdf", "Rechnung März.pdf"},
+        {"Grüße", 1, "Grüße an Jürgen~.txt", "Grüße an Jürgen~.txt"},
+        {"WG: Vertrag", 1, "Vertrag", "Vertrag"},
+        {"Unterlagen", 2, "", "Bild (Geräteunabhängige Bitmap)"},
+        {"Unterlagen", 3, "Liste", "Liste"},
+        {"Preise", 1, "Preise @ 5µ €.txt", "Preise @ 5µ €.txt"},
+    };
+    for (const auto& c : cases) {
+        Attachment a = s.item(ns, s.mail(c.subject)).Attachments(c.index);
+        EXPECT_EQ(a.DisplayName(), c.display) << c.subject;
+        EXPECT_EQ(a.text(), c.text) << c.subject;
+    }
+}
+
+TEST(OutlookMail, SaveAsFileTakesWindowsPathsAndReplacesTheTarget) {
+    GeneratedStore s;
+    NameSpace ns = s.ns();
+    const auto& m = s.mail("Rechnung März");
+    std::string target = s.dir.path() + "/Rechnung_Maerz_2024_3_7_9_5_12.pdf";
+    std::ofstream(target) << "old content";
+    std::string windows = "C:" + target;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    s.item(ns, m).Attachments(1).SaveAsFile(windows);
+    EXPECT_EQ(read_bytes(target), m.attachments[0].bytes);
+    // A folder that does not exist: an error, and no file appears anywhere.
+    EXPECT_NE(
+        error_of([&] { s.item(ns, m).Attachments(1).SaveAsFile(s.dir.path() + "/fehlt/x.pdf"); }),
+        0);
+    EXPECT_FALSE(std::filesystem::exists(s.dir.path() + "/fehlt"));
+}
+
+TEST(OutlookMail, DeleteRemovesExactlyThatAttachment) {
+    // Every attachment of every mail with attachments, one at a time, each on a fresh store.
+    GeneratedStore probe;
+    for (const auto& pm : probe.manifest.mails) {
+        for (size_t k = 0; k < pm.attachments.size(); ++k) {
+            GeneratedStore s;
+            const auto& m = s.mail(pm.subject);
+            SCOPED_TRACE(m.subject + " #" + std::to_string(k + 1));
+            std::string dir = folder_dir_of(s, m);
+            auto files_before = s.mail_files(dir);
+            auto snapshot = s.snapshot();
+            {
+                NameSpace ns = s.ns();
+                MailItem item = s.item(ns, m);
+                Attachment a = item.Attachments(static_cast<long>(k + 1));
+                a.Delete();
+                EXPECT_EQ(item.Attachments().Count(), static_cast<long>(m.attachments.size() - 1));
+                EXPECT_NE(error_of([&] { a.DisplayName(); }), 0);  // the handle is dead
+                // Later attachments moved up.
+                if (k + 1 < m.attachments.size()) {
+                    EXPECT_EQ(item.Attachments(static_cast<long>(k + 1)).DisplayName(),
+                              m.attachments[k + 1].display_name);
+                }
+                item.Save();
+            }
+            std::string saved = file_of_saved_mail(s, dir, files_before);
+            ASSERT_FALSE(saved.empty());
+            EXPECT_EQ(s.mail_files(dir).size(), files_before.size());
+            // Independent reading: the other attachments, byte for byte, in order.
+            IndependentParse p(saved);
+            ASSERT_TRUE(p.ok);
+            std::vector<std::uint64_t> expected;
+            for (size_t j = 0; j < m.attachments.size(); ++j)
+                if (j != k && m.subject != "WG: Vertrag")
+                    expected.push_back(mkmailstore::fnv1a64(m.attachments[j].bytes));
+            if (m.subject != "WG: Vertrag") {
+                EXPECT_EQ(p.attachment_hashes, expected);
+            }
+            if (m.subject == "Angebot mit Bild") {  // the unnamed inline picture stays
+                EXPECT_EQ(std::count(p.types.begin(), p.types.end(), "image/gif"), 1);
+            }
+            if (m.subject == "WG: Vertrag") {
+                EXPECT_EQ(std::count(p.types.begin(), p.types.end(), "message/rfc822"), 0);
+            }
+            // The binding reads the same back.
+            NameSpace again = s.ns();
+            MailItem back = s.item(again, m);
+            ASSERT_EQ(back.Attachments().Count(), static_cast<long>(m.attachments.size() - 1));
+            for (long j = 1, src = 0; j <= back.Attachments().Count(); ++j, ++src) {
+                if (static_cast<size_t>(src) == k) ++src;
+                EXPECT_EQ(back.Attachments(j).DisplayName(),
+                          m.attachments[static_cast<size_t>(src)].display_name);
+            }
+            // No other file of the store changed.
+            auto after = s.snapshot();
+            for (const auto& [path, hash] : snapshot)
+                if (path != s.root + "/" + m.file) {
+                    EXPECT_EQ(after.count(path) ? after[path] : 0, hash) << path;
+                }
+        }
+    }
+}
+
+struct BodyCase {
+    const char* subject;
+    const char* link;
+    const char* charset_after;  // of the plain part
+};
+
+TEST(OutlookMail, BodyGetsTheLinkOnTopAndKeepsTheOldText) {
+    BodyCase cases[] = {
+        {"Rechnung März", "file:C:\\Ablage\\Rechnung_Maerz_2024_3_7_9_5_12.pdf", "iso-8859-1"},
+        {"Rechnung März", "file:C:\\Ablage\\Kosten_5_eur_\xe2\x82\xac.pdf",
+         "utf-8"},  // "€" not in Latin-1
+        {"Grüße", "file:C:\\Ablage\\Gruesse_an_Juergen__2024_3_7_9_5_12.txt", "utf-8"},
+        {"Angebot mit Bild", "file:C:\\Ablage\\Angebot_2024_3_7_9_5_12.pdf", "iso-8859-1"},
+        {"Scan", "file:C:\\Ablage\\Scan_2024_3_7_9_5_12.pdf", "us-ascii"},
+        {"Plan", "file:C:\\Ablage\\Plan_2024_3_7_9_5_12.pdf", "us-ascii"},
+        {"WG: Vertrag", "file:C:\\Ablage\\Vertrag_2024_3_7_9_5_12", "us-ascii"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.subject) + " " + c.link);
+        GeneratedStore s;
+        const auto& m = s.mail(c.subject);
+        std::string dir = folder_dir_of(s, m);
+        auto files_before = s.mail_files(dir);
+        std::string original = read_bytes(s.root + "/" + m.file);
+        std::string old_body, new_body;
+        {
+            NameSpace ns = s.ns();
+            MailItem item = s.item(ns, m);
+            old_body = item.Body();
+            std::string expected_old = m.body;
+            for (size_t p = 0; (p = expected_old.find('\n', p)) != std::string::npos; p += 2)
+                expected_old.insert(p, "\r");
+            if (!m.has_html || !m.body.empty()) {
+                EXPECT_EQ(old_body, expected_old);
+            }
+            new_body = std::string(c.link) + "\r\n\r\n" + old_body;
+            item.Attachments(1).Delete();
+            item.set_Body(new_body);
+            EXPECT_EQ(item.Body(), new_body);
+            item.Save();
+        }
+        EXPECT_EQ(s.item(s.ns(), m).Body(), new_body);
+        std::string saved = file_of_saved_mail(s, dir, files_before);
+        ASSERT_FALSE(saved.empty());
+        IndependentParse p(saved);
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.plain_charset, c.charset_after);
+        gchar* utf8 = g_convert(p.plain.data(), static_cast<gssize>(p.plain.size()), "UTF-8",
+                                c.charset_after, nullptr, nullptr, nullptr);
+        ASSERT_NE(utf8, nullptr);
+        std::string plain = utf8;
+        g_free(utf8);
+        EXPECT_EQ(plain.rfind(std::string(c.link) + "\n\n", 0), 0u) << plain;
+        if (m.has_html) {
+            EXPECT_NE(p.html.find("<a href=\"file:C:\\Ablage\\"), std::string::npos) << p.html;
+            EXPECT_LT(p.html.find("<a href"), p.html.find("</body>"));
+            EXPECT_GT(p.html.find("<a href"), p.html.find("<body"));
+        }
+        // The headers that are not about the content stay as they were, folding included.
+        EXPECT_EQ(test::non_content_headers(read_bytes(saved)),
+                  test::non_content_headers(original));
+    }
+}
+
+TEST(OutlookMail, SaveKeepsFlagsModeAndNeverOverwritesInPlace) {
+    struct Case {
+        const char* subject;
+        const char* suffix;
+    } cases[] = {{"Rechnung März", ":2,S"},
+                 {"Grüße", ":2,RS"},
+                 {"Angebot mit Bild", ":2,FS"},
+                 {"WG: Vertrag", ":2,"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.subject);
+        GeneratedStore s;
+        const auto& m = s.mail(c.subject);
+        std::string dir = folder_dir_of(s, m);
+        std::string old_path = s.root + "/" + m.file;
+        ASSERT_EQ(::chmod(old_path.c_str(), 0640), 0);
+        struct stat old_st {};
+        ::stat(old_path.c_str(), &old_st);
+        auto files_before = s.mail_files(dir);
+        NameSpace ns = s.ns();
+        MailItem item = s.item(ns, m);
+        long pos = s.position(m);
+        item.Attachments(1).Delete();
+        item.Save();
+        std::string saved = file_of_saved_mail(s, dir, files_before);
+        EXPECT_FALSE(std::filesystem::exists(old_path));
+        EXPECT_EQ(saved.substr(saved.size() - std::strlen(c.suffix)), c.suffix);
+        EXPECT_EQ(saved.substr(dir.size(), 5), "/cur/");
+        struct stat st {};
+        ASSERT_EQ(::stat(saved.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(st.st_uid, old_st.st_uid);
+        EXPECT_NE(st.st_ino, old_st.st_ino);
+        EXPECT_TRUE(std::filesystem::is_empty(dir + "/tmp"));
+        // Same namespace: same position, same count, and the change is there.
+        EXPECT_EQ(s.folder(ns, m.folder).Items(pos).Attachments().Count(),
+                  static_cast<long>(m.attachments.size() - 1));
+        EXPECT_EQ(s.folder(ns, m.folder).Items().Count(),
+                  static_cast<long>(s.mails_in(m.folder).size()));
+        // Saving again without a change writes nothing.
+        auto snap = s.snapshot();
+        item.Save();
+        EXPECT_EQ(s.snapshot(), snap);
+    }
+}
+
+TEST(OutlookMail, FlagChangeByAnotherProgramIsFollowed) {
+    GeneratedStore s;
+    const auto& m = s.mail("Rechnung März");
+    NameSpace ns = s.ns();
+    MailItem item = s.item(ns, m);
+    item.Attachments(1).Delete();
+    // Another mail program marks it answered meanwhile.
+    std::string old_path = s.root + "/" + m.file;
+    std::string renamed = old_path.substr(0, old_path.rfind(':')) + ":2,RS";
+    ASSERT_EQ(std::rename(old_path.c_str(), renamed.c_str()), 0);
+    item.Save();
+    EXPECT_FALSE(std::filesystem::exists(renamed));
+    int with_rs = 0;
+    for (const auto& f : s.mail_files(s.root))
+        if (f.size() > 5 && f.substr(f.size() - 5) == ":2,RS") ++with_rs;
+    EXPECT_EQ(with_rs, 2);  // the saved one and the sample mail "Grüße"
+    // Gone altogether: the save fails and writes nothing.
+    MailItem other = s.item(ns, s.mail("Angebot mit Bild"));
+    other.Attachments(1).Delete();
+    std::filesystem::remove(s.root + "/" + s.mail("Angebot mit Bild").file);
+    auto snap = s.snapshot();
+    EXPECT_NE(error_of([&] { other.Save(); }), 0);
+    EXPECT_EQ(s.snapshot(), snap);
+}
+
+TEST(OutlookMail, DamagedAndForeignFilesFailWithoutHarm) {
+    GeneratedStore s;
+    auto snap = s.snapshot();
+    NameSpace ns = s.ns();
+    int damaged = 0;
+    for (const auto& m : s.manifest.mails) {
+        if (!m.damaged) continue;
+        ++damaged;
+        SCOPED_TRACE(m.file);
+        MailItem item = s.item(ns, m);  // fetching works; reading does not
+        std::function<void()> calls[] = {
+            [&] { item.Attachments().Count(); },
+            [&] { item.Attachments(1); },
+            [&] { item.Body(); },
+            [&] { item.Subject(); },
+            [&] { item.set_Body("file:x\r\n"); },
+        };
+        for (auto& call : calls) {
+            EXPECT_EQ(error_of(call), mapi_e_corrupt_data);
+        }
+        EXPECT_EQ(error_of([&] { item.Save(); }), 0);  // nothing changed, nothing written
+    }
+    EXPECT_EQ(damaged, 2);
+    // The healthy mails of the same folder still work.
+    EXPECT_EQ(s.item(ns, s.mail("Rechnung März")).Attachments().Count(), 1);
+    EXPECT_EQ(s.snapshot(), snap);
+}
+
+TEST(OutlookMail, MailWithoutMimeAndEmptyBodies) {
+    GeneratedStore s;
+    NameSpace ns = s.ns();
+    const auto& deep = s.manifest.mails[7];  // a plain mail without MIME headers
+    ASSERT_EQ(deep.subject.rfind("Tief", 0), 0u);
+    MailItem item = s.item(ns, deep);
+    EXPECT_EQ(item.Body(), "Kurzer Text.\r\n");
+    EXPECT_EQ(item.Attachments().Count(), 0);
+    EXPECT_EQ(s.item(ns, s.mail("Scan")).Body(), "");
+    // A mail whose only part was the attachment: after Delete and Save it is a valid text mail.
+    std::string dir = folder_dir_of(s, s.mail("Scan"));
+    auto before = s.mail_files(dir);
+    MailItem scan = s.item(ns, s.mail("Scan"));
+    scan.Attachments(1).Delete();
+    scan.Save();
+    IndependentParse p(file_of_saved_mail(s, dir, before));
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.types, std::vector<std::string>{"text/plain"});
+    EXPECT_EQ(s.item(s.ns(), s.mail("Scan")).Attachments().Count(), 0);
+}
+
+}  // namespace
+}  // namespace morvo::outlook

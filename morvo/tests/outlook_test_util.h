@@ -1,0 +1,146 @@
+#pragma once
+
+// Shared by the binding's tests: a generated store in a temporary folder, and independent
+// readings of files (hashes, raw header blocks).
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "morvo/outlook/outlook.h"
+#include "tools/mkmailstore/generator.h"
+
+namespace morvo::outlook::test {
+
+inline const char* const store_name = "Persönliche Ordner";
+
+inline std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        char tmpl[] = "/tmp/outlook_test_XXXXXX";
+        path_ = ::mkdtemp(tmpl);
+        ::chmod(path_.c_str(), 0755);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+struct GeneratedStore {
+    explicit GeneratedStore(const std::string& layout = "maildir++",
+                            mkmailstore::Options opt = {}) {
+        opt.layout = layout;
+        root = dir.path() + "/Maildir";
+        manifest = mkmailstore::generate(root, opt);
+    }
+    Application app() const { return Application::with_stores({{store_name, root, ""}}); }
+    NameSpace ns() const { return app().GetNamespace("MAPI"); }
+
+    // The folder of a display path below the store ("Posteingang|Kunden").
+    MAPIFolder folder(const NameSpace& n, const std::string& path) const {
+        MAPIFolder f = n.Folders(store_name);
+        size_t start = 0;
+        for (;;) {
+            size_t bar = path.find('|', start);
+            f = f.Folders(
+                path.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+            if (bar == std::string::npos) return f;
+            start = bar + 1;
+        }
+    }
+
+    // The manifest entries of one folder, in the order the binding lists them.
+    std::vector<const mkmailstore::MailInfo*> mails_in(const std::string& folder_path) const {
+        std::vector<const mkmailstore::MailInfo*> out;
+        for (const auto& m : manifest.mails)
+            if (m.folder == folder_path) out.push_back(&m);
+        return out;
+    }
+
+    // Position of a manifest mail in its folder.
+    long position(const mkmailstore::MailInfo& mail) const {
+        auto list = mails_in(mail.folder);
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i] == &mail) return static_cast<long>(i + 1);
+        return 0;
+    }
+
+    MailItem item(const NameSpace& n, const mkmailstore::MailInfo& mail) const {
+        return folder(n, mail.folder).Items(position(mail));
+    }
+
+    const mkmailstore::MailInfo& mail(const std::string& subject) const {
+        for (const auto& m : manifest.mails)
+            if (m.subject == subject) return m;
+        throw std::runtime_error("no sample mail " + subject);
+    }
+
+    // Every file of the store with its content hash: to show that nothing else changed.
+    std::map<std::string, std::uint64_t> snapshot() const {
+        std::map<std::string, std::uint64_t> out;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+            if (e.is_regular_file())
+                out[e.path().string()] = mkmailstore::fnv1a64(read_bytes(e.path().string()));
+        return out;
+    }
+
+    // The files of a folder's cur/ and new/ (host paths).
+    std::vector<std::string> mail_files(const std::string& folder_dir) const {
+        std::vector<std::string> out;
+        for (const char* sub : {"cur", "new"}) {
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(folder_dir + "/" + sub, ec))
+                out.push_back(e.path().string());
+        }
+        return out;
+    }
+
+    TempDir dir;
+    std::string root;
+    mkmailstore::Manifest manifest;
+};
+
+// The header block of a mail as unfolded lines, without the content headers.
+inline std::vector<std::string> non_content_headers(const std::string& mail) {
+    size_t end = mail.find("\n\n");
+    std::string block = mail.substr(0, end);
+    std::vector<std::string> lines;
+    std::istringstream in(block);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !lines.empty())
+            lines.back() += "\n" + line;
+        else
+            lines.push_back(line);
+    }
+    std::vector<std::string> out;
+    for (const auto& l : lines) {
+        std::string lower = l.substr(0, l.find(':'));
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.rfind("content-", 0) == 0 || lower == "mime-version") continue;
+        out.push_back(l);
+    }
+    return out;
+}
+
+}  // namespace morvo::outlook::test
