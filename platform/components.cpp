@@ -51,13 +51,15 @@ std::unique_ptr<EntryThread> EntryThread::start(Module module, EntryPoint entry)
     try {
         std::thread([state, entry, own] {
             long r = entry();
+            // Released before the end is reported, so that a waiter that saw the end and
+            // releases its own reference leaves nothing loaded.
+            ::dlclose(own);
             {
                 std::lock_guard lock(state->mutex);
                 state->result = static_cast<unsigned long>(r);
                 state->done = true;
             }
             state->ended.notify_all();
-            ::dlclose(own);
         }).detach();
     } catch (const std::system_error&) {
         ::dlclose(own);

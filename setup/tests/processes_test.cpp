@@ -124,8 +124,8 @@ TEST(ShellAndWait, BlocksUntilTheEndAndRaisesWhenNothingStarts) {
     std::string script = dir.host + "/s";
     std::ofstream(script) << "#!/bin/sh\nsleep 0.2\ntouch \"$1\"\n";
     ::chmod(script.c_str(), 0755);
-    setup::ShellAndWait(
-        platform::windows_path(script) + " " + platform::windows_path(dir.host + "/done"), 0);
+    // The script takes its argument as a host path.
+    setup::ShellAndWait(platform::windows_path(script) + " " + dir.host + "/done", 0);
     EXPECT_EQ(::access((dir.host + "/done").c_str(), F_OK), 0);
     EXPECT_THROW(setup::ShellAndWait(platform::windows_path(dir.host + "/missing.exe"), 0),
                  std::exception);
