@@ -4,9 +4,13 @@
 
 #include "platform/ui/program.h"
 #include "setup/forms/frmIni.h"
+#include "setup/forms/frmWizard.h"
+#include "setup/forms/frmend.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    setup::install_wizard();
+    setup::install_finish_page();
     return platform::ui::run_program(app, "Veltrin", [] {
         auto* start = new setup::frmIni;
         // The start window loads once the event loop runs, as a startup form does.

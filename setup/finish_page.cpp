@@ -1,0 +1,129 @@
+#include "setup/finish_page.h"
+
+#include "platform/environment.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/restart.h"
+#include "setup/placeholders.h"
+#include "setup/processes.h"
+#include "setup/script.h"
+#include "setup/string_table.h"
+
+namespace setup {
+namespace {
+
+constexpr const char* kAsk = "nach Installation (Abfrage)";
+constexpr const char* kSilent = "nach Installation (ohne Aufforderung)";
+
+void open_program(const std::string& tag, const std::string& arguments) {
+    try {
+        ShellOpen(ExpandPlaceholders(tag), arguments, 1);
+    } catch (const platform::Error&) {
+        // A program that cannot be started is not reported.
+    }
+}
+
+void run_silent_programs() {
+    int n = run_apps_count();
+    for (int j = 1; j <= n; ++j) {
+        std::string J = std::to_string(j);
+        if (GetIniValue("when" + J, "RunApps", "") != kSilent) continue;
+        open_program(GetIniValue("Filename" + J, "RunApps", ""),
+                     GetIniValue("Arguments" + J, "RunApps", ""));
+    }
+}
+
+void empty_package_folder() {
+    try {
+        platform::Kill(platform::Environ("TEMP") + "\\~Veltrin\\*.*");
+    } catch (const platform::Error&) {
+        // Files that cannot be deleted stay.
+    }
+}
+
+}  // namespace
+
+int run_apps_count() {
+    std::string v = GetIniValue("AnzApps", "RunApps", "");
+    if (v.empty() || v == "0") return 0;
+    // A count that is not a number offers and starts nothing (instead of failing the page).
+    try {
+        return res_id_from_text(v);
+    } catch (const platform::Error&) {
+        return 0;
+    }
+}
+
+FinishOptions prepare_finish_options() {
+    FinishOptions o;
+    try {
+        if (GetIniValue("Reboot", "Main", "") == "1") {
+            o[0].visible = true;
+            o[0].Tag = "reboot";
+            o[0].checked = true;
+            o[0].label = "Computer neustarten";
+        }
+    } catch (const platform::Error&) {
+    }
+    int n = run_apps_count();
+    for (int j = 1; j <= n; ++j) {
+        std::string J = std::to_string(j);
+        if (GetIniValue("when" + J, "RunApps", "") != kAsk) continue;
+        FinishOption* free = nullptr;
+        for (auto& opt : o) {
+            if (!opt.visible) {
+                free = &opt;
+                break;
+            }
+        }
+        if (!free) continue;
+        free->visible = true;
+        free->checked = false;
+        free->Tag = GetIniValue("Filename" + J, "RunApps", "");
+        free->label = GetIniValue("Message" + J, "RunApps", "");
+    }
+    return o;
+}
+
+void finish_setup(const FinishOptions& options) {
+    for (size_t i = 0; i < options.size(); ++i) {
+        const FinishOption& opt = options[i];
+        if (!opt.checked) continue;
+        if (i == 0 && opt.Tag == "reboot") {
+            RebootSystem(platform::EWX_REBOOT);
+        } else {
+            open_program(opt.Tag, "");
+        }
+    }
+    run_silent_programs();
+    empty_package_folder();
+}
+
+void finish_setup_closed() {
+    run_silent_programs();
+    empty_package_folder();
+}
+
+long GetPlatformId() {
+    platform::OSVERSIONINFO info;
+    info.dwOSVersionInfoSize = 148;
+    if (!platform::GetVersionExA(info)) return 0;
+    return static_cast<long>(info.dwPlatformId);
+}
+
+bool IsWindowsNT() {
+    return (GetPlatformId() & 2) != 0;
+}
+
+bool RebootSystem(unsigned long Action) {
+    if (IsWindowsNT()) {
+        long token = 0;
+        if (!platform::OpenProcessToken(40, token)) return false;
+        long luid = 0;
+        platform::LookupPrivilegeValueA("", "SeShutdownPrivilege", luid);
+        if (!platform::AdjustTokenPrivileges(token, false, luid, 2)) return false;
+    }
+    return platform::ExitWindowsEx(Action, 0);
+}
+
+}  // namespace setup
