@@ -1,0 +1,114 @@
+#include "morvo/filing.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "morvo/run.h"
+#include "morvo/run_log.h"
+
+namespace morvo {
+namespace {
+
+const Stamp kStamp{2024, 3, 7, 9, 5, 12};
+
+TEST(Filing, NamesFromDisplayNames) {
+    struct Case {
+        const char* display_name;
+        bool filed;
+        const char* file_name;  // under the stamp 2024-03-07 09:05:12
+    };
+    const Case cases[] = {
+        {"Rechnung März.pdf", true, "Rechnung_Maerz_2024_3_7_9_5_12.pdf"},
+        {"Grüße an Jürgen~.txt", true, "Gruesse_an_Juergen__2024_3_7_9_5_12.txt"},
+        {"ÄÖÜß µ@€.pdf", true, "AeOeUess_uateur_2024_3_7_9_5_12.pdf"},
+        {"Angebot.docx", false, nullptr},
+        {"Foto.jpeg", false, nullptr},
+        {"Liste", false, nullptr},
+        {"Bild (Geräteunabhängige Bitmap)", false, nullptr},
+        // Characters, not bytes, count for the filter; the cleaned name is longer.
+        {"a.ä€x", true, "a.aeeurx_2024_3_7_9_5_12"},
+        {".ab", true, "_2024_3_7_9_5_12.ab"},  // shorter than four: its first character
+        {"..\\..\\evil.pdf", true, ".._.._evil_2024_3_7_9_5_12.pdf"},
+        {"../x/y.pdf", true, ".._x_y_2024_3_7_9_5_12.pdf"},
+        {"a:b*c?d\"e<f>g|h.txt", true, "a_b_c_d_e_f_g_h_2024_3_7_9_5_12.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.display_name);
+        EXPECT_EQ(passes_filter(c.display_name, c.display_name), c.filed);
+        if (!c.filed) continue;
+        EXPECT_EQ(build_file_name(clean_display_name(c.display_name), kStamp), c.file_name);
+    }
+}
+
+TEST(Filing, TextValuesExcluded) {
+    EXPECT_FALSE(passes_filter("Dokument.doc", "Microsoft Word Document"));
+    EXPECT_FALSE(passes_filter("Bild.bmp", "Bild (Geräteunabhängige Bitmap)"));
+    EXPECT_TRUE(passes_filter("Dokument.doc", "Microsoft Word Document "));  // exact only
+    EXPECT_TRUE(passes_filter("Dokument.doc", ""));
+}
+
+TEST(Filing, CleanedNamesNeverLeaveTheFolder) {
+    for (const char* dn : {"..", ".", "...", "a/../../b", "\\\\srv\\x", "C:\\Windows\\x.dll"}) {
+        SCOPED_TRACE(dn);
+        std::string cleaned = clean_display_name(dn);
+        EXPECT_EQ(cleaned.find_first_of("\\/:"), std::string::npos);
+        EXPECT_NE(cleaned, ".");
+        EXPECT_NE(cleaned, "..");
+    }
+}
+
+TEST(Filing, TargetPathHasOneBackslash) {
+    EXPECT_EQ(target_path("C:\\Ablage", "a.pdf"), "C:\\Ablage\\a.pdf");
+    EXPECT_EQ(target_path("C:\\Ablage\\", "a.pdf"), "C:\\Ablage\\a.pdf");
+    EXPECT_EQ(time_stamp_suffix({2024, 12, 31, 23, 59, 0}), "_2024_12_31_23_59_0");
+}
+
+TEST(Filing, CollisionCountsTheSecondOn) {
+    struct Case {
+        const char* name;
+        std::set<std::string> existing;
+        Stamp stamp;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"free at once", {}, kStamp, "C:\\A\\R_2024_3_7_9_5_12.pdf"},
+        {"12 taken gives 13",
+         {"C:\\A\\R_2024_3_7_9_5_12.pdf"},
+         kStamp,
+         "C:\\A\\R_2024_3_7_9_5_13.pdf"},
+        {"59 taken gives 60",
+         {"C:\\A\\R_2024_3_7_9_5_59.pdf"},
+         {2024, 3, 7, 9, 5, 59},
+         "C:\\A\\R_2024_3_7_9_5_60.pdf"},
+        {"two taken",
+         {"C:\\A\\R_2024_3_7_9_5_12.pdf", "C:\\A\\R_2024_3_7_9_5_13.pdf"},
+         kStamp,
+         "C:\\A\\R_2024_3_7_9_5_14.pdf"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto exists = [&](const std::string& p) { return c.existing.count(p) > 0; };
+        EXPECT_EQ(free_target_path("C:\\A", "R.pdf", c.stamp, exists), c.expected);
+    }
+}
+
+TEST(RunCounters, SixteenBitAdditionsFailInsteadOfWrapping) {
+    std::int16_t c = 32766;
+    EXPECT_TRUE(add16(c, 1));
+    EXPECT_EQ(c, 32767);
+    EXPECT_FALSE(add16(c, 1));
+    EXPECT_EQ(c, 32767);
+    std::int16_t m = 100;
+    EXPECT_FALSE(add16(m, 40000));
+    EXPECT_EQ(m, 100);
+}
+
+TEST(RunLog, FileName) {
+    EXPECT_EQ(log_file_path("C:\\Programme\\Archiv", kStamp),
+              "C:\\Programme\\Archiv\\morvo_2024_3_7_9_5_12.log");
+    EXPECT_EQ(log_file_path("C:\\", kStamp), "C:\\morvo_2024_3_7_9_5_12.log");
+}
+
+}  // namespace
+}  // namespace morvo
