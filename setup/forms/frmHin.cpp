@@ -141,10 +141,10 @@ frmHin::frmHin(QWidget* parent) : QWidget(parent) {
     picHin->setScaledContents(true);
     imgLogo = control<QLabel>(this, "imgLogo", 10200, 0, 1800, 900);
     imgLogo->setScaledContents(true);
-    lblBeschriftung = label(this, "lblBeschriftung", 600, 360, 9600, 360, 10, true, "");
-    lblTitel = label(this, "lblTitel", 600, 720, 9600, 720, 22, true, "");
-    Shape1 = control<QLabel>(this, "Shape1", 5400, 2160, 6000, 3840);
-    Shape1->setStyleSheet("border: 1px solid rgba(255,255,255,160); background: rgba(0,0,0,60);");
+    lblBeschriftung = label(this, "lblBeschriftung", 600, 480, 9000, 360, 10, true, "");
+    lblTitel = label(this, "lblTitel", 600, 1020, 10800, 660, 18, true, "");
+    Shape1 = control<QLabel>(this, "Shape1", 600, 1800, 10800, 30);
+    Shape1->setStyleSheet("background: #ff8000;");
     picA1 = control<QLabel>(this, "picA1", 600, 2400, 375, 375);
     lblA1 = label(this, "lblA1", 1080, 2445, 4200, 330, 10, false,
                   QString::fromUtf8("Sammeln von Informationen"));
