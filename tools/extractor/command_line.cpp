@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/paths.h"
 #include "tools/extractor/extractor.h"
 
 namespace extractor {
@@ -68,11 +69,20 @@ bool names_equal(std::string_view a, std::string_view b) {
 }
 
 std::optional<std::string> host_path(std::string_view win) {
-    if (win.size() >= 2 && (win[0] == '\\' || win[0] == '/') && (win[1] == '\\' || win[1] == '/'))
-        return std::nullopt;  // UNC names need the platform layer's share table
+    bool unc =
+        win.size() >= 2 && (win[0] == '\\' || win[0] == '/') && (win[1] == '\\' || win[1] == '/');
+    bool other_drive = win.size() >= 2 && win[1] == ':' &&
+                       std::isalpha(static_cast<unsigned char>(win[0])) && win[0] != 'C' &&
+                       win[0] != 'c';
+    if (unc || other_drive) {
+        // Removable media and shares need the mount table; C: is mapped here without it,
+        // which keeps the common start cheap.
+        std::string host = platform::host_path(win);
+        if (host.empty()) return std::nullopt;
+        return host;
+    }
     std::string rest;
     if (win.size() >= 2 && win[1] == ':' && std::isalpha(static_cast<unsigned char>(win[0]))) {
-        if (win[0] != 'C' && win[0] != 'c') return std::nullopt;
         rest = std::string(win.substr(2));
         if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) rest.insert(0, "/");
     } else {
@@ -140,6 +150,7 @@ std::optional<Request> parse_command_line(const std::vector<std::string>& tokens
     std::string dir = sep == std::string::npos ? "." : target.substr(0, sep + 1);
     Request r;
     r.cabinet = cabinet;
+    r.target = target;
     auto folder = host_path(dir);
     if (!folder) {
         error = "target folder cannot be reached: " + dir;
@@ -160,6 +171,26 @@ std::optional<Request> parse_command_line(const std::vector<std::string>& tokens
         r.name = leaf;
     }
     return r;
+}
+
+int match_rank(std::string_view entry, std::string_view target) {
+    auto parts = [](std::string_view s) {
+        std::vector<std::string_view> out;
+        std::size_t pos = 0;
+        while (pos <= s.size()) {
+            std::size_t end = s.find_first_of("\\/", pos);
+            if (end == std::string_view::npos) end = s.size();
+            out.push_back(s.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        return out;
+    };
+    auto e = parts(entry), t = parts(target);
+    if (!names_equal(e.back(), t.back())) return 0;
+    if (e.size() > t.size()) return 1;
+    for (std::size_t i = 1; i < e.size(); ++i)
+        if (!names_equal(e[e.size() - 1 - i], t[t.size() - 1 - i])) return 1;
+    return 2 + static_cast<int>(e.size());
 }
 
 bool is_safe_entry_name(std::string_view name) {

@@ -21,10 +21,12 @@ namespace extractor {
 namespace {
 
 struct File {
-    // Read side: the mapped cabinet.
+    // Read side: the mapped cabinet, and optionally bytes that stand in for its beginning.
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
+    const std::string* prefix = nullptr;
+    bool owns_map = true;
     // Write side: a descriptor owned by the caller.
     int fd = -1;
     bool writing = false;
@@ -33,6 +35,11 @@ struct File {
 struct System {
     mspack_system base;
     int out_fd = -1;  // where the next opened output goes
+    // A view of one cabinet: its mapped bytes with `view_header` in place of its beginning.
+    std::string view_path;
+    const unsigned char* view_data = nullptr;
+    std::size_t view_size = 0;
+    std::string view_header;
 };
 
 mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
@@ -45,6 +52,14 @@ mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
         return reinterpret_cast<mspack_file*>(f);
     }
     if (mode != MSPACK_SYS_OPEN_READ) return nullptr;
+    if (!sys->view_path.empty() && sys->view_path == filename) {
+        auto* f = new File;
+        f->data = sys->view_data;
+        f->size = sys->view_size;
+        f->prefix = &sys->view_header;
+        f->owns_map = false;
+        return reinterpret_cast<mspack_file*>(f);
+    }
     int fd = ::open(filename, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st {};
@@ -69,7 +84,7 @@ mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
 
 void sys_close(mspack_file* file) {
     auto* f = reinterpret_cast<File*>(file);
-    if (f->data) ::munmap(const_cast<unsigned char*>(f->data), f->size);
+    if (f->data && f->owns_map) ::munmap(const_cast<unsigned char*>(f->data), f->size);
     delete f;
 }
 
@@ -77,7 +92,13 @@ int sys_read(mspack_file* file, void* buffer, int bytes) {
     auto* f = reinterpret_cast<File*>(file);
     if (f->writing || bytes < 0) return -1;
     std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(bytes), f->size - f->pos);
-    if (n) std::memcpy(buffer, f->data + f->pos, n);
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    if (f->prefix && f->pos < f->prefix->size()) {
+        done = std::min(n, f->prefix->size() - f->pos);
+        std::memcpy(out, f->prefix->data() + f->pos, done);
+    }
+    if (n > done) std::memcpy(out + done, f->data + f->pos + done, n - done);
     f->pos += n;
     return static_cast<int>(n);
 }
@@ -267,14 +288,26 @@ class Extractor {
     ~Extractor() {
         if (cabd_ && cab_) cabd_->close(cabd_, cab_);
         if (cabd_) mspack_destroy_cab_decompressor(cabd_);
+        if (map_) ::munmap(const_cast<unsigned char*>(map_), map_size_);
     }
     Extractor(const Extractor&) = delete;
     Extractor& operator=(const Extractor&) = delete;
 
-    bool open(const std::string& cabinet) {
+    // Opens the cabinet. With `wanted`, only the header entries of that file and its folder
+    // are handed to libmspack (which walks its folder list once per file entry: opening a
+    // cabinet of 2,000 one-file folders whole costs more than the extraction).
+    bool open(const std::string& cabinet, const std::string& wanted) {  // wanted: the target
         if (!cabd_) {
             fail("libmspack cannot be used");
             return false;
+        }
+        if (!wanted.empty()) {
+            std::string refused;
+            if (!make_view(cabinet, wanted, refused)) {
+                fail(cabinet + ": refused, the entry \"" + refused +
+                     "\" would leave the target folder");
+                return false;
+            }
         }
         cab_ = cabd_->open(cabd_, cabinet.c_str());
         if (!cab_) {
@@ -323,14 +356,14 @@ class Extractor {
         return status;
     }
 
-    int extract_one(const std::string& folder, const std::string& name) {
+    int extract_one(const std::string& folder, const std::string& name, const std::string& target) {
         const mscabd_file* found = nullptr;
-        for (const auto& [file, entry] : files_)
-            if (names_equal(entry, name)) found = file;  // the last of equal names wins
-        if (!found) {
-            for (const auto& [file, entry] : files_) {
-                std::string leaf = split_name(entry).back();
-                if (names_equal(leaf, name)) found = file;
+        int best = 0;
+        for (const auto& [file, entry] : files_) {
+            int rank = match_rank(entry, target);
+            if (rank > 0 && rank >= best) {  // the last of equal ranks wins
+                best = rank;
+                found = file;
             }
         }
         if (!found) {
@@ -357,6 +390,78 @@ class Extractor {
     }
 
   private:
+    // Reads the cabinet's own header and, when it is a plain one (no reserved areas, not part
+    // of a set) holding `wanted`, sets up the view with a header of one folder and one file.
+    // Returns false with the offending name when any entry name could leave the target.
+    bool make_view(const std::string& cabinet, const std::string& wanted, std::string& refused) {
+        int fd = ::open(cabinet.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return true;  // libmspack reports it
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || st.st_size < 36) {
+            ::close(fd);
+            return true;
+        }
+        std::size_t size = static_cast<std::size_t>(st.st_size);
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        if (p == MAP_FAILED) return true;
+        map_ = static_cast<const unsigned char*>(p);
+        map_size_ = size;
+
+        auto u16 = [&](std::size_t at) {
+            return static_cast<unsigned>(map_[at] | map_[at + 1] << 8);
+        };
+        auto u32 = [&](std::size_t at) {
+            return static_cast<std::size_t>(map_[at]) |
+                   static_cast<std::size_t>(map_[at + 1]) << 8 |
+                   static_cast<std::size_t>(map_[at + 2]) << 16 |
+                   static_cast<std::size_t>(map_[at + 3]) << 24;
+        };
+        if (std::memcmp(map_, "MSCF", 4) != 0 || u16(30) != 0) return true;
+        const unsigned folders = u16(26), files = u16(28);
+        const std::size_t files_at = u32(16);
+        if (36 + 8 * static_cast<std::size_t>(folders) > size) return true;
+
+        std::size_t at = files_at, found_at = 0, found_len = 0;
+        int best = 0;
+        for (unsigned i = 0; i < files; ++i) {
+            if (at + 16 >= size) return true;
+            const char* name = reinterpret_cast<const char*>(map_ + at + 16);
+            std::size_t len = strnlen(name, std::min<std::size_t>(256, size - at - 16));
+            if (len == 256 || at + 16 + len >= size) return true;
+            std::string utf8 = (u16(at + 14) & MSCAB_ATTRIB_UTF_NAME)
+                                   ? std::string(name, len)
+                                   : cp1252_name_to_utf8(std::string_view(name, len));
+            if (!is_safe_entry_name(utf8)) {
+                refused = utf8;
+                return false;
+            }
+            int rank = match_rank(utf8, wanted);  // chosen as extract_one chooses
+            if (rank > 0 && rank >= best) {
+                best = rank;
+                found_at = at;
+                found_len = 16 + len + 1;
+            }
+            at += 16 + len + 1;
+        }
+        if (!found_len) return true;
+        unsigned folder = u16(found_at + 8);
+        if (folder >= folders) return true;  // continued folders: leave it to libmspack
+        std::string header(reinterpret_cast<const char*>(map_), 36);
+        header[26] = 1, header[27] = 0;  // one folder
+        header[28] = 1, header[29] = 0;  // one file
+        header[16] = 36 + 8, header[17] = header[18] = header[19] = 0;
+        header.append(reinterpret_cast<const char*>(map_ + 36 + 8 * folder), 8);
+        header.append(reinterpret_cast<const char*>(map_ + found_at), found_len);
+        header[36 + 8 + 8] = header[36 + 8 + 9] = 0;            // the file's folder index
+        if (header.size() > u32(36 + 8 * folder)) return true;  // would cover data
+        sys_.view_path = cabinet;
+        sys_.view_data = map_;
+        sys_.view_size = map_size_;
+        sys_.view_header = std::move(header);
+        return true;
+    }
+
     // Writes the entry as `leaf` in `dir`: to a temporary name first, then renamed over the
     // target, so that a failure never leaves half a file under the real name.
     bool write_file(const mscabd_file* file, int dir, const std::string& leaf, std::string& error) {
@@ -407,6 +512,8 @@ class Extractor {
     }
 
     System sys_{};
+    const unsigned char* map_ = nullptr;
+    std::size_t map_size_ = 0;
     mscab_decompressor* cabd_ = nullptr;
     mscabd_cabinet* cab_ = nullptr;
     std::vector<std::pair<const mscabd_file*, std::string>> files_;
@@ -428,9 +535,9 @@ int run(const std::vector<std::string>& tokens) {
         return 2;
     }
     Extractor extractor;
-    if (!extractor.open(request->cabinet)) return 1;
+    if (!extractor.open(request->cabinet, request->name.empty() ? "" : request->target)) return 1;
     if (request->name.empty()) return extractor.extract_all(request->folder);
-    return extractor.extract_one(request->folder, request->name);
+    return extractor.extract_one(request->folder, request->name, request->target);
 }
 
 }  // namespace extractor

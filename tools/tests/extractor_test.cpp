@@ -63,7 +63,7 @@ TEST(ExtractorCommandLine, JoinsBlanksAndSplitsCabinetFromTarget) {
          "Datei mit Leerzeichen.txt"},
         {"x C:\\m\\d.cab C:\\t\\*.txt -d", {"/m/d.cab"}, false, "", "", ""},
         {"x C:\\m\\missing.cab C:\\t\\*.* -d -i", {"/m/d.cab"}, false, "", "", ""},
-        {"x D:\\d.cab C:\\t\\*.* -d -i", {"/d.cab"}, false, "", "", ""},
+        {"x Z:\\d.cab C:\\t\\*.* -d -i", {"/d.cab"}, false, "", "", ""},
         {"x C:\\m\\d.cab -d -i", {"/m/d.cab"}, false, "", "", ""},
         {"x C:\\m\\d.cab C:\\t\\.. -ox", {"/m/d.cab"}, false, "", "", ""},
     };
@@ -101,7 +101,7 @@ TEST(ExtractorPaths, MapsWindowsPathsOntoTheHost) {
         ASSERT_TRUE(r.has_value());
         EXPECT_EQ(*r, host);
     }
-    for (const char* unknown : {"D:\\x", "\\\\server\\share\\x", "//server/share"})
+    for (const char* unknown : {"Z:\\x", "\\\\nirgends\\share\\x", "//nirgends/share"})
         EXPECT_FALSE(extractor::host_path(unknown).has_value()) << unknown;
 }
 
@@ -135,6 +135,20 @@ TEST(ExtractorNames, RefusesNamesThatLeaveTheTarget) {
     };
     for (const auto& [name, safe] : cases)
         EXPECT_EQ(extractor::is_safe_entry_name(name), safe) << name;
+}
+
+TEST(ExtractorNames, RanksEntriesForAOneFileTarget) {
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"morvo", "C:\\Programme\\Morvolan\\morvo", 3},
+        {"MORVO", "C:\\Programme\\Morvolan\\morvo", 3},
+        {"sub\\b.txt", "C:\\x\\sub\\b.txt", 4},
+        {"sub\\b.txt", "C:\\x\\other\\b.txt", 1},
+        {"a\\b\\c.txt", "b\\c.txt", 1},
+        {"b.txt", "C:\\x\\sub\\b.txt", 3},
+        {"c.txt", "C:\\x\\b.txt", 0},
+    };
+    for (const auto& [entry, target, rank] : cases)
+        EXPECT_EQ(extractor::match_rank(entry, target), rank) << entry << " for " << target;
 }
 
 TEST(ExtractorNames, ComparesLikeWindows) {
@@ -232,6 +246,34 @@ TEST(ExtractorProgram, OneFileReplacesTheTarget) {
     std::set<std::string> names;
     for (const auto& [name, bytes] : tree(target)) names.insert(name);
     EXPECT_EQ(names, (std::set<std::string>{"morvo", "größe.txt"}));
+}
+
+TEST(ExtractorProgram, OneFileFromASharedFolderOrASubfolder) {
+    TempDir dir("shared");
+    std::string cab = dir / "d.cab";
+    std::vector<cab::Entry> entries{entry("a.txt", text(40000)), entry("sub\\b.txt", "bee"),
+                                    entry("c.txt", noise(70000, 3)), entry("b.txt", "top")};
+    cab::write_cabinet(cab, entries);  // one folder for all
+    const std::pair<const char*, std::string> cases[] = {
+        {"c.txt", entries[2].data},  // after other files in the same folder
+        {"b.txt", "top"},            // the exact name wins over a subfolder's file
+        {"sub\\b.txt", "bee"},       // and the subfolder's file wins for a target in "sub"
+        {"A.TXT", entries[0].data},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        RunResult r = extract_one(cab, dir / ("out/" + std::string(name)));
+        EXPECT_EQ(r.status, 0) << r.err;
+        // The target names the folder; a name with a subfolder lands in that subfolder.
+        std::string written = dir / ("out/" + std::string(name));
+        for (char& c : written)
+            if (c == '\\') c = '/';
+        EXPECT_EQ(read_file(written), bytes);
+    }
+    // Only in a subfolder: found by its last part.
+    cab::write_cabinet(cab, {entry("sub\\only.txt", "nur")});
+    EXPECT_EQ(extract_one(cab, dir / "out2/only.txt").status, 0);
+    EXPECT_EQ(read_file(dir / "out2/only.txt"), "nur");
 }
 
 TEST(ExtractorProgram, AllFilesIntoAFolderWithBlanksReplacingOldOnes) {
