@@ -291,6 +291,10 @@ window frmTest closed
     QImage shot(QString::fromStdString(dir + "/shot.png"));
     EXPECT_FALSE(shot.isNull());
     EXPECT_GE(shot.width(), 300);
+    int painted = 0;  // the form's light background, not the black fill around windows
+    for (int y = 0; y < shot.height(); y += 7)
+        for (int x = 0; x < shot.width(); x += 7) painted += shot.pixelColor(x, y) != Qt::black;
+    EXPECT_GT(painted, (shot.width() / 7) * (shot.height() / 7) / 2);
 }
 
 TEST_F(ScriptedUserTest, TypingAnEmptyTextClearsTheBox) {
