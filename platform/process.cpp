@@ -178,6 +178,31 @@ int payload_fd(const std::string& host) {
     return out;
 }
 
+// The environment of a started program. The scripted user's script and transcript belong to
+// this program: a started program of ours would otherwise follow the same script and truncate
+// the transcript. VELTRIN_CHILD_USER_SCRIPT / VELTRIN_CHILD_TRANSCRIPT, when set, become the
+// started program's own.
+std::vector<std::string> child_environment() {
+    std::vector<std::string> env;
+    std::string child_script, child_transcript;
+    for (char** e = environ; e && *e; ++e) {
+        std::string_view entry(*e);
+        auto is = [&](std::string_view name) {
+            return entry.size() > name.size() && entry.substr(0, name.size()) == name &&
+                   entry[name.size()] == '=';
+        };
+        if (is("VELTRIN_CHILD_USER_SCRIPT"))
+            child_script = std::string(entry.substr(entry.find('=') + 1));
+        else if (is("VELTRIN_CHILD_TRANSCRIPT"))
+            child_transcript = std::string(entry.substr(entry.find('=') + 1));
+        else if (!is("VELTRIN_USER_SCRIPT") && !is("VELTRIN_TRANSCRIPT"))
+            env.emplace_back(entry);
+    }
+    if (!child_script.empty()) env.push_back("VELTRIN_USER_SCRIPT=" + child_script);
+    if (!child_transcript.empty()) env.push_back("VELTRIN_TRANSCRIPT=" + child_transcript);
+    return env;
+}
+
 // Forks and executes; returns the pid or -1 with errno set when the program did not start.
 long spawn(const std::string& host_program, ProgramKind kind, const std::vector<std::string>& args,
            const std::string& host_cwd) {
@@ -196,6 +221,10 @@ long spawn(const std::string& host_program, ProgramKind kind, const std::vector<
     std::vector<char*> argv;
     for (auto& a : argv_store) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env_store = child_environment();
+    std::vector<char*> envp;
+    for (auto& e : env_store) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
@@ -211,9 +240,9 @@ long spawn(const std::string& host_program, ProgramKind kind, const std::vector<
             ::_exit(127);
         }
         if (exec_fd >= 0)
-            ::fexecve(exec_fd, argv.data(), environ);
+            ::fexecve(exec_fd, argv.data(), envp.data());
         else
-            ::execv(host_program.c_str(), argv.data());
+            ::execve(host_program.c_str(), argv.data(), envp.data());
         int e = errno;
         (void)!::write(report[1], &e, sizeof e);
         ::_exit(127);

@@ -130,6 +130,28 @@ TEST_F(ShellTest, HostScriptGetsWindowsSplitArgumentsAndExitCode) {
                                      R"( "one \"two three\" fo\\\"ur")" + "\n");
 }
 
+TEST_F(ShellTest, StartedProgramsGetTheirOwnScriptNotOurs) {
+    write(dir.file("env"),
+          "#!/bin/sh\necho \"$VELTRIN_USER_SCRIPT|$VELTRIN_TRANSCRIPT|$KEEP\" > \"$1\"\n", true);
+    struct Case {
+        const char* child_script;
+        std::string expected;
+    } cases[] = {{nullptr, "||kept\n"}, {"/x/child.txt", "/x/child.txt||kept\n"}};
+    for (const auto& c : cases) {
+        ::setenv("VELTRIN_USER_SCRIPT", "/x/ours.txt", 1);
+        ::setenv("VELTRIN_TRANSCRIPT", "/x/ours-transcript.txt", 1);
+        ::setenv("KEEP", "kept", 1);
+        if (c.child_script) ::setenv("VELTRIN_CHILD_USER_SCRIPT", c.child_script, 1);
+        unsigned long code = run_and_wait(dir.win("env") + " " + dir.file("out"));
+        ::unsetenv("VELTRIN_USER_SCRIPT");
+        ::unsetenv("VELTRIN_TRANSCRIPT");
+        ::unsetenv("VELTRIN_CHILD_USER_SCRIPT");
+        ::unsetenv("KEEP");
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(slurp(dir.file("out")), c.expected);
+    }
+}
+
 TEST_F(ShellTest, ContainerRunsItsPayload) {
     write(dir.file("elf.exe"), "MZ" + slurp("/bin/sh"), false);
     EXPECT_EQ(run_and_wait(dir.win("elf.exe") + R"( -c "exit 5")"), 5u);
