@@ -58,7 +58,10 @@ std::string strip_slash(std::string s) {
 
 }  // namespace
 
-HostEnvironment current_host_environment() {
+namespace {
+
+// The process environment and the privilege; the rest is filled in when a name needs it.
+HostEnvironment variables_only() {
     HostEnvironment env;
     for (char** e = environ; e && *e; ++e) {
         const std::string kv = *e;
@@ -67,8 +70,15 @@ HostEnvironment current_host_environment() {
         env.variables.emplace(kv.substr(0, eq), kv.substr(eq + 1));
     }
     env.is_root = geteuid() == 0;
+    return env;
+}
+
+void fill_host_name(HostEnvironment& env) {
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0) env.host_name = host;
+}
+
+void fill_passwd(HostEnvironment& env) {
     struct passwd pw;
     struct passwd* result = nullptr;
     std::vector<char> buf(16384);
@@ -76,6 +86,14 @@ HostEnvironment current_host_environment() {
         env.login_name = pw.pw_name ? pw.pw_name : "";
         env.home = pw.pw_dir ? pw.pw_dir : "";
     }
+}
+
+}  // namespace
+
+HostEnvironment current_host_environment() {
+    HostEnvironment env = variables_only();
+    fill_host_name(env);
+    fill_passwd(env);
     return env;
 }
 
@@ -104,10 +122,17 @@ std::string Environ(std::string_view name) {
         }
         injected = g_host;
     }
-    const HostEnvironment env = injected ? std::move(*injected) : current_host_environment();
+    HostEnvironment env = injected ? std::move(*injected) : variables_only();
     if (const std::string* v = find_var(env, name)) return as_windows(name, *v);
 
     auto is = [&](const char* n) { return equals_ignore_case(name, n); };
+    if (!injected) {
+        if (is("Computername")) fill_host_name(env);
+        if (is("Username") || is("AppData") || is("Homepath") || is("UserProfile") ||
+            is("ProgramFiles")) {
+            fill_passwd(env);
+        }
+    }
     if (is("TEMP") || is("TMP")) return windows_path(strip_slash(var_or(env, "TMPDIR", "/tmp")));
     if (is("AppData")) {
         const std::string home = home_of(env);
