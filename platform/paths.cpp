@@ -438,6 +438,13 @@ std::string app_path() {
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return windows_path(host_cwd());
     std::string exe(buf, static_cast<std::size_t>(n));
+    // A program started from the layer's container runs from an in-memory copy; the container
+    // file it came from is its first argument (the layer's launcher passes the full path).
+    if (exe.rfind("/memfd:", 0) == 0) {
+        const std::string cmdline = read_text_file("/proc/self/cmdline");
+        const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
+        if (!argv0.empty() && argv0[0] == '/') exe = argv0;
+    }
     const auto slash = exe.rfind('/');
     return windows_path(slash == 0 ? "/" : exe.substr(0, slash));
 }
