@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <fstream>
+#include <set>
+
+#include "morvo/filing.h"
+#include "morvo/run.h"
+#include "morvo/tests/gui/morvo_gui_util.h"
+#include "platform/codepage.h"
+
+namespace morvo::test {
+namespace {
+
+const std::string kStore = outlook::test::store_name;
+
+mkmailstore::Options with_bulk(long mails) {
+    mkmailstore::Options o;
+    o.bulk_mails = mails;
+    o.attachment_size = 4096;
+    return o;
+}
+
+void write_ini(const std::string& host, const std::string& storage,
+               const std::vector<std::string>& lines) {
+    std::string text = "[Pfad Ablage]\r\n" + storage + "\r\n\r\n[Pfad MS Outlook]\r\n";
+    for (const auto& l : lines) text += l + "\r\n";
+    std::ofstream(host, std::ios::binary) << platform::utf8_to_cp1252(text);
+}
+
+std::string textbox2(frmMorvo& f) {
+    return f.Textbox2->toPlainText().toStdString();
+}
+
+// Every file of a folder, name -> bytes.
+std::map<std::string, std::string> files_in(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        out[e.path().filename().string()] = outlook::test::read_bytes(e.path().string());
+    return out;
+}
+
+struct RunFixture : MorvoFixture {
+    TempDir ablage;
+    std::string ablage_win;
+    RunFixture() : MorvoFixture(with_bulk(3)) {
+        ablage_win = platform::windows_path(ablage.path());
+    }
+};
+
+TEST(Run, FilesEveryQualifyingAttachment) {
+    RunFixture fx;
+    write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Posteingang", kStore + "|Massenpost"});
+    long expected_mails = 0;
+    {
+        auto ns = fx.store.ns();
+        expected_mails = fx.store.folder(ns, "Posteingang").Items().Count() +
+                         fx.store.folder(ns, "Massenpost").Items().Count();
+    }
+    auto f = fx.start_form();
+    fx.boxes.shown.clear();
+    fx.boxes.answers = {platform::Result::Yes};
+    f->comB_start_Click();
+    ASSERT_FALSE(fx.boxes.shown.empty());
+    EXPECT_EQ(fx.boxes.shown[0].title, kRunWarningTitle);
+    EXPECT_EQ(fx.boxes.shown[0].buttons, platform::Buttons::YesNo);
+
+    // Every qualifying attachment is a file with the original bytes; the others stay.
+    auto stored = files_in(fx.ablage.path());
+    std::multiset<std::string> stored_bytes;
+    for (auto& [name, bytes] : stored) stored_bytes.insert(bytes);
+    auto ns = fx.store.ns();
+    int filed = 0;
+    for (const auto& mail : fx.store.manifest.mails) {
+        if (mail.folder != "Posteingang" && mail.folder != "Massenpost") continue;
+        if (mail.damaged) continue;
+        SCOPED_TRACE(mail.subject);
+        auto item = fx.store.item(ns, mail);
+        std::vector<std::string> left;
+        for (long i = 1; i <= item.Attachments().Count(); ++i)
+            left.push_back(item.Attachments(i).DisplayName());
+        std::vector<std::string> links;
+        for (const auto& a : mail.attachments) {
+            bool q = passes_filter(a.display_name, a.display_name);
+            bool still = std::find(left.begin(), left.end(), a.display_name) != left.end();
+            EXPECT_EQ(still, !q) << a.display_name;
+            if (!q) continue;
+            ++filed;
+            auto it = stored_bytes.find(a.bytes);
+            ASSERT_NE(it, stored_bytes.end()) << a.display_name;
+            stored_bytes.erase(it);
+            links.push_back("file:" + fx.ablage_win + "\\");
+        }
+        // The body begins with one link per filed attachment, the last filed first.
+        std::string body = item.Body();
+        size_t at = 0;
+        for (size_t k = links.size(); k-- > 0;) {
+            ASSERT_EQ(body.compare(at, links[k].size(), links[k]), 0) << body.substr(0, 200);
+            at = body.find("\r\n\r\n", at);
+            ASSERT_NE(at, std::string::npos);
+            at += 4;
+        }
+    }
+    EXPECT_TRUE(stored_bytes.empty());
+    EXPECT_EQ(filed, 3 + 2 * 3);
+    const std::string bulk_body = fx.store.item(ns, fx.store.mails_in("Massenpost")[0][0]).Body();
+    EXPECT_NE(bulk_body.find("Notiz_"), std::string::npos);
+    EXPECT_LT(bulk_body.find("Notiz_"), bulk_body.find("Anlage_"));
+
+    const std::string t = textbox2(*f);
+    EXPECT_EQ(t.rfind("Willkommen zum Morvo", 0), 0u);
+    EXPECT_NE(t.find("Bearbeitet wurden insgesamt:\nOrdner: 2\nEmail:    " +
+                     std::to_string(expected_mails) + "\nAnlage: " + std::to_string(filed) +
+                     "\n\nFERTIG --- KEINE WEITERE DATEN VORHANDEN!"),
+              std::string::npos);
+    EXPECT_NE(t.find("Bearbeitet wird Email: Rechnung März\nmit Anhang: file:" + fx.ablage_win +
+                     "\\Rechnung_Maerz_"),
+              std::string::npos);
+    EXPECT_EQ(status_of(*f), fx.ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!");
+    EXPECT_TRUE(f->comB_log->isVisible());
+    EXPECT_TRUE(f->comB_start->isEnabled());
+    EXPECT_TRUE(f->comB_schliessen->isEnabled());
+
+    // The log: the text box and CR LF under the time-stamped name; the button hides.
+    f->comB_log_Click();
+    EXPECT_FALSE(f->comB_log->isVisible());
+    const std::string st = status_of(*f);
+    ASSERT_EQ(st.rfind("log gespeichert unter: ", 0), 0u);
+    const std::string log_win = st.substr(std::string("log gespeichert unter: ").size());
+    EXPECT_EQ(log_win.rfind(platform::windows_path(fx.program.path()) + "\\morvo_", 0), 0u);
+    const std::string log = outlook::test::read_bytes(platform::host_path(log_win));
+    std::string expected;
+    for (char c : t) {
+        if (c == '\n') expected += '\r';
+        expected += c;
+    }
+    EXPECT_EQ(platform::cp1252_to_utf8(log), expected + "\r\n");
+}
+
+TEST(Run, NoTouchesNothing) {
+    RunFixture fx;
+    write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Posteingang"});
+    auto before = fx.store.snapshot();
+    auto f = fx.start_form();
+    fx.boxes.answers = {platform::Result::No};
+    f->comB_start_Click();
+    EXPECT_EQ(fx.store.snapshot(), before);
+    EXPECT_TRUE(files_in(fx.ablage.path()).empty());
+    EXPECT_EQ(textbox2(*f), "Willkommen zum Morvo");
+    EXPECT_EQ(status_of(*f), "Abbruch nach Benutzerwunsch!");
+    EXPECT_TRUE(f->comB_log->isVisible());
+}
+
+TEST(Run, MissingFolderLineReportsItsOrdinal) {
+    RunFixture fx;
+    write_ini(fx.ini_host(), fx.ablage_win,
+              {kStore + "|Leer", kStore + "|Gibt es nicht", kStore + "|Projekt #1"});
+    auto f = fx.start_form();
+    fx.boxes.answers = {platform::Result::Yes};
+    f->comB_start_Click();
+    const std::string t = textbox2(*f);
+    EXPECT_NE(t.find("\n\n\nDer angegebene Ordner in der: 2 Zeile ist nicht vorhanden.\nBitte "
+                     "überprüfen!\n\n"),
+              std::string::npos);
+    // The third line is still handled: "#" turns into "," and that folder is missing too.
+    EXPECT_NE(t.find("in der: 3 Zeile"), std::string::npos);
+    EXPECT_NE(t.find("Bearbeitet wird Ordner: Leer\nmit insgesamt: 0 Emails!"), std::string::npos);
+    EXPECT_NE(t.find("Ordner: 1\nEmail:    0\nAnlage: 0"), std::string::npos);
+}
+
+TEST(Run, StoragePathsThatEndTheRun) {
+    RunFixture fx;
+    std::string shm = "/dev/shm/morvo_run_" + std::to_string(::getpid());
+    std::filesystem::create_directories(shm);
+    const std::string shm_win = platform::windows_path(shm);
+    struct Case {
+        std::string path;
+        const char* box;
+        std::string closing;
+    };
+    const Case cases[] = {
+        {"C:\\Mit Blank", "Überprüfung Pfad",
+         "C:\\Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
+        {fx.ablage_win + "\\fehlt", nullptr,
+         fx.ablage_win + "\\fehlt kann nicht erreicht werden! Vorgang abgebrochen!"},
+        {shm_win, "Überprüfung RAM-Disk",
+         shm_win + "\\ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+    };
+    auto before = fx.store.snapshot();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        write_ini(fx.ini_host(), c.path, {kStore + "|Posteingang"});
+        auto f = fx.start_form();
+        fx.boxes.shown.clear();
+        fx.boxes.answers = {platform::Result::Yes};
+        f->comB_start_Click();
+        if (c.box) {
+            ASSERT_EQ(fx.boxes.shown.size(), 2u);
+            EXPECT_EQ(fx.boxes.shown[1].title, c.box);
+        } else {
+            EXPECT_EQ(fx.boxes.shown.size(), 1u);
+        }
+        EXPECT_EQ(status_of(*f), c.closing);
+        EXPECT_EQ(textbox2(*f), "Willkommen zum Morvo");
+    }
+    EXPECT_EQ(fx.store.snapshot(), before);
+    std::filesystem::remove_all(shm);
+}
+
+TEST(Run, LogThatCannotBeWrittenLeavesButtonAndStatus) {
+    RunFixture fx;
+    write_ini(fx.ini_host(), fx.ablage_win, {});
+    auto f = fx.start_form();
+    fx.boxes.answers = {platform::Result::Yes};
+    f->comB_start_Click();
+    ASSERT_TRUE(f->comB_log->isVisible());
+    const std::string status = status_of(*f);
+    platform::set_app_path(platform::windows_path(fx.program.path() + "/fehlt"));
+    fx.boxes.shown.clear();
+    f->comB_log_Click();
+    platform::set_app_path(platform::windows_path(fx.program.path()));
+    EXPECT_TRUE(f->comB_log->isVisible());
+    EXPECT_EQ(status_of(*f), status);
+    ASSERT_EQ(fx.boxes.shown.size(), 1u);
+    EXPECT_NE(fx.boxes.shown[0].text.find("konnte nicht geschrieben werden"), std::string::npos);
+}
+
+TEST(Run, FailedSaveKeepsTheAttachment) {
+    RunFixture fx;
+    write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Massenpost"});
+    // A folder in the way of every file name: saving fails, nothing may be deleted.
+    auto f = fx.start_form();
+    FilingEnvironment env = default_filing_environment();
+    auto ns = fx.store.ns();
+    auto item = fx.store.item(ns, *fx.store.mails_in("Massenpost")[0]);
+    const long before = item.Attachments().Count();
+    std::vector<std::string> texts;
+    FilingSink sink;
+    sink.append_Textbox2 = [&](const std::string& t) { texts.push_back(t); };
+    const std::string missing = fx.ablage_win + "\\nicht da";
+    file_mail_item(item, missing, env, sink);
+    auto again = fx.store.item(fx.store.ns(), *fx.store.mails_in("Massenpost")[0]);
+    EXPECT_EQ(again.Attachments().Count(), before);
+    EXPECT_EQ(again.Body().find("file:"), std::string::npos);
+    ASSERT_EQ(texts.size(), static_cast<size_t>(before));
+    EXPECT_NE(texts[0].find("konnte nicht gespeichert werden"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvo::test
