@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "../fixture.h"
+#include "platform/process.h"
 #include "platform/transcript.h"
 
 namespace uninstall {
@@ -207,6 +208,33 @@ TEST(UninstallProgram, FolderWithoutLogKeepsItsContents) {
     ASSERT_TRUE(wait_until_gone(tree, {"Downloads/Uninstall.exe", "Downloads/delete.bat"}));
     EXPECT_EQ(tree.listing("Downloads"),
               (std::map<std::string, std::string>{{"urlaub.jpg", "photo"}}));
+}
+
+// As setup places it: "Uninstall.exe" is the program in the layer's container ("MZ" + the
+// program), started through the layer. The program must still know its own folder.
+TEST(UninstallProgram, ContainerCopyStartedThroughTheLayer) {
+    Installation in;
+    const std::string A = "opt/Beispiel 1.0";
+    const std::string exe = in.tree.path(A + "/Uninstall.exe");
+    ASSERT_EQ(std::system(("(printf MZ; cat '" + program() + "') > '" + exe + "'").c_str()), 0);
+    in.tree.write("run/script.txt", kYesScript);
+    ::setenv("VELTRIN_CHILD_USER_SCRIPT", in.tree.path("run/script.txt").c_str(), 1);
+    ::setenv("VELTRIN_CHILD_TRANSCRIPT", in.tree.path("run/transcript.txt").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const long pid = platform::Shell("\"" + in.tree.win(A + "/Uninstall.exe") + "\"", 1);
+    ::unsetenv("VELTRIN_CHILD_USER_SCRIPT");
+    ::unsetenv("VELTRIN_CHILD_TRANSCRIPT");
+    const platform::Handle h = platform::OpenProcess(platform::SYNCHRONIZE, false, pid);
+    ASSERT_NE(h, 0);
+    ASSERT_EQ(platform::WaitForSingleObject(h, 120000), platform::WAIT_OBJECT_0);
+    unsigned long code = 99;
+    EXPECT_TRUE(platform::GetExitCodeProcess(h, code));
+    platform::CloseHandle(h);
+    const std::string transcript = in.tree.read("run/transcript.txt");
+    EXPECT_EQ(code, 0u) << transcript;
+    EXPECT_TRUE(contains(transcript, "Möchten Sie Beispiel 1.0 deinstallieren?")) << transcript;
+    ASSERT_TRUE(wait_until_gone(in.tree, {A}));
+    EXPECT_EQ(without_run(in.tree.listing()), without_run(in.before));
 }
 
 }  // namespace
