@@ -306,6 +306,7 @@ bool file_in_use_as_program(std::string_view windows_path) {
 }
 
 bool DeleteFileA(std::string_view path) {
+    if (path.empty()) return false;  // no name, not the current folder
     const std::string host = host_path(path);
     struct stat st;
     if (host.empty() || ::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;

@@ -167,7 +167,12 @@ void Uninstaller::Timer1_Timer(RunView& view) const {
             resume_next([&] { view.add_list_line("Lösche Datei \"" + path); });
         }
     }
-    resume_next([&] { platform::RmDir(GetIniValue("GroupName", "Links", log)); });
+    resume_next([&] {
+        // An empty name is no folder (the layer would take it as the current folder).
+        const std::string group = GetIniValue("GroupName", "Links", log);
+        if (group.empty()) throw platform::Error(platform::kErrPathNotFound);
+        platform::RmDir(group);
+    });
     resume_next([&] { delete_file(log); });
     // A folder that did not hold the log, or that is a drive root, the home folder or a system
     // folder, is not the product's own: its remaining contents stay.

@@ -242,7 +242,16 @@ TEST(UninstallRun, QuestionNamesTheProductOrNothing) {
 
 TEST(UninstallRun, MissingLogDeletesNothing) {
     Installed in;  // no log written
+    // Empty names must not reach the current folder, here an empty one.
+    in.tree.mkdirs("cwd");
     const auto before = in.tree.listing();
+    char old_cwd[4096];
+    ASSERT_NE(::getcwd(old_cwd, sizeof old_cwd), nullptr);
+    ASSERT_EQ(::chdir(in.tree.path("cwd").c_str()), 0);
+    struct Back {
+        const char* dir;
+        ~Back() { (void)!::chdir(dir); }
+    } back{old_cwd};
     Uninstaller run(in.tree.win("inst"));
     EXPECT_EQ(run.product_title(), "");
     EXPECT_FALSE(run.may_remove_program_folder());
