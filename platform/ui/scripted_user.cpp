@@ -27,6 +27,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/transcript.h"
@@ -638,10 +639,19 @@ ScriptedUser::Outcome ScriptedUser::run_step(const Step& step, QString& why,
         QString file = q(step.form);
         if (QFileInfo(file).isRelative() && !shot_folder_.isEmpty())
             file = QDir(shot_folder_).filePath(file);
-        // Owned windows are painted over their owners; the active one last.
+        // Owned windows are painted over their owners (deeper ownership later); among windows
+        // of one depth the active one last.
         QWidget* active = QApplication::activeWindow();
         windows.removeAll(active);
         if (active && active->isVisible()) windows.append(active);
+        auto depth = [](QWidget* w) {
+            int d = 0;
+            for (QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+                if (p->isWindow()) ++d;
+            return d;
+        };
+        std::stable_sort(windows.begin(), windows.end(),
+                         [&](QWidget* a, QWidget* b) { return depth(a) < depth(b); });
         QRect bounds;
         for (QWidget* w : windows) bounds |= w->frameGeometry();
         QImage image(bounds.size(), QImage::Format_RGB32);
@@ -681,6 +691,12 @@ ScriptedUser::Outcome ScriptedUser::run_step(const Step& step, QString& why,
         QString shown = control_text(c);
         if (shown == q(step.texts[0])) return Outcome::Done;
         why = target + " shows " + q(quoted(shown));
+        return Outcome::Pending;
+    }
+    // A person cannot reach a window that a modal window blocks.
+    if (QWidget* modal = QApplication::activeModalWidget();
+        modal && modal != form && !modal->isAncestorOf(form)) {
+        why = "window " + form_name + " blocked by " + modal->objectName();
         return Outcome::Pending;
     }
     if (step.kind == "key") {

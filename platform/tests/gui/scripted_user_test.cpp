@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
@@ -67,7 +68,7 @@ class TestForm : public QWidget {
     TestForm() {
         setObjectName("frmTest");
         auto* layout = new QVBoxLayout(this);
-        for (int i = 1; i <= 3; ++i) {
+        for (int i = 1; i <= 4; ++i) {
             auto* b = new QPushButton(QString("Knopf %1").arg(i), this);
             b->setObjectName(QString("cmdNav(%1)").arg(i));
             layout->addWidget(b);
@@ -133,6 +134,16 @@ class TestForm : public QWidget {
             platform::ui::set_status(lblStatus,
                                      "Antwort: " + std::string(platform::result_name(r)));
         }
+        if (index == 4) {
+            QDialog dialog(this);
+            dialog.setObjectName("dlgModal");
+            auto* close = new QPushButton("Schliessen", &dialog);
+            close->setObjectName("cmdSchliessen");
+            connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);
+            events.push_back("modal open");
+            dialog.exec();
+            events.push_back("modal closed");
+        }
         if (index == 3) {
             frmZwei = new QWidget;
             frmZwei->setObjectName("frmZwei");
@@ -180,8 +191,11 @@ class ScriptedUserTest : public ::testing::Test {
     ScriptRun run(TestForm& form, const std::string& script, int timeout_ms = 400) {
         ScriptRun r;
         form.show();
-        ScriptedUser user(platform::ui::parse_script(script),
-                          [&](int status) { r.failures.push_back(status); });
+        ScriptedUser user(platform::ui::parse_script(script), [&](int status) {
+            r.failures.push_back(status);
+            // Lets a modal window's own loop end, as the program's exit would.
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+        });
         user.set_step_timeout_ms(timeout_ms);
         user.set_shot_folder(QString::fromStdString(dir));
         user.begin();
@@ -295,6 +309,24 @@ window frmTest closed
     for (int y = 0; y < shot.height(); y += 7)
         for (int x = 0; x < shot.width(); x += 7) painted += shot.pixelColor(x, y) != Qt::black;
     EXPECT_GT(painted, (shot.width() / 7) * (shot.height() / 7) / 2);
+}
+
+TEST_F(ScriptedUserTest, StepsGoOnInsideAModalWindowWhichBlocksItsOwner) {
+    TestForm form;
+    ScriptRun r = run(form,
+                      "click frmTest.cmdNav(4)\nclick dlgModal.cmdSchliessen\n"
+                      "click frmTest.cmdNav(1)\n");
+    EXPECT_TRUE(r.failures.empty()) << r.transcript;
+    std::vector<std::string> expected = {"cmdNav 4", "modal open", "modal closed", "cmdNav 1"};
+    EXPECT_EQ(form.events, expected);
+
+    TestForm blocked;
+    r = run(blocked, "click frmTest.cmdNav(4)\nclick frmTest.cmdNav(1)\n");
+    EXPECT_EQ(r.failures, std::vector<int>{3});
+    EXPECT_NE(r.transcript.find("step 2 failed: click frmTest.cmdNav(1): window frmTest blocked "
+                                "by dlgModal\n"),
+              std::string::npos)
+        << r.transcript;
 }
 
 TEST_F(ScriptedUserTest, TypingAnEmptyTextClearsTheBox) {
