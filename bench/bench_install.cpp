@@ -128,6 +128,14 @@ int run(const fs::path& dir, const fs::path& extractor) {
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    auto cpu = [](const rusage& u) {
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec +
+               (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    std::cerr << "bench_install: cpu self " << cpu(usage) << " s, extractors " << cpu(children)
+              << " s\n";
     std::cout << seconds << " " << kFiles << " " << usage.ru_maxrss << "\n";
     if (!r.finished || r.errors != 0 || r.logged != kFiles) {
         std::cerr << "bench_install: run did not complete (finished " << r.finished << ", errors "

@@ -1,0 +1,119 @@
+// The real setup program, on a medium made by mkpackage, driven through the wizard by the
+// scripted user: the install run's status texts reach the transcript in order, and the files,
+// the log and the shortcut land where the script says.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bin(const std::string& name) {
+    const char* b = std::getenv("VELTRIN_BIN");
+    return std::string(b ? b : VELTRIN_BINARY_DIR "/bin") + "/" + name;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string sh(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) out.push_back(line);
+    return out;
+}
+
+TEST(InstallEndToEnd, ScriptedRunShowsTheStatusTextsInOrder) {
+    const fs::path root =
+        fs::temp_directory_path() / ("veltrin-install-e2e-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const fs::path src = root / "src", medium = root / "medium", home = root / "home",
+                   temp = root / "temp", pf = root / "pf";
+    for (auto& d : {src, home, temp, pf}) fs::create_directories(d);
+    const fs::path sample = fs::path(VELTRIN_SOURCE_DIR) / "tools" / "sample";
+    for (auto name : {"background.jpg", "Wizard.jpg", "button.bmp", "Lizenz.rtf", "logo.dat"})
+        fs::copy_file(sample / name, src / name);
+    spit(src / "a.txt", "alpha\n");
+    spit(src / "b.txt", "beta\n");
+    spit(src / "Setup.INX",
+         "[Main]\r\nProduktName=Beispiel\r\nInstallPath=#ProgramFiles#\\Beispiel 1.0\r\n"
+         "ProgrammGruppe=Beispiel\r\nTitel=Beispiel\r\nUninstall=1\r\n"
+         "[Dateien]\r\nAnzahlDateien=2\r\nDatei0=#InstallPath#\r\nDateiN0=a.txt\r\n"
+         "Datei1=#InstallPath#\\doc\r\nDateiN1=b.txt\r\n"
+         "[Billboards]\r\nAnzBillboards=2\r\nTitle1=Eins\r\nText1=x|y\r\nTitle2=Zwei\r\n"
+         "[Links]\r\nAnzLinks=1\r\nLinkPath1=#ProgramGroup#\r\nLinkT1=A.desktop\r\n"
+         "LinkN1=#InstallPath#\\a.txt\r\n");
+    ASSERT_EQ(std::system((sh(bin("mkpackage")) + " --bin " + sh(fs::path(bin(""))) + " " +
+                           sh(src) + " " + sh(medium) + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    spit(root / "script.txt",
+         "wait frmWizard\n"
+         "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
+         "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
+         "wait frmend 120\n"
+         "click frmend.cmdN(3)\n");
+    const std::string cmd =
+        "cd " + sh(root) +
+        " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR HOME=" + sh(home) +
+        " TEMP=" + sh(temp) + " ProgramFiles=" + sh(pf) +
+        " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + sh(root / "script.txt") +
+        " VELTRIN_TRANSCRIPT=" + sh(root / "transcript.txt") + " timeout 300 " +
+        sh(medium / "setup") + " >" + sh(root / "output.txt") + " 2>&1";
+    int status = std::system(cmd.c_str());
+    const std::string transcript = slurp(root / "transcript.txt");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "status " << status << "\n"
+        << transcript << slurp(root / "output.txt");
+
+    EXPECT_EQ(lines_starting(transcript, "status frmHin.lblStatus"),
+              (std::vector<std::string>{"status frmHin.lblStatus \"Kopiere neue Dateien...\"",
+                                        "status frmHin.lblStatus \"Registriere Schriften...\"",
+                                        "status frmHin.lblStatus \"Einrichtung des Programms...\"",
+                                        "status frmHin.lblStatus \"Erstelle Verknüfungen...\"",
+                                        "status frmHin.lblStatus \"Fertigstellung...\""}))
+        << transcript;
+    // One extractor start per file entry (the transcript escapes backslashes), between the first
+    // two status texts.
+    auto copying = transcript.find("Kopiere neue Dateien...");
+    auto fonts = transcript.find("Registriere Schriften...");
+    ASSERT_LT(copying, fonts);
+    auto starts = lines_starting(transcript.substr(copying, fonts - copying), "start ");
+    ASSERT_EQ(starts.size(), 2u) << transcript;
+    EXPECT_NE(starts[1].find("data02.cab"), std::string::npos);
+    EXPECT_NE(starts[1].find("\\\\doc\\\\b.txt -d -i -ox"), std::string::npos);
+    EXPECT_LT(transcript.find("Fertigstellung..."), transcript.find("window frmend shown"));
+
+    const fs::path F = pf / "Beispiel 1.0";
+    EXPECT_EQ(slurp(F / "a.txt"), "alpha\n");
+    EXPECT_EQ(slurp(F / "doc" / "b.txt"), "beta\n");
+    const std::string log = slurp(F / "Uninstall.ini");
+    EXPECT_NE(log.find("AnzDatei=1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Titel=Beispiel\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(fs::exists(home / ".local/share/applications/Beispiel/A.desktop"));
+    if (!::testing::Test::HasFailure()) fs::remove_all(root);
+}
+
+}  // namespace
