@@ -105,7 +105,7 @@ std::optional<int> count_value(std::string_view text) {
     if (text.empty()) return std::nullopt;
     double value = 0;
     const auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
         return std::nullopt;
     }
