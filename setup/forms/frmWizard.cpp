@@ -170,6 +170,8 @@ void frmWizard::build() {
 }
 
 void frmWizard::Form_Load() {
+    // Centred over the progress window, which fills the screen.
+    if (owner_) move((owner_->width() - width()) / 2, (owner_->height() - height()) / 2);
     // The pictures are loaded without checks, as the pages' own procedures do.
     QPixmap title = package_picture("Wizard.jpg");
     for (QLabel* pic : picTitle) pic->setPixmap(title);
@@ -304,6 +306,7 @@ void frmWizard::keyPressEvent(QKeyEvent* event) {
 void frmWizard::cmdSearch_Click() {
     auto* chooser = new frmSearchFolder(this);
     chooser->Form_Load();
+    chooser->move(x() + (width() - chooser->width()) / 2, y() + (height() - chooser->height()) / 2);
     chooser->show();
 }
 

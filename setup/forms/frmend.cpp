@@ -1,6 +1,7 @@
 #include "setup/forms/frmend.h"
 
 #include <QCloseEvent>
+#include <QPainter>
 
 #include "platform/process.h"
 #include "setup/forms/frmHin.h"
@@ -23,22 +24,24 @@ frmend::frmend(frmHin* owner) : QWidget(owner), owner_(owner) {
     resize(twips(kWidth), twips(kHeight));
     setFont(design_font(8, false));
 
-    picSetup = make_control<QLabel>(this, "picSetup", 0, 0, 2700, kPageHeight);
-    picSetup->setScaledContents(true);
-    lblTilel = make_control<QLabel>(this, "lblTilel", 3000, 360, 5700, 420);
+    // The window's picture is drawn at its own size from the top left corner (paintEvent); the
+    // side panel holds nothing of its own.
+    picSetup = make_control<QLabel>(this, "picSetup", 0, 1200, 2400, kPageHeight - 1200);
+    picSetup->setStyleSheet("background: #dde8f3;");
+    lblTilel = make_control<QLabel>(this, "lblTilel", 2700, 1320, 6000, 420);
     lblTilel->setText("Fertig des Kopiervorgangs");
     lblTilel->setFont(design_font(12, true));
-    lblDes = make_control<QLabel>(this, "lblDes", 3000, 1020, 5700, 480);
-    Label1 = make_control<QLabel>(this, "Label1", 3000, 4800, 5700, 480);
+    lblDes = make_control<QLabel>(this, "lblDes", 2700, 1860, 6000, 480);
+    Label1 = make_control<QLabel>(this, "Label1", 2700, 4860, 6000, 480);
     for (QLabel* l : {lblDes, Label1}) {
         l->setText("Klicken Sie auf 'Weiter', um das Setup zu beenden.");
         l->setWordWrap(true);
     }
     for (int i = 0; i < 3; ++i) {
-        chkOption[i] = make_control<QCheckBox>(this, QString("chkOption%1").arg(i + 1), 3000,
-                                               1920 + i * 600, 300, 360);
-        lblOption[i] = make_control<QLabel>(this, QString("lblOption%1").arg(i + 1), 3360,
-                                            1920 + i * 600, 5340, 360);
+        chkOption[i] = make_control<QCheckBox>(this, QString("chkOption%1").arg(i + 1), 2700,
+                                               2700 + i * 540, 300, 360);
+        lblOption[i] = make_control<QLabel>(this, QString("lblOption%1").arg(i + 1), 3060,
+                                            2700 + i * 540, 5640, 360);
         chkOption[i]->hide();
         lblOption[i]->hide();
     }
@@ -56,7 +59,8 @@ frmend::frmend(frmHin* owner) : QWidget(owner), owner_(owner) {
 }
 
 void frmend::Form_Load() {
-    picSetup->setPixmap(package_picture("Wizard.jpg"));
+    picture_ = package_picture("Wizard.jpg");
+    if (owner_) move((owner_->width() - width()) / 2, (owner_->height() - height()) / 2);
     if (owner_) owner_->set_step_state(StepState::Finished);
     FinishOptions o = prepare_finish_options();
     for (int i = 0; i < 3; ++i) {
@@ -84,6 +88,13 @@ void frmend::cmdN_Click(int) {
     finished_ = true;
     finish_setup(options());
     platform::end_program(0);
+}
+
+void frmend::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (picture_.isNull()) return;
+    QPainter p(this);
+    p.drawPixmap(0, 0, picture_);
 }
 
 void frmend::closeEvent(QCloseEvent* event) {

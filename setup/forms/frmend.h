@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QWidget>
 #include <array>
@@ -33,10 +34,12 @@ class frmend : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     FinishOptions options() const;
     frmHin* owner_;
+    QPixmap picture_;
     bool finished_ = false;
 };
 

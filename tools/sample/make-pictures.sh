@@ -14,7 +14,6 @@ convert -size 800x600 gradient:'#12335c'-'#3d7fb8' \
     -strip -quality 85 background.jpg
 convert -size 600x70 gradient:'#ffffff'-'#d8e6f3' \
     -fill '#3d7fb8' -draw 'rectangle 0,66 600,70' \
-    -fill '#12335c' -font "$font" -pointsize 26 -annotate +16+44 'Morvolan Setup' \
     -fill '#3d7fb8' -draw 'polygon 540,10 590,35 540,60' \
     -strip -quality 90 Wizard.jpg
 convert -size 100x28 gradient:'#f4f7fb'-'#c9d8e8' -fill none -stroke '#5a7fa6' \
