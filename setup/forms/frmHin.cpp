@@ -146,26 +146,26 @@ frmHin::frmHin(QWidget* parent) : QWidget(parent) {
     Shape1 = control<QLabel>(this, "Shape1", 600, 1800, 10800, 30);
     Shape1->setStyleSheet("background: #ff8000;");
     picA1 = control<QLabel>(this, "picA1", 600, 2400, 375, 375);
-    lblA1 = label(this, "lblA1", 1080, 2445, 4200, 330, 10, false,
+    lblA1 = label(this, "lblA1", 1080, 2445, 4200, 330, 11, false,
                   QString::fromUtf8("Sammeln von Informationen"));
     picA2 = control<QLabel>(this, "picA2", 600, 2880, 375, 375);
-    lblA2 = label(this, "lblA2", 1080, 2925, 4200, 330, 10, false,
+    lblA2 = label(this, "lblA2", 1080, 2925, 4200, 330, 11, false,
                   QString::fromUtf8("Vorbereiten der Installation"));
     picA3 = control<QLabel>(this, "picA3", 600, 3360, 375, 375);
-    lblA3 = label(this, "lblA3", 1080, 3405, 4200, 330, 10, false,
+    lblA3 = label(this, "lblA3", 1080, 3405, 4200, 330, 11, false,
                   QString::fromUtf8("Installieren des Produktes"));
     lblBTitle = label(this, "lblBTitle", 5640, 2400, 5520, 450, 12, true, "");
     lblBText = label(this, "lblBText", 5640, 2940, 5520, 2880, 10, false, "");
     lblBText->setWordWrap(true);
     lblBText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblStatus = label(this, "lblStatus", 600, 6840, 10800, 330, 9, false,
+    lblStatus = label(this, "lblStatus", 600, 6840, 10800, 330, 10, false,
                       QString::fromUtf8("Installationsvorgang"));
     Pr1 = control<QLabel>(this, "Pr1", 600, 7260, 2815, 240);
     Pr1->setStyleSheet("background: #ff8000; border: 1px solid white;");
     Label1 =
-        label(this, "Label1", 600, 7980, 10800, 300, 8, false,
+        label(this, "Label1", 600, 7980, 10800, 300, 9, false,
               QString::fromUtf8("Drücken Sie die ESC-Taste, um die Installation abzubrechen."));
-    lblText = label(this, "lblText", 600, 8400, 10800, 300, 8, false, "");
+    lblText = label(this, "lblText", 600, 8400, 10800, 300, 9, false, "");
     P1 = control<QLabel>(this, "P1", 0, 0, 375, 375);
     P2 = control<QLabel>(this, "P2", 0, 0, 375, 375);
     P3 = control<QLabel>(this, "P3", 0, 0, 375, 375);

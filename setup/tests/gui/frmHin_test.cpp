@@ -89,9 +89,9 @@ TEST_F(ProgressWindow, LoadShowsTheBrandingScaledToTheScreen) {
     EXPECT_EQ(h.size(), QSize(1024, 768));
     EXPECT_EQ(h.picHin->geometry(), QRect(0, 0, 1024, 768));
     EXPECT_FALSE(h.picHin->pixmap().isNull());
-    // A control at 600 twips moves to 600 * 1.28 twips; a 9-point font becomes 10.52 points.
+    // A control at 600 twips moves to 600 * 1.28 twips; a 10-point font becomes 11.8 points.
     EXPECT_EQ(h.lblStatus->x(), 51);
-    EXPECT_NEAR(h.lblStatus->font().pointSizeF(), 9 * 1.28 - 1, 0.01);
+    EXPECT_NEAR(h.lblStatus->font().pointSizeF(), 10 * 1.28 - 1, 0.01);
     // The logo keeps its own size in the top right corner.
     const QImage logo(QString::fromStdString((pkg_ / "logo.dat").string()));
     EXPECT_EQ(h.imgLogo->size(), logo.size());
