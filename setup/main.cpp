@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // frmHin's first timer opens the wizard; the install run ends on the finish page.
     setup::install_wizard();
     setup::install_finish_page();
     return platform::ui::run_program(app, "Veltrin", [] {
