@@ -11,8 +11,11 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/mutf7.h"
@@ -131,35 +134,84 @@ std::string new_unique_name(const std::string& old_name) {
            std::to_string(++delivery_counter) + "." + host;
 }
 
-void fsync_dir(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
+class MaildirMail;
+
+// Saved mails become visible in batches. A save writes the new mail into tmp/ at once; the
+// batch then makes all new files durable with one file-system sync, renames them into cur/,
+// syncs again and only then removes the old files. A crash at any point leaves the old mail or
+// the new one (at worst both), never neither; and one sync per batch instead of one per mail
+// keeps a run of thousands of mails fast.
+class SaveBatch {
+  public:
+    static SaveBatch& instance() {
+        static SaveBatch batch;
+        return batch;
+    }
+    ~SaveBatch() { flush(); }
+
+    void add(std::shared_ptr<MaildirMail> m);
+    void flush();
+
+  private:
+    std::vector<std::shared_ptr<MaildirMail>> pending_;
+    std::chrono::steady_clock::time_point first_;
+    bool flushing_ = false;
+};
+
+bool sync_file_systems(const std::vector<std::string>& dirs) {
+    bool ok = true;
+    std::vector<dev_t> done;
+    for (const auto& d : dirs) {
+        struct stat st {};
+        if (::stat(d.c_str(), &st) != 0) continue;
+        if (std::find(done.begin(), done.end(), st.st_dev) != done.end()) continue;
+        done.push_back(st.st_dev);
+        int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::syncfs(fd) != 0) ok = false;
+        ::close(fd);
+    }
+    return ok;
 }
 
 // One mail file of a Maildir folder. The file may be renamed by other mail programs (flag
 // changes); it is found again by its unique part.
-class MaildirMail : public MailSource {
+class MaildirMail : public MailSource, public std::enable_shared_from_this<MaildirMail> {
   public:
     MaildirMail(std::string folder, std::string sub, std::string file)
         : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
 
-    std::string load() override {
-        std::string path = locate();
-        FILE* f = std::fopen(path.c_str(), "rbe");
-        if (!f) fail_errno(errno, "Nachricht " + path);
-        std::string data;
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-        bool bad = std::ferror(f);
-        std::fclose(f);
-        if (bad) fail(e_fail, "Die Nachricht " + path + " kann nicht gelesen werden.");
-        return data;
+    Bytes load() override {
+        std::string path = pending_tmp_.empty() ? locate() : pending_tmp_;
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) fail_errno(errno, "Nachricht " + path);
+        struct stat st {};
+        size_t cap =
+            ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 65536;
+        Bytes b;
+        b.data = static_cast<char*>(std::malloc(cap));
+        for (;;) {
+            if (b.size == cap) {
+                cap *= 2;
+                char* grown = static_cast<char*>(std::realloc(b.data, cap));
+                if (!grown) break;
+                b.data = grown;
+            }
+            ssize_t n = b.data ? ::read(fd, b.data + b.size, cap - b.size) : -1;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                ::close(fd);
+                std::free(b.data);
+                fail(e_fail, "Die Nachricht " + path + " kann nicht gelesen werden.");
+            }
+            if (n == 0) break;
+            b.size += static_cast<size_t>(n);
+        }
+        ::close(fd);
+        return b;
     }
 
-    void store(const std::string& bytes) override {
+    void store(std::string_view bytes) override {
         std::string old_path = locate();
         struct stat st {};
         if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
@@ -191,44 +243,55 @@ class MaildirMail : public MailSource {
         if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
             ::fchown(fd, st.st_uid, st.st_gid) != 0)
             abandon(std::string("Besitzer kann nicht übernommen werden: ") + std::strerror(errno));
-        if (::fsync(fd) != 0) abandon(std::strerror(errno));
         if (::close(fd) != 0) {
             ::unlink(tmp_path.c_str());
             fail(e_fail, "Die Nachricht wurde nicht gespeichert.");
         }
+        bool queued = !pending_tmp_.empty();
+        if (queued) ::unlink(pending_tmp_.c_str());  // an earlier save of this run, never shown
+        pending_tmp_ = tmp_path;
+        pending_unique_ = unique;
+        if (!queued) SaveBatch::instance().add(shared_from_this());
+    }
 
+    const std::string& folder() const { return folder_; }
+
+    // After the sync: the new file goes into cur/ under its unique name with the mail's
+    // current flags. Returns the old file to remove ("" when there is none).
+    std::string commit() {
+        std::string tmp = std::move(pending_tmp_);
+        pending_tmp_.clear();
+        std::string old_path;
+        try {
+            old_path = locate();
+        } catch (const platform::Error&) {
+            ::unlink(tmp.c_str());  // deleted by another program meanwhile: it stays deleted
+            return {};
+        }
         size_t colon = file_.find(':');
         std::string info = colon == std::string::npos ? "2," : file_.substr(colon + 1);
-        std::string new_file = unique + ":" + info;
-        std::string cur_dir = join(folder_, "cur");
-        std::string new_path = join(cur_dir, new_file);
-        if (::renameat2(AT_FDCWD, tmp_path.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) !=
-            0) {
-            int e = errno;
+        std::string new_file = pending_unique_ + ":" + info;
+        std::string new_path = join(join(folder_, "cur"), new_file);
+        if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) != 0) {
             bool done = false;
-            if (e == EINVAL || e == ENOSYS) {  // file systems without RENAME_NOREPLACE
-                done = ::link(tmp_path.c_str(), new_path.c_str()) == 0;
-                if (done)
-                    ::unlink(tmp_path.c_str());
-                else
-                    e = errno;
+            if (errno == EINVAL || errno == ENOSYS) {  // file systems without RENAME_NOREPLACE
+                done = ::link(tmp.c_str(), new_path.c_str()) == 0;
+                if (done) ::unlink(tmp.c_str());
             }
             if (!done) {
-                ::unlink(tmp_path.c_str());
-                fail_errno(e, "Nachricht " + new_path);
+                ::unlink(tmp.c_str());  // the old mail stays as it was
+                return {};
             }
         }
-        fsync_dir(cur_dir);
-        // The new mail is in place; only now does the old one go.
-        if (::unlink(old_path.c_str()) != 0 && errno != ENOENT) {
-            int e = errno;
-            sub_ = "cur";
-            file_ = new_file;
-            fail_errno(e, "Alte Nachricht " + old_path + " konnte nicht entfernt werden");
-        }
-        fsync_dir(join(folder_, sub_));
         sub_ = "cur";
         file_ = new_file;
+        return old_path;
+    }
+
+    // When the sync failed: the old mail stays, the new one is dropped.
+    void abandon_pending() {
+        if (!pending_tmp_.empty()) ::unlink(pending_tmp_.c_str());
+        pending_tmp_.clear();
     }
 
   private:
@@ -257,7 +320,60 @@ class MaildirMail : public MailSource {
     std::string folder_;
     std::string sub_;
     std::string file_;
+    std::string pending_tmp_;
+    std::string pending_unique_;
 };
+
+// Freeing a file's blocks waits on the disk (notably with online discard); a few helpers that
+// live only inside this call remove the old files side by side.
+void remove_files(const std::vector<std::string>& files) {
+    size_t helpers = std::min<size_t>(8, files.size() / 16);
+    if (helpers < 2) {
+        for (const auto& f : files) ::unlink(f.c_str());
+        return;
+    }
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next++) < files.size();) ::unlink(files[i].c_str());
+    };
+    std::vector<std::thread> pool;
+    try {
+        for (size_t k = 1; k < helpers; ++k) pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // no thread to spare: this one does the rest
+    }
+    work();
+    for (auto& t : pool) t.join();
+}
+
+void SaveBatch::add(std::shared_ptr<MaildirMail> m) {
+    if (pending_.empty()) first_ = std::chrono::steady_clock::now();
+    pending_.push_back(std::move(m));
+    if (pending_.size() >= 256 ||
+        std::chrono::steady_clock::now() - first_ > std::chrono::seconds(1))
+        flush();
+}
+
+void SaveBatch::flush() {
+    if (pending_.empty() || flushing_) return;
+    flushing_ = true;
+    std::vector<std::shared_ptr<MaildirMail>> batch;
+    batch.swap(pending_);
+    std::vector<std::string> dirs;
+    for (const auto& m : batch) dirs.push_back(m->folder());
+    if (!sync_file_systems(dirs)) {  // the new files' contents must be on disk first
+        for (const auto& m : batch) m->abandon_pending();
+        flushing_ = false;
+        return;
+    }
+    std::vector<std::string> old_files;
+    for (const auto& m : batch) {
+        std::string old = m->commit();
+        if (!old.empty()) old_files.push_back(std::move(old));
+    }
+    if (sync_file_systems(dirs)) remove_files(old_files);  // ... and their names in cur/
+    flushing_ = false;
+}
 
 class MaildirFolder : public FolderNode {
   public:
@@ -331,6 +447,7 @@ class MaildirFolder : public FolderNode {
 
     void ensure_items() {
         if (items_ready_) return;
+        SaveBatch::instance().flush();  // a new listing sees every mail saved before
         MailList list;
         if (!dir_.empty()) {
             std::vector<std::pair<std::string, std::string>> files;  // (sub, file)
@@ -490,6 +607,10 @@ class MaildirStore : public FolderNode {
 };
 
 }  // namespace
+
+void flush_maildir_saves() {
+    SaveBatch::instance().flush();
+}
 
 std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config) {
     return std::make_shared<MaildirStore>(config);

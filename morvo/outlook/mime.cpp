@@ -78,10 +78,12 @@ bool looks_like_mail(GMimeMessage* m) {
 }
 
 // Parses mail bytes; nullptr with `damaged` set when the text is no sound mail.
-GMimeMessage* parse_message(std::string_view bytes, bool& damaged) {
+// Parses mail bytes held in a byte array, which the stream references without copying.
+GMimeMessage* parse_message(GByteArray* bytes, bool& damaged) {
     ensure_gmime();
     damaged = false;
-    GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    GRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
     GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GMimeParserOptions* opts = g_mime_parser_options_new();
     ParseReport report;
@@ -472,8 +474,10 @@ std::atomic<unsigned> temp_counter{0};
 
 struct MimeMail::Parsed {
     GMimeMessage* message = nullptr;
+    GByteArray* bytes = nullptr;
     ~Parsed() {
         if (message) g_object_unref(message);
+        if (bytes) g_byte_array_unref(bytes);
     }
     GMimeObject* root() const { return g_mime_message_get_mime_part(message); }
     std::vector<GMimeObject*> attachments() const {
@@ -488,14 +492,18 @@ MimeMail::~MimeMail() = default;
 
 MimeMail::Parsed& MimeMail::parsed() {
     if (parsed_) return *parsed_;
-    std::string bytes = source_->load();
+    MailSource::Bytes raw = source_->load();
+    // The array takes the buffer; it lives as long as the message, whose parts point into it.
+    GByteArray* bytes = g_byte_array_new_take(reinterpret_cast<guint8*>(raw.data), raw.size);
     bool damaged = false;
     GMimeMessage* m = parse_message(bytes, damaged);
+    if (!m) g_byte_array_unref(bytes);
     if (!m)
         fail(mapi_e_corrupt_data,
              "Die Nachricht ist beschädigt oder keine E-Mail und kann nicht gelesen werden.");
     parsed_ = std::make_unique<Parsed>();
     parsed_->message = m;
+    parsed_->bytes = bytes;
     return *parsed_;
 }
 
@@ -657,11 +665,19 @@ void MimeMail::set_body(std::string_view text) {
 void MimeMail::save() {
     if (!modified_) return;
     Parsed& p = parsed();
-    std::string bytes = object_bytes(GMIME_OBJECT(p.message));
+    // One buffer, reused from mail to mail, takes the new text.
+    static thread_local GByteArray* out = g_byte_array_new();
+    g_byte_array_set_size(out, 0);
+    {
+        GRef<GMimeStream> mem(g_mime_stream_mem_new_with_byte_array(out));
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(mem.get()), FALSE);
+        if (g_mime_object_write_to_stream(GMIME_OBJECT(p.message), nullptr, mem.get()) < 0)
+            fail(e_fail, "Die Nachricht kann nicht geschrieben werden.");
+    }
     // A second reading of what is about to replace the mail: never store something that no
     // longer parses or has lost attachments on the way.
     bool damaged = false;
-    GMimeMessage* check = parse_message(bytes, damaged);
+    GMimeMessage* check = parse_message(out, damaged);
     if (!check) fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
     std::vector<GMimeObject*> a, b;
     collect_attachments(g_mime_message_get_mime_part(check), a);
@@ -669,7 +685,11 @@ void MimeMail::save() {
     g_object_unref(check);
     if (a.size() != b.size())
         fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
-    source_->store(bytes);
+    source_->store(std::string_view(reinterpret_cast<const char*>(out->data), out->len));
+    if (out->len > (4u << 20)) {  // do not keep a buffer of a huge mail for the rest of the run
+        g_byte_array_unref(out);
+        out = g_byte_array_new();
+    }
     modified_ = false;
 }
 

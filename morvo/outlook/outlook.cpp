@@ -33,6 +33,7 @@ class NamespaceRoot : public FolderNode {
     explicit NamespaceRoot(const std::vector<StoreConfig>& stores) {
         for (const auto& s : stores) kids_.push_back(open_maildir_store(s));
     }
+    ~NamespaceRoot() override { flush_maildir_saves(); }
     std::string name() const override { return ""; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
     long item_count() override { return 0; }
@@ -194,6 +195,10 @@ std::vector<StoreConfig> configured_stores() {
     std::string maildir = home_dir() + "/Maildir";
     if (is_directory(maildir)) return {StoreConfig{"Persönliche Ordner", maildir, ""}};
     fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
+}
+
+void flush_saves() {
+    detail::flush_maildir_saves();
 }
 
 void set_store_override(std::optional<std::vector<StoreConfig>> stores) {

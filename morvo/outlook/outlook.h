@@ -65,6 +65,11 @@ std::vector<StoreConfig> configured_stores();
 // Tests: replaces what configured_stores() returns (nullopt restores the profile lookup).
 void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 
+// Saves complete in batches (one file-system sync for many mails). A batch completes after 256
+// saves, a second after its first save, when a folder's mails are listed, when a NameSpace ends
+// and at program exit; this completes it now.
+void flush_saves();
+
 class Attachment {
   public:
     Attachment() = default;
@@ -108,7 +113,9 @@ class MailItem {
     // Replaces the plain-text body (CR LF or LF line ends); see the README for the charset and
     // the HTML alternative.
     void set_Body(std::string_view text) const;
-    // Stores the changed mail (no-op when nothing changed).
+    // Stores the changed mail (no-op when nothing changed). Every reading through the binding
+    // sees the change at once; other programs see it when the batch of saves completes (see
+    // flush_saves).
     void Save() const;
     std::string Subject() const;
     bool is_nothing() const { return !mail_; }

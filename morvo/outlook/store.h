@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "morvo/outlook/outlook.h"
@@ -17,8 +18,13 @@ namespace morvo::outlook::detail {
 // bytes the safe way (never in place) and keeps the mail's flags.
 struct MailSource {
     virtual ~MailSource() = default;
-    virtual std::string load() = 0;
-    virtual void store(const std::string& bytes) = 0;
+    // The bytes in memory from malloc; the caller owns them.
+    struct Bytes {
+        char* data = nullptr;
+        std::size_t size = 0;
+    };
+    virtual Bytes load() = 0;
+    virtual void store(std::string_view bytes) = 0;
 };
 
 // A folder of the tree. Children and items are read once and then kept, so that positions stay
@@ -49,6 +55,9 @@ class MailList {
 
 // The top of the namespace: one child per store.
 std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores);
+
+// Completes the saves of Maildir mails that are still pending.
+void flush_maildir_saves();
 
 // A Maildir store as a top-level folder named `name`.
 std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config);

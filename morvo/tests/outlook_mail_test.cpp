@@ -318,10 +318,26 @@ TEST(OutlookMail, SaveKeepsFlagsModeAndNeverOverwritesInPlace) {
         ::stat(old_path.c_str(), &old_st);
         auto files_before = s.mail_files(dir);
         NameSpace ns = s.ns();
-        MailItem item = s.item(ns, m);
         long pos = s.position(m);
-        item.Attachments(1).Delete();
-        item.Save();
+        {
+            MailItem item = s.item(ns, m);
+            item.Attachments(1).Delete();
+            item.Save();
+        }
+        // Before the batch completes, the binding already reads the saved mail; the old file is
+        // still in place.
+        EXPECT_EQ(s.folder(ns, m.folder).Items(pos).Attachments().Count(),
+                  static_cast<long>(m.attachments.size() - 1));
+        EXPECT_TRUE(std::filesystem::exists(old_path));
+        // A second save of the same mail before then replaces the first.
+        {
+            MailItem item = s.folder(ns, m.folder).Items(pos);
+            item.set_Body("zweimal\r\n" + item.Body());
+            item.Save();
+        }
+        flush_saves();
+        MailItem item = s.folder(ns, m.folder).Items(pos);
+        EXPECT_EQ(item.Body().rfind("zweimal\r\n", 0), 0u);
         std::string saved = file_of_saved_mail(s, dir, files_before);
         EXPECT_FALSE(std::filesystem::exists(old_path));
         EXPECT_EQ(saved.substr(saved.size() - std::strlen(c.suffix)), c.suffix);
@@ -355,6 +371,7 @@ TEST(OutlookMail, FlagChangeByAnotherProgramIsFollowed) {
     std::string renamed = old_path.substr(0, old_path.rfind(':')) + ":2,RS";
     ASSERT_EQ(std::rename(old_path.c_str(), renamed.c_str()), 0);
     item.Save();
+    flush_saves();
     EXPECT_FALSE(std::filesystem::exists(renamed));
     int with_rs = 0;
     for (const auto& f : s.mail_files(s.root))
@@ -412,6 +429,7 @@ TEST(OutlookMail, MailWithoutMimeAndEmptyBodies) {
     MailItem scan = s.item(ns, s.mail("Scan"));
     scan.Attachments(1).Delete();
     scan.Save();
+    flush_saves();
     IndependentParse p(file_of_saved_mail(s, dir, before));
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.types, std::vector<std::string>{"text/plain"});
