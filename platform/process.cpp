@@ -143,7 +143,7 @@ bool is_host_executable_head(const char* head, size_t n) {
 
 // Copies the container's payload into an anonymous in-memory file that can be executed.
 // The descriptor stays open across exec so that a "#!" payload can be read by its interpreter.
-int payload_fd(const std::string& host) {
+int payload_fd(const std::string& host, off_t offset) {
     int in = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return -1;
     int out = ::memfd_create("veltrin-program", 0);
@@ -151,7 +151,7 @@ int payload_fd(const std::string& host) {
         ::close(in);
         return -1;
     }
-    bool ok = ::lseek(in, 2, SEEK_SET) == 2;
+    bool ok = ::lseek(in, offset, SEEK_SET) == offset;
     char buf[65536];
     while (ok) {
         ssize_t n = ::read(in, buf, sizeof buf);
@@ -208,11 +208,12 @@ long spawn(const std::string& host_program, ProgramKind kind, const std::vector<
            const std::string& host_cwd) {
     int exec_fd = -1;
     if (kind == ProgramKind::Container) {
-        exec_fd = payload_fd(host_program);
+        exec_fd = payload_fd(host_program, 2);
         if (exec_fd < 0) return -1;
     } else if (kind == ProgramKind::Host && ::access(host_program.c_str(), X_OK) != 0) {
-        // An executable without its run bit (a copy that lost it) still is a program.
-        exec_fd = ::open(host_program.c_str(), O_RDONLY);
+        // An executable without its run bit (a copy that lost it) still is a program; the
+        // in-memory copy carries the bit.
+        exec_fd = payload_fd(host_program, 0);
         if (exec_fd < 0) return -1;
     }
     std::vector<std::string> argv_store;

@@ -155,6 +155,8 @@ TEST_F(ShellTest, StartedProgramsGetTheirOwnScriptNotOurs) {
 TEST_F(ShellTest, ContainerRunsItsPayload) {
     write(dir.file("elf.exe"), "MZ" + slurp("/bin/sh"), false);
     EXPECT_EQ(run_and_wait(dir.win("elf.exe") + R"( -c "exit 5")"), 5u);
+    write(dir.file("sh-copy"), slurp("/bin/sh"), false);  // lost its run bit when copied
+    EXPECT_EQ(run_and_wait(dir.win("sh-copy") + R"( -c "exit 6")"), 6u);
     write(dir.file("script.dat"), "MZ#!/bin/sh\nexit 4\n", false);
     EXPECT_EQ(run_and_wait(dir.win("script.dat")), 4u);
     EXPECT_EQ(platform::program_kind(dir.file("elf.exe")), platform::ProgramKind::Container);
