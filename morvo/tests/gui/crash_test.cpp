@@ -1,0 +1,184 @@
+// Crash safety of the run: morvo killed at random moments, and a storage folder that fills up.
+// After every interruption each original attachment is still in its mail, or it is a file with
+// the same bytes whose link is in its mail; no mail is lost or doubled.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <map>
+#include <random>
+
+#include "morvo/tests/gui/program_util.h"
+#include "platform/codepage.h"
+#include "platform/paths.h"
+#include "platform/transcript.h"
+
+namespace morvo::test {
+namespace {
+
+using outlook::test::GeneratedStore;
+using outlook::test::TempDir;
+const std::string kStore = outlook::test::store_name;
+
+struct StoreState {
+    std::map<std::string, int> subjects;  // subject -> how many mails carry it
+    std::map<std::string, std::vector<std::string>> attachments;  // subject -> display names
+    std::map<std::string, std::string> bodies;
+};
+
+StoreState read_state(const std::string& root) {
+    StoreState s;
+    auto app = outlook::Application::with_stores({{kStore, root, ""}});
+    auto folder = app.GetNamespace("MAPI").Folders(kStore).Folders("Massenpost");
+    const long n = folder.Items().Count();
+    for (long i = 1; i <= n; ++i) {
+        auto item = folder.Items(i);
+        const std::string subject = item.Subject();
+        ++s.subjects[subject];
+        auto& names = s.attachments[subject];
+        for (long k = 1; k <= item.Attachments().Count(); ++k)
+            names.push_back(item.Attachments(k).DisplayName());
+        s.bodies[subject] = item.Body();
+    }
+    return s;
+}
+
+// The "file:" links at the top of a body.
+std::vector<std::string> links_of(const std::string& body) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (body.compare(at, 5, "file:") == 0) {
+        size_t end = body.find("\r\n", at);
+        out.push_back(body.substr(at + 5, end - at - 5));
+        if (end == std::string::npos) break;
+        at = end + 4;  // the link, CR LF and the empty line
+    }
+    return out;
+}
+
+// Checks the invariant; with `done`, also that nothing is left in the mails.
+void check(const GeneratedStore& pristine, const std::string& root, bool done) {
+    StoreState s = read_state(root);
+    auto originals = pristine.mails_in("Massenpost");
+    ASSERT_EQ(s.subjects.size(), originals.size());
+    for (const auto* m : originals) {
+        SCOPED_TRACE(m->subject);
+        ASSERT_EQ(s.subjects[m->subject], 1) << "mail lost or doubled";
+        const auto& names = s.attachments[m->subject];
+        std::vector<std::string> linked_bytes;
+        for (const auto& link : links_of(s.bodies[m->subject]))
+            linked_bytes.push_back(outlook::test::read_bytes(platform::host_path(link)));
+        for (const auto& a : m->attachments) {
+            bool in_mail = std::count(names.begin(), names.end(), a.display_name) > 0;
+            bool filed = std::count(linked_bytes.begin(), linked_bytes.end(), a.bytes) > 0;
+            EXPECT_TRUE(in_mail || filed) << a.display_name << " lost";
+            if (done) EXPECT_TRUE(filed && !in_mail) << a.display_name << " not filed";
+        }
+    }
+}
+
+void copy_tree(const std::string& from, const std::string& to) {
+    std::filesystem::remove_all(to);
+    std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
+}
+
+std::string run_script(const std::string& closing_status) {
+    return "wait frmMorvo\nclick frmMorvo.comB_start\nanswer Yes if \"D A T E N\"\n"
+           "wait frmMorvo sta_Anzeige " +
+           platform::transcript_quote(closing_status) + " 120\nclick frmMorvo.comB_schliessen\n";
+}
+
+mkmailstore::Options bulk(long mails, size_t size) {
+    mkmailstore::Options o;
+    o.bulk_mails = mails;
+    o.attachment_size = size;
+    o.bulk_only = true;
+    return o;
+}
+
+TEST(CrashSafety, KilledAtFiftyRandomMoments) {
+    GeneratedStore pristine("maildir++", bulk(24, 32 * 1024));
+    TempDir work;
+    const std::string root = work.path() + "/store";
+    const std::string ablage = work.path() + "/ablage";
+    const std::string ablage_win = platform::windows_path(ablage);
+    ProgramFolder prog(root);
+    std::ofstream(prog.ini(), std::ios::binary)
+        << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + ablage_win +
+                                    "\\\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Massenpost\r\n");
+    const std::string closing = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
+
+    auto fresh = [&] {
+        copy_tree(pristine.root, root);
+        std::filesystem::remove_all(ablage);
+        std::filesystem::create_directories(ablage);
+    };
+    // One whole run to learn how long it takes.
+    fresh();
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(prog.run(run_script(closing), work.path() + "/full.txt"), 0);
+    const double whole =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    check(pristine, root, true);
+
+    std::mt19937 rng(20240307);
+    std::uniform_real_distribution<double> moment(0.25 * whole, whole);
+    for (int k = 0; k < 50; ++k) {
+        SCOPED_TRACE("kill " + std::to_string(k));
+        fresh();
+        pid_t pid = prog.spawn(run_script(closing), work.path() + "/kill.txt");
+        std::this_thread::sleep_for(std::chrono::duration<double>(moment(rng)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        check(pristine, root, false);
+        if (::testing::Test::HasFailure()) return;
+        // A second run finishes the work.
+        ASSERT_EQ(prog.run(run_script(closing), work.path() + "/again.txt"), 0);
+        check(pristine, root, true);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+TEST(CrashSafety, StorageFolderThatFillsUp) {
+    GeneratedStore pristine("maildir++", bulk(30, 100 * 1024));
+    TempDir work;
+    const std::string root = work.path() + "/store";
+    const std::string ablage = work.path() + "/ablage";
+    const std::string image = work.path() + "/small.img";
+    copy_tree(pristine.root, root);
+    std::filesystem::create_directories(ablage);
+    // A small file system of its own (1 MB): needs a loop device.
+    {
+        std::ofstream(image).close();
+        std::filesystem::resize_file(image, 4 * 1024 * 1024);
+    }
+    if (std::system(("mkfs.ext4 -q -F " + image + " >/dev/null 2>&1").c_str()) != 0 ||
+        std::system(("mount -o loop " + image + " " + ablage + " >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "no loop mount here (needs root)";
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{ablage};
+    const std::string ablage_win = platform::windows_path(ablage);
+    ProgramFolder prog(root);
+    std::ofstream(prog.ini(), std::ios::binary)
+        << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + ablage_win +
+                                    "\\\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Massenpost\r\n");
+    // The loop device is a block device that is not removable: a fixed disk.
+    const std::string closing = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
+    const std::string t = work.path() + "/t.txt";
+    ASSERT_EQ(prog.run(run_script(closing), t), 0) << t;
+    check(pristine, root, false);
+    // Some were filed, some stayed in their mails and were reported.
+    StoreState s = read_state(root);
+    int left = 0;
+    for (auto& [subject, names] : s.attachments) left += static_cast<int>(names.size());
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, 60);
+    std::string text;
+    for (const auto& l : lines_of(t)) text += l + "\n";
+    EXPECT_NE(text.find("konnte nicht gespeichert werden"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvo::test
