@@ -227,7 +227,7 @@ class Run {
             view_.set_status("Fertigstellung...");
             view_.hide_billboard();
         });
-        view_.show_finish_page();
+        step([&] { view_.show_finish_page(); });
     }
 
     template <class Fn>
@@ -305,8 +305,9 @@ class Run {
     }
 
     void fonts() {
+        // Font0 up to and including Font<count>; a count that is no number means none.
         std::string count = ini("AnzFonts", "Fonts");
-        if (count.empty()) return;
+        if (!numeric_value(count)) return;
         long m = entry_count(count);
         for (long j = 0; j <= m; ++j) {
             step([&] {

@@ -223,6 +223,14 @@ TEST_F(InstallRun, FontsRegisterCountPlusOneEntries) {
     script(base);
     EXPECT_TRUE(install().finished);
     EXPECT_TRUE(registered().empty());
+    for (const char* count : {"zwei", "-1"}) {
+        lines = base;
+        lines.insert(lines.end(),
+                     {"[Fonts]", std::string("AnzFonts=") + count, "Font0=fonts\\f0.ttf"});
+        script(lines);
+        EXPECT_TRUE(install().finished);
+        EXPECT_TRUE(registered().empty()) << count;
+    }
     lines = base;
     lines.insert(lines.end(), {"[Fonts]", "AnzFonts=0", "Font0=fonts\\notafont.ttf"});
     script(lines);
