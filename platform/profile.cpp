@@ -234,13 +234,16 @@ std::string one_line(std::string s) {
 
 // Replaces the whole file the safe way (temporary name, then rename), keeping its mode. When
 // the folder does not allow a new name, the file is rewritten in place.
-bool replace_file(const std::string& host, std::string_view data, mode_t mode) {
+bool replace_file(const std::string& host, std::string_view data, const struct stat& old) {
+    const mode_t mode = old.st_mode;
     char real[PATH_MAX];
     const std::string target = realpath(host.c_str(), real) ? std::string(real) : host;
     const auto slash = target.rfind('/');
     std::string tmpl = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
     const int fd = mkstemp(tmpl.data());
     if (fd >= 0) {
+        // The replacement keeps the owner (where we may set it) and the permissions.
+        [[maybe_unused]] const int owner_kept = fchown(fd, old.st_uid, old.st_gid);
         const bool ok = fchmod(fd, mode & 07777) == 0 && write_all(fd, data);
         close(fd);
         if (ok && rename(tmpl.c_str(), target.c_str()) == 0) return true;
@@ -391,7 +394,7 @@ bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
         updated += entry;
         updated.append(p->raw, insert_at, std::string::npos);
     }
-    ok = replace_file(host, updated, st.st_mode);
+    ok = replace_file(host, updated, st);
     if (!ok) {
         g_cache.erase(host);
         return false;
