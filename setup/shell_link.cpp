@@ -122,10 +122,32 @@ std::string exec_argument(const std::string& arg) {
     return out;
 }
 
-bool is_program(const std::string& host) {
-    struct stat st {};
-    if (::stat(host.c_str(), &st) != 0) return true;  // not there yet: take it for a program
-    return S_ISREG(st.st_mode) && (st.st_mode & 0111);
+// A program file on the medium or in the install folder may be in the layer's container ("MZ" and
+// the host program). A desktop cannot start that as it is: the entry runs a small shell step that
+// unpacks the payload beside the container (so that the program finds its own folder there; the
+// temporary folder when that one is read-only), starts it and removes the copy.
+constexpr const char* container_runner =
+    "t=\"$(dirname \"$0\")/.$(basename \"$0\").$$\"; "
+    "{ tail -c +3 \"$0\" > \"$t\" && chmod 700 \"$t\"; } 2>/dev/null || "
+    "{ t=$(mktemp) && tail -c +3 \"$0\" > \"$t\" && chmod 700 \"$t\"; } || exit 1; "
+    "(sleep 3; rm -f \"$t\") & exec \"$t\" \"$@\"";
+
+// The Exec value that starts the target with its arguments.
+std::string exec_line(const std::string& target, const std::string& arguments) {
+    std::string exec;
+    switch (platform::program_kind(target)) {
+        case platform::ProgramKind::Container:
+            exec = "sh -c " + exec_argument(container_runner) + " ";
+            break;
+        case platform::ProgramKind::NotProgram:
+            exec = "xdg-open ";  // a document opens with the desktop's handler
+            break;
+        default:
+            break;
+    }
+    exec += exec_argument(target);
+    for (const auto& a : platform::split_arguments(arguments)) exec += " " + exec_argument(a);
+    return exec;
 }
 
 std::string link_name(const std::string& host_file) {
@@ -264,11 +286,7 @@ bool cShellLink::CreateShellLink(const std::string& LnkFile, const std::string& 
         e << "Type=Application\n";
         const std::string file = platform::host_path(LnkFile);
         e << "Name=" << escape_value(link_name(file)) << "\n";
-        std::string exec;
-        if (!is_program(target)) exec = "xdg-open ";  // a document opens with the desktop's handler
-        exec += exec_argument(target);
-        for (const auto& a : platform::split_arguments(ExeArgs)) exec += " " + exec_argument(a);
-        e << "Exec=" << escape_value(exec) << "\n";
+        e << "Exec=" << escape_value(exec_line(target, ExeArgs)) << "\n";
         e << key_target << "=" << escape_value(target) << "\n";
         if (!WorkDir.empty()) e << "Path=" << escape_value(platform::host_path(WorkDir)) << "\n";
         if (!ExeArgs.empty()) e << key_arguments << "=" << escape_value(ExeArgs) << "\n";

@@ -205,4 +205,42 @@ TEST_F(ShellLink, DesktopAcceptsAndStartsTheShortcut) {
     EXPECT_EQ(slurp(ran), "/a\nzwei Worte\n50%\n$HOME\n`x`\nback\\slash\n");
 }
 
+// A program in the layer's container starts from its own folder with its arguments, and the
+// unpacked copy goes again.
+TEST_F(ShellLink, ContainerProgramStartsFromTheDesktop) {
+    if (!tool_available("desktop-file-validate") || !tool_available("gio")) {
+        GTEST_SKIP() << "desktop-file-utils or libglib2.0-bin missing";
+    }
+    const fs::path folder = dir_ / "Install Ordner";
+    fs::create_directories(folder);
+    const fs::path prog = folder / "Uninstall.exe";
+    std::ofstream(prog)
+        << "MZ#!/bin/sh\n{ dirname \"$0\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
+           "done; } > \""
+        << (dir_ / "ran.tmp").string() << "\"\nmv \"" << (dir_ / "ran.tmp").string() << "\" \""
+        << (dir_ / "ran.txt").string() << "\"\n";
+    fs::permissions(prog, fs::perms::owner_all);
+    setup::cShellLink link;
+    const fs::path lnk = dir_ / "Entfernen.desktop";
+    ASSERT_TRUE(
+        link.CreateShellLink(win(lnk), win(prog), win(folder), "/s \"a b\"", win(prog), 0, 5, ""));
+    const std::string validate =
+        "desktop-file-validate '" + lnk.string() + "' > '" + (dir_ / "v.txt").string() + "' 2>&1";
+    EXPECT_EQ(std::system(validate.c_str()), 0) << slurp(dir_ / "v.txt");
+    ASSERT_EQ(std::system(("gio launch '" + lnk.string() + "'").c_str()), 0);
+    const fs::path ran = dir_ / "ran.txt";
+    for (int i = 0; i < 100 && !fs::exists(ran); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(ran)) << "the shortcut did not start the container's program";
+    EXPECT_EQ(slurp(ran), folder.string() + "\n/s\na b\n");
+    Read r = read_back(win(lnk));
+    EXPECT_EQ(setup::cut_at_nul(r.exe), win(prog));
+    // The unpacked copy is removed a moment later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(folder)) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);
+}
+
 }  // namespace
