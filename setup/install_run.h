@@ -26,7 +26,9 @@ struct InstallResult {
     int logged = 0;         // files recorded in the uninstall log
 };
 
-// Started once by frmHin's inTim with the InstallPath and Programmgruppe fields.
+// Started once by frmHin's inTim with the InstallPath and Programmgruppe fields. The group
+// folder, its log entry and the placeholders all use the script's ProgrammGruppe, so the typed
+// Programmgruppe is taken but not used.
 // A failure of the first two steps (unblocking the extractor copy, the step indicator) is not
 // handled here: it leaves as platform::Error, and the caller reports it
 // (report_unhandled_error) and ends the program.
