@@ -122,6 +122,7 @@ std::atomic<unsigned long> delivery_counter{0};
 // its place among the others; the rest makes it unique.
 std::string new_unique_name(const std::string& old_name) {
     static const std::string host = host_name_for_maildir();
+    static const std::string pid = std::to_string(::getpid());
     struct timeval tv {};
     ::gettimeofday(&tv, nullptr);
     size_t digits = 0;
@@ -130,7 +131,7 @@ std::string new_unique_name(const std::string& old_name) {
     std::string seconds = digits > 0 && digits < old_name.size() && old_name[digits] == '.'
                               ? old_name.substr(0, digits)
                               : std::to_string(tv.tv_sec);
-    return seconds + ".M" + std::to_string(tv.tv_usec) + "P" + std::to_string(::getpid()) + "Q" +
+    return seconds + ".M" + std::to_string(tv.tv_usec) + "P" + pid + "Q" +
            std::to_string(++delivery_counter) + "." + host;
 }
 
@@ -217,11 +218,13 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
 
         std::string tmp_dir = join(folder_, "tmp");
-        if (dir_status(tmp_dir) == ENOENT) ::mkdir(tmp_dir.c_str(), 0700);
         std::string unique = new_unique_name(file_);
         std::string tmp_path = join(tmp_dir, unique);
-        int fd =
-            ::open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+        int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+        int fd = ::open(tmp_path.c_str(), flags, st.st_mode & 07777);
+        if (fd < 0 && errno == ENOENT &&
+            ::mkdir(tmp_dir.c_str(), 0700) == 0)  // tmp/ was cleaned away
+            fd = ::open(tmp_path.c_str(), flags, st.st_mode & 07777);
         if (fd < 0) fail_errno(errno, "Nachricht " + tmp_path);
         auto abandon = [&](const std::string& why) {
             ::close(fd);
@@ -327,7 +330,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
 // Freeing a file's blocks waits on the disk (notably with online discard); a few helpers that
 // live only inside this call remove the old files side by side.
 void remove_files(const std::vector<std::string>& files) {
-    size_t helpers = std::min<size_t>(8, files.size() / 16);
+    size_t helpers = std::min<size_t>(16, files.size() / 8);
     if (helpers < 2) {
         for (const auto& f : files) ::unlink(f.c_str());
         return;

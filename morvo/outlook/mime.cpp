@@ -566,6 +566,22 @@ void MimeMail::save_part(const PartRef& part, const std::string& host_path) {
     write_file_safely(host_path, bytes);
 }
 
+long MimeMail::part_size(const PartRef& part) {
+    GMimeObject* o = live_object(part);
+    GRef<GMimeStream> null(g_mime_stream_null_new());
+    gint64 n = -1;
+    if (GMIME_IS_MESSAGE_PART(o)) {
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
+        n = inner ? g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, null.get()) : 0;
+    } else if (GMimeDataWrapper* w = g_mime_part_get_content(GMIME_PART(o))) {
+        n = g_mime_data_wrapper_write_to_stream(w, null.get());
+    } else {
+        n = 0;
+    }
+    if (n < 0) fail(mapi_e_corrupt_data, "Der Inhalt der Anlage kann nicht gelesen werden.");
+    return static_cast<long>(n);
+}
+
 void MimeMail::remove_part(PartRef& part) {
     GMimeObject* o = live_object(part);
     Parsed& p = parsed();

@@ -24,6 +24,7 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     std::string display_name(const PartRef& part);
     std::string text_value(const PartRef& part);
     void save_part(const PartRef& part, const std::string& host_path);
+    long part_size(const PartRef& part);
     void remove_part(PartRef& part);
 
     std::string body();

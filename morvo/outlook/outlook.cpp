@@ -218,6 +218,11 @@ std::string Attachment::text() const {
     return ref_->mail->text_value(*ref_);
 }
 
+long Attachment::Size() const {
+    check(ref_.get());
+    return ref_->mail->part_size(*ref_);
+}
+
 void Attachment::SaveAsFile(std::string_view path) const {
     check(ref_.get());
     ref_->mail->save_part(*ref_, detail::to_host_path(path));

@@ -77,6 +77,8 @@ class Attachment {
     std::string DisplayName() const;
     // The default member as text: DisplayName, or a description of the type for unnamed parts.
     std::string text() const;
+    // The size in bytes of what SaveAsFile writes (the decoded content).
+    long Size() const;
     // Writes the decoded content to the file (Windows path or host path), replacing it.
     void SaveAsFile(std::string_view path) const;
     // Removes the attachment from its mail (in memory until the mail's Save); later

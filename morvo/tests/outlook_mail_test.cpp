@@ -110,6 +110,7 @@ TEST(OutlookMail, AttachmentsAreListedWithDecodedNamesAndExactBytes) {
             std::string target = out.path() + "/a" + std::to_string(checked++);
             a.SaveAsFile(target);
             std::string saved = read_bytes(target);
+            EXPECT_EQ(a.Size(), static_cast<long>(saved.size()));
             if (m.subject == "WG: Vertrag") {
                 // A forwarded mail is written as the mail it is: same headers and parts.
                 EXPECT_EQ(test::non_content_headers(saved),
