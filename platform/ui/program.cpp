@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStatusBar>
 #include <QStringList>
 #include <QWidget>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "platform/transcript.h"
 #include "platform/ui/msgbox_qt.h"
 #include "platform/ui/scripted_user.h"
+#include "platform/ui/status.h"
 
 namespace platform::ui {
 namespace {
@@ -45,6 +47,7 @@ class WindowWatcher : public QObject {
         if (e->type() == QEvent::Show && !shown_.contains(w)) {
             shown_.insert(w, name);
             transcript_line("window " + name.toStdString() + " shown");
+            watch_status_bars(w);
             // A window deleted while shown is closed as well.
             connect(w, &QObject::destroyed, this, [this, w] {
                 if (shown_.contains(w))
@@ -55,6 +58,17 @@ class WindowWatcher : public QObject {
     }
 
   private:
+    // A status bar's messages are status lines even where a form sets them directly.
+    static void watch_status_bars(QWidget* form) {
+        for (QStatusBar* bar : form->findChildren<QStatusBar*>()) {
+            if (bar->property("veltrin_watched").toBool() || bar->objectName().isEmpty()) continue;
+            bar->setProperty("veltrin_watched", true);
+            QObject::connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& text) {
+                transcript_status(control_path(bar).toStdString(), text.toStdString());
+            });
+        }
+    }
+
     QHash<const QWidget*, QString> shown_;  // the name each had when it was shown
 };
 

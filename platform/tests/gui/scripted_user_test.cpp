@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -63,6 +64,7 @@ class TestForm : public QWidget {
     QComboBox* drvLaufwerk = new QComboBox(this);
     QCheckBox* chkA = new QCheckBox("A", this);
     QPushButton* cmdOff = new QPushButton("Aus", this);
+    QStatusBar* StatusBar1 = new QStatusBar(this);
     QWidget* frmZwei = nullptr;
 
     TestForm() {
@@ -115,11 +117,12 @@ class TestForm : public QWidget {
         chkA->setObjectName("chkA");
         connect(chkA, &QCheckBox::toggled, this,
                 [this](bool on) { events.push_back(on ? "chkA on" : "chkA off"); });
+        StatusBar1->setObjectName("StatusBar1");
         cmdOff->setObjectName("cmdOff");
         cmdOff->setEnabled(false);
         for (QWidget* w :
              std::initializer_list<QWidget*>{txtName, lblStatus, lblHidden, TreeView1, tabs,
-                                             lstOrdner, drvLaufwerk, chkA, cmdOff})
+                                             lstOrdner, drvLaufwerk, chkA, cmdOff, StatusBar1})
             layout->addWidget(w);
         resize(300, 700);
     }
@@ -155,6 +158,7 @@ class TestForm : public QWidget {
     void keyPressEvent(QKeyEvent* e) override {
         if (e->key() == Qt::Key_Escape) {
             events.push_back("Esc");
+            StatusBar1->showMessage("Bereit");  // directly, not through set_status
             platform::ui::set_status(lblStatus, std::string_view("Fertig"));
         }
         if (e->key() == Qt::Key_F2 &&
@@ -260,6 +264,7 @@ step 11 ok: open frmTest.lstOrdner "anna"
 step 12 ok: select frmTest.drvLaufwerk "D:"
 step 13 ok: tick frmTest.chkA
 step 14 ok: key frmTest Esc
+status frmTest.StatusBar1 "Bereit"
 status frmTest.lblStatus "Fertig"
 step 15 ok: wait frmTest lblStatus "Fertig" 5
 value frmTest.lblStatus "Fertig"
