@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# One archiving run over 5,000 mails (2,500 of them with a 100 KB attachment and a small note,
+# 2,500 without attachments) against `cp -r` of the same store (limit 3 times), both measured
+# in the same round on a fresh copy; also attachments filed per second.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+bench="$BUILD/benchbin/bench_archive"
+mk="$BUILD/bin/mkmailstore"
+for f in "$bench" "$mk"; do [ -x "$f" ] || { echo "archive.sh: $f is not built" >&2; exit 1; }; done
+work="$BUILD/bench-archive"
+mails=${ARCHIVE_MAILS:-2500}
+rounds=${ARCHIVE_ROUNDS:-3}
+pristine="$work/pristine"
+if [ ! -f "$work/.mails" ] || [ "$(cat "$work/.mails")" != "$mails" ]; then
+  rm -rf "$work"; mkdir -p "$work"
+  "$mk" "$pristine" --bulk-only --mails "$mails" --attachment-size 102400 >/dev/null
+  "$bench" plain "$pristine/.Massenpost" "$mails"
+  echo "$mails" >"$work/.mails"
+fi
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+now() { date +%s%N; }
+runs=(); cps=(); rates=()
+for ((r = 0; r < rounds; r++)); do
+  rm -rf "$work/copy" "$work/store" "$work/ablage"; sync
+  t0=$(now); cp -r "$pristine" "$work/copy"; sync; t1=$(now)
+  cps+=("$(awk -v n=$((t1 - t0)) 'BEGIN{printf "%.6f", n/1e9}')")
+  mv "$work/copy" "$work/store"; mkdir -p "$work/ablage"
+  read -r secs filed total < <("$bench" run "$(cd "$work" && pwd)/store" "$(cd "$work" && pwd)/ablage")
+  [ "$filed" -ge "$mails" ] || { echo "archive.sh: only $filed attachments filed" >&2; exit 1; }
+  runs+=("$secs")
+  rates+=("$(awk -v f="$filed" -v s="$secs" 'BEGIN{printf "%.1f", f/s}')")
+done
+run=$(printf '%s\n' "${runs[@]}" | median)
+cp_s=$(printf '%s\n' "${cps[@]}" | median)
+rate=$(printf '%s\n' "${rates[@]}" | median)
+ratio=$(awk -v a="$run" -v b="$cp_s" 'BEGIN{printf "%.3f", a/b}')
+echo "BENCH name=archive_run value=$run unit=s baseline=$cp_s ratio=$ratio limit=3"
+echo "BENCH name=archive_rate value=$rate unit=attachments/s"

@@ -1,0 +1,70 @@
+// One archiving run over a store, as "Start" does it, without a window.
+//   bench_archive plain FOLDER N      adds N mails without attachments to a Maildir folder
+//   bench_archive run STORE STORAGE   runs over the store's "Massenpost"; prints
+//                                     "<seconds> <attachments filed> <mails>"
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "morvo/outlook/outlook.h"
+#include "morvo/run.h"
+#include "morvo/settings.h"
+#include "platform/paths.h"
+
+namespace {
+
+class HeadlessView : public morvo::RunView {
+  public:
+    void focus_Textbox2() override {}
+    void enable_run_buttons(bool) override {}
+    void set_Text1(const std::string&) override {}
+    void select_first_tab() override {}
+    std::string Textbox2_text() override { return text; }
+    void set_Textbox2(const std::string& t) override { text = t; }
+    void Textbox2_caret_to_end() override {}
+    void set_status(const std::string& t) override { status = t; }
+    void show_log_button() override {}
+    std::string text, status;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    if (argc >= 4 && std::string(argv[1]) == "plain") {
+        const fs::path cur = fs::path(argv[2]) / "cur";
+        fs::create_directories(cur);
+        const long n = std::atol(argv[3]);
+        for (long k = 1; k <= n; ++k) {
+            std::ofstream(cur / ("1700000000.P" + std::to_string(k) + ".bench:2,S"))
+                << "From: anna@example.org\nTo: bea@example.org\nSubject: Notiz " << k
+                << "\nMIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\nNur Text " << k
+                << ".\n";
+        }
+        return 0;
+    }
+    if (argc >= 4 && std::string(argv[1]) == "run") {
+        const std::string store = argv[2];
+        const std::string storage = platform::windows_path(argv[3]);
+        const std::string ini = std::string(argv[3]) + "/../bench-morvo.ini";
+        morvo::write_text_file(
+            platform::windows_path(ini),
+            morvo::settings_file_text(storage + "\\", {"Persönliche Ordner|Massenpost"}));
+        morvo::RunEnvironment env = morvo::default_run_environment(platform::windows_path(ini));
+        env.create_application = [&] {
+            return morvo::outlook::Application::with_stores({{"Persönliche Ordner", store, ""}});
+        };
+        HeadlessView view;
+        auto t0 = std::chrono::steady_clock::now();
+        auto out = morvo::run_archive(view, env);
+        morvo::outlook::flush_saves();
+        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("%.6f %d %d\n", secs, out.counters.ianlage, out.counters.imail);
+        return out.confirmed ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: bench_archive plain FOLDER N | run STORE STORAGE\n");
+    return 2;
+}
