@@ -19,7 +19,10 @@ int main(int argc, char** argv) {
     using namespace morvo::outlook;
     try {
         auto start = std::chrono::steady_clock::now();
-        NameSpace ns = Application::with_stores({{"Bench", argv[1], ""}}).GetNamespace("MAPI");
+        StoreConfig store;
+        store.name = "Bench";
+        store.location = argv[1];
+        NameSpace ns = Application::with_stores({store}).GetNamespace("MAPI");
         MAPIFolder f = ns.Folders("Bench").Folders(folder);
         long count = f.Items().Count();
         long done = 0;

@@ -4,6 +4,8 @@
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -359,6 +361,28 @@ TEST(OutlookMail, SaveKeepsFlagsModeAndNeverOverwritesInPlace) {
         item.Save();
         EXPECT_EQ(s.snapshot(), snap);
     }
+}
+
+TEST(OutlookMail, ProgramEndingBeforeTheBatchCompletesLosesNothing) {
+    GeneratedStore s;
+    const auto& m = s.mail("Angebot mit Bild");
+    auto snap = s.snapshot();
+    pid_t pid = ::fork();
+    if (pid == 0) {  // saves, then ends abruptly before the batch is complete
+        NameSpace ns = s.ns();
+        MailItem item = s.item(ns, m);
+        item.Attachments(1).Delete();
+        item.Save();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    // Every mail file is as it was; the unfinished new mail sits in tmp/ only.
+    auto after = s.snapshot();
+    for (const auto& [path, hash] : snap) EXPECT_EQ(after[path], hash) << path;
+    EXPECT_EQ(after.size(), snap.size() + 1);
+    EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 2);
 }
 
 TEST(OutlookMail, FlagChangeByAnotherProgramIsFollowed) {

@@ -170,7 +170,7 @@ TEST(OutlookStore, DovecotStyleNamesAndOddDirectoriesAreHandled) {
     mk(".Roh\xc3\xa4");          // raw UTF-8 written by another program
     mk("..kaputt");              // empty component: not a folder
     std::ofstream(root + "/.datei") << "not a folder";
-    Application app = Application::with_stores({{"S", root, ""}});
+    Application app = Application::with_stores({test::store_config("S", root)});
     MAPIFolder st = app.GetNamespace("MAPI").Folders("S");
     EXPECT_EQ(names_of(st.Folders()), (std::vector<std::string>{"Café", "Posteingang", "Rohä"}));
     EXPECT_EQ(st.Folders("Café").Folders(1).Name(), "Rechnungen");
@@ -179,7 +179,8 @@ TEST(OutlookStore, DovecotStyleNamesAndOddDirectoriesAreHandled) {
 
 TEST(OutlookStore, StoreWithoutFolderHasNoFolders) {
     TempDir t;
-    Application app = Application::with_stores({{"Weg", t.path() + "/gibt-es-nicht", ""}});
+    Application app =
+        Application::with_stores({test::store_config("Weg", t.path() + "/gibt-es-nicht")});
     NameSpace ns = app.GetNamespace("MAPI");
     EXPECT_EQ(ns.Folders("Weg").Folders().Count(), 0);
     EXPECT_EQ(error_of([&] { ns.Folders("Weg").Folders("Posteingang"); }), mapi_e_not_found);
@@ -289,7 +290,7 @@ TEST(OutlookStore, ApplicationNeedsAProfileOrAMaildir) {
     EXPECT_EQ(names_of(Application::create().GetNamespace("MAPI").Folders()),
               (std::vector<std::string>{"A", "Zwei"}));
     // The test override replaces both.
-    set_store_override(std::vector<StoreConfig>{{"Test", t.path() + "/Maildir", ""}});
+    set_store_override(std::vector<StoreConfig>{test::store_config("Test", t.path() + "/Maildir")});
     EXPECT_EQ(names_of(Application::create().GetNamespace("MAPI").Folders()),
               std::vector<std::string>{"Test"});
     set_store_override(std::nullopt);

@@ -20,6 +20,13 @@ namespace morvo::outlook::test {
 
 inline const char* const store_name = "Persönliche Ordner";
 
+inline StoreConfig store_config(std::string name, std::string location) {
+    StoreConfig c;
+    c.name = std::move(name);
+    c.location = std::move(location);
+    return c;
+}
+
 inline std::string read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
@@ -53,7 +60,7 @@ struct GeneratedStore {
         root = dir.path() + "/Maildir";
         manifest = mkmailstore::generate(root, opt);
     }
-    Application app() const { return Application::with_stores({{store_name, root, ""}}); }
+    Application app() const { return Application::with_stores({store_config(store_name, root)}); }
     NameSpace ns() const { return app().GetNamespace("MAPI"); }
 
     // The folder of a display path below the store ("Posteingang|Kunden").
