@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <cstdint>
 
 #include "platform/environment.h"
 #include "platform/error.h"

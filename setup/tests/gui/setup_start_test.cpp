@@ -177,4 +177,25 @@ TEST_F(SetupStart, WithoutDataCabinetOnlyTheErrorIsShownAndNothingIsWritten) {
     EXPECT_EQ(left, (std::set<std::string>{"setup", "Setup.dat"}));
 }
 
+// An extractor that unpacks nothing: the steps go on quietly, and the progress window's load meets
+// the missing background picture, which ends the program with a report instead of a crash.
+TEST_F(SetupStart, MissingBackgroundEndsWithAnErrorReport) {
+    const fs::path medium = root_ / "kaputt";
+    fs::create_directories(medium);
+    fs::copy_file(bin_dir() / "setup", medium / "setup");
+    std::ofstream(medium / "data01.cab") << "MSCF";
+    std::ofstream(medium / "Setup.dat") << "MZ#!/bin/sh\nexit 0\n";
+    fs::permissions(medium / "Setup.dat", fs::perms::owner_all);
+    const fs::path temp = root_ / "temp";
+    fs::create_directories(temp);
+    const int rc = run_setup(medium / "setup", temp, "answer OK if \"Laufzeitfehler\"\n");
+    const std::string t = transcript();
+    EXPECT_EQ(rc, 1) << t << slurp(root_ / "stderr.txt");
+    EXPECT_NE(t.find("start \""), std::string::npos) << t;
+    EXPECT_NE(t.find("icon=critical"), std::string::npos) << t;
+    EXPECT_NE(t.find("Laufzeitfehler '53'"), std::string::npos) << t;
+    EXPECT_EQ(t.find("window frmHin shown"), std::string::npos) << t;
+    EXPECT_NE(t.find("step 1 ok"), std::string::npos) << t;
+}
+
 }  // namespace
