@@ -6,6 +6,8 @@
 #include <fstream>
 #include <mutex>
 
+#include "morvo/outlook/imap_client.h"
+#include "morvo/outlook/imap_store.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/store.h"
 #include "platform/paths.h"
@@ -31,7 +33,9 @@ namespace {
 class NamespaceRoot : public FolderNode {
   public:
     explicit NamespaceRoot(const std::vector<StoreConfig>& stores) {
-        for (const auto& s : stores) kids_.push_back(open_maildir_store(s));
+        for (const auto& s : stores)
+            kids_.push_back(imap::is_imap_location(s.location) ? open_imap_store(s)  // IMAP
+                                                               : open_maildir_store(s));
     }
     ~NamespaceRoot() override { flush_maildir_saves(); }
     std::string name() const override { return ""; }
@@ -164,6 +168,10 @@ std::vector<StoreConfig> read_profile(const std::string& host_path) {
             s.location = value;
         else if (iequals(key, "Layout"))
             s.layout = value;
+        else if (iequals(key, "Password"))  // IMAP accounts
+            s.password = value;
+        else if (iequals(key, "PasswordCommand"))
+            s.password_command = value;
     }
     std::vector<StoreConfig> stores;
     for (auto& sec : sections) {

@@ -53,6 +53,10 @@ struct StoreConfig {
     std::string name;
     std::string location;
     std::string layout;
+    // IMAP accounts (location "imap://user@host:port"): the password, or a command whose first
+    // line of output is the password.
+    std::string password;
+    std::string password_command;
 };
 
 // $XDG_CONFIG_HOME/morvolan/profile.ini (XDG_CONFIG_HOME defaults to ~/.config).

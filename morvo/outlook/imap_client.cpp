@@ -1,0 +1,447 @@
+#include "morvo/outlook/imap_client.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "morvo/outlook/outlook.h"
+
+namespace morvo::outlook::imap {
+
+namespace {
+
+[[noreturn]] void fail(std::string description) {
+    throw platform::Error(e_fail, std::move(description));
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string percent_decode(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() + 0 &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// Longest bytes a literal from the server may have: far above any mail the binding handles,
+// low enough that a broken length cannot exhaust memory.
+constexpr std::size_t max_literal = 1024u * 1024u * 1024u;
+constexpr int max_depth = 64;
+
+}  // namespace
+
+bool is_imap_location(std::string_view location) {
+    auto starts = [&](std::string_view p) {
+        return location.size() >= p.size() && iequals(location.substr(0, p.size()), p);
+    };
+    return starts("imap://") || starts("imaps://");
+}
+
+Account parse_location(std::string_view location) {
+    Account a;
+    std::string_view rest;
+    if (location.size() >= 7 && iequals(location.substr(0, 7), "imap://")) {
+        rest = location.substr(7);
+    } else if (location.size() >= 8 && iequals(location.substr(0, 8), "imaps://")) {
+        rest = location.substr(8);
+        a.tls = true;
+        a.port = 993;
+    } else {
+        fail("Kein IMAP-Konto: " + std::string(location));
+    }
+    size_t slash = rest.find('/');
+    if (slash != std::string_view::npos) rest = rest.substr(0, slash);
+    size_t at = rest.rfind('@');
+    if (at != std::string_view::npos) {
+        std::string_view cred = rest.substr(0, at);
+        size_t colon = cred.find(':');
+        a.user = percent_decode(cred.substr(0, colon));
+        if (colon != std::string_view::npos) a.password = percent_decode(cred.substr(colon + 1));
+        rest = rest.substr(at + 1);
+    }
+    std::string_view host = rest;
+    if (!rest.empty() && rest[0] == '[') {  // [::1]:143
+        size_t close = rest.find(']');
+        if (close == std::string_view::npos)
+            fail("Ungültige IMAP-Adresse: " + std::string(location));
+        host = rest.substr(1, close - 1);
+        rest = rest.substr(close + 1);
+        if (!rest.empty() && rest[0] != ':')
+            fail("Ungültige IMAP-Adresse: " + std::string(location));
+        if (!rest.empty())
+            rest = rest.substr(1);
+        else
+            rest = {};
+    } else {
+        size_t colon = rest.rfind(':');
+        if (colon != std::string_view::npos) {
+            host = rest.substr(0, colon);
+            rest = rest.substr(colon + 1);
+        } else {
+            rest = {};
+        }
+    }
+    if (!rest.empty()) {
+        int port = 0;
+        for (char c : rest) {
+            if (!std::isdigit(static_cast<unsigned char>(c)) || port > 65535)
+                fail("Ungültiger IMAP-Port in " + std::string(location));
+            port = port * 10 + (c - '0');
+        }
+        if (port < 1 || port > 65535) fail("Ungültiger IMAP-Port in " + std::string(location));
+        a.port = port;
+    }
+    if (host.empty()) fail("Kein IMAP-Server angegeben: " + std::string(location));
+    a.host = std::string(host);
+    return a;
+}
+
+bool Value::is_atom(std::string_view a) const {
+    return kind == Kind::atom && iequals(text, a);
+}
+
+std::vector<Piece> astring(std::string_view s) {
+    bool plain = !s.empty() && s.size() < 1000;
+    for (unsigned char c : s)
+        if (c == '\r' || c == '\n' || c == 0 || c >= 0x80) plain = false;
+    if (!plain) return {{true, std::string(s)}};
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') q += '\\';
+        q += c;
+    }
+    q += '"';
+    return {{false, q}};
+}
+
+Connection::Connection(const std::string& host, int port, int timeout_ms) {
+    peer_ = host + ":" + std::to_string(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res);
+    if (rc != 0)
+        fail("Der IMAP-Server " + peer_ + " ist unbekannt: " + std::string(::gai_strerror(rc)));
+    int last = 0;
+    for (addrinfo* p = res; p; p = p->ai_next) {
+        int fd = ::socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
+        if (fd < 0) {
+            last = errno;
+            continue;
+        }
+        if (::connect(fd, p->ai_addr, p->ai_addrlen) == 0) {
+            fd_ = fd;
+            break;
+        }
+        last = errno;
+        ::close(fd);
+    }
+    ::freeaddrinfo(res);
+    if (fd_ < 0) {
+        if (last == ECONNREFUSED)
+            fail("Die Verbindung zum IMAP-Server " + peer_ + " wurde abgelehnt.");
+        fail("Keine Verbindung zum IMAP-Server " + peer_ + ": " + std::strerror(last));
+    }
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    Response greeting = read_response();
+    if (greeting.tag != "*" || (greeting.status != "OK" && greeting.status != "PREAUTH")) {
+        std::string text = greeting.text;
+        ::close(fd_);
+        fd_ = -1;
+        fail("Der IMAP-Server " + peer_ + " nimmt keine Verbindung an: " + text);
+    }
+    parse_capabilities(greeting.text);
+}
+
+Connection::~Connection() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void Connection::lost(const std::string& why) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    fail("Die Verbindung zum IMAP-Server " + peer_ + " wurde unterbrochen (" + why + ").");
+}
+
+void Connection::fill() {
+    if (fd_ < 0) lost("bereits getrennt");
+    if (pos_ > 0 && pos_ == buf_.size()) {
+        buf_.clear();
+        pos_ = 0;
+    }
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n > 0) {
+            buf_.append(chunk, static_cast<size_t>(n));
+            return;
+        }
+        if (n == 0) lost("vom Server geschlossen");
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) lost("keine Antwort");
+        lost(std::strerror(errno));
+    }
+}
+
+int Connection::peek() {
+    if (pos_ >= buf_.size()) fill();
+    return static_cast<unsigned char>(buf_[pos_]);
+}
+
+int Connection::get() {
+    int c = peek();
+    ++pos_;
+    return c;
+}
+
+void Connection::send_all(std::string_view bytes) {
+    if (fd_ < 0) lost("bereits getrennt");
+    while (!bytes.empty()) {
+        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            lost(std::strerror(errno));
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+std::string Connection::read_line_rest() {
+    std::string out;
+    for (;;) {
+        int c = get();
+        if (c == '\n') break;
+        out += static_cast<char>(c);
+    }
+    if (!out.empty() && out.back() == '\r') out.pop_back();
+    return out;
+}
+
+Value Connection::read_value(int depth) {
+    if (depth > max_depth) lost("Antwort zu tief verschachtelt");
+    Value v;
+    int c = peek();
+    if (c == '(') {
+        get();
+        v.kind = Value::Kind::list;
+        for (;;) {
+            c = peek();
+            if (c == ')') {
+                get();
+                return v;
+            }
+            if (c == ' ') {
+                get();
+                continue;
+            }
+            if (c == '\r' || c == '\n') lost("unvollständige Liste in der Antwort");
+            v.items.push_back(read_value(depth + 1));
+        }
+    }
+    if (c == '"') {
+        get();
+        v.kind = Value::Kind::string;
+        for (;;) {
+            c = get();
+            if (c == '"') return v;
+            if (c == '\\') c = get();
+            if (c == '\r' || c == '\n') lost("unvollständige Zeichenkette in der Antwort");
+            v.text += static_cast<char>(c);
+        }
+    }
+    if (c == '{') {
+        get();
+        std::string digits;
+        while ((c = get()) != '}') {
+            if (!std::isdigit(c) || digits.size() > 12) lost("ungültige Literal-Länge");
+            digits += static_cast<char>(c);
+        }
+        if (digits.empty() || get() != '\r' || get() != '\n') lost("ungültiges Literal");
+        std::size_t n = std::stoull(digits);
+        if (n > max_literal) lost("Literal zu groß");
+        v.kind = Value::Kind::string;
+        v.text.reserve(n);
+        while (v.text.size() < n) {
+            if (pos_ >= buf_.size()) fill();
+            std::size_t take = std::min(n - v.text.size(), buf_.size() - pos_);
+            v.text.append(buf_, pos_, take);
+            pos_ += take;
+        }
+        return v;
+    }
+    // An atom; "BODY[...]" style sections keep their brackets (and any spaces inside them).
+    v.kind = Value::Kind::atom;
+    int brackets = 0;
+    for (;;) {
+        c = peek();
+        if (brackets == 0 && (c == ' ' || c == '(' || c == ')' || c == '\r' || c == '\n')) break;
+        if (c == '\r' || c == '\n') lost("unvollständige Antwort");
+        if (c == '[') ++brackets;
+        if (c == ']' && brackets > 0) --brackets;
+        v.text += static_cast<char>(get());
+    }
+    if (v.text.empty()) lost("unerwartetes Zeichen in der Antwort");
+    return v;
+}
+
+Response Connection::read_response() {
+    Response r;
+    while (peek() != ' ' && peek() != '\r' && peek() != '\n') r.tag += static_cast<char>(get());
+    if (r.tag.empty()) lost("Antwort ohne Kennung");
+    if (r.tag == "+") {
+        if (peek() == ' ') get();
+        r.text = read_line_rest();
+        return r;
+    }
+    for (;;) {
+        int c = peek();
+        if (c == '\r' || c == '\n') {
+            read_line_rest();
+            return r;
+        }
+        if (c == ' ') {
+            get();
+            continue;
+        }
+        Value v = read_value(0);
+        if (r.values.empty() && v.kind == Value::Kind::atom &&
+            (v.is_atom("OK") || v.is_atom("NO") || v.is_atom("BAD") || v.is_atom("BYE") ||
+             v.is_atom("PREAUTH"))) {
+            r.status = v.text;
+            for (char& ch : r.status)
+                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            if (peek() == ' ') get();
+            r.text = read_line_rest();
+            return r;
+        }
+        r.values.push_back(std::move(v));
+    }
+}
+
+Connection::Result Connection::command(const std::vector<Piece>& pieces, const std::string& what) {
+    std::string tag = "m" + std::to_string(++next_tag_);
+    std::string out = tag + " ";
+    Result result;
+    auto take_untagged = [&](Response&& r) {
+        if (r.status == "BYE") lost("Server meldet: " + r.text);
+        result.untagged.push_back(std::move(r));
+    };
+    for (const Piece& p : pieces) {
+        if (!p.literal) {
+            out += p.bytes;
+            continue;
+        }
+        out += "{" + std::to_string(p.bytes.size()) + "}\r\n";
+        send_all(out);
+        out.clear();
+        // Wait for the go-ahead; the server may refuse the literal instead.
+        for (;;) {
+            Response r = read_response();
+            if (r.tag == "+") break;
+            if (r.tag == tag) {
+                if (r.status == "OK") lost("Server übersprang ein Literal");
+                fail(what + ": " + r.text);
+            }
+            take_untagged(std::move(r));
+        }
+        send_all(p.bytes);
+    }
+    out += "\r\n";
+    send_all(out);
+    for (;;) {
+        Response r = read_response();
+        if (r.tag == tag) {
+            if (r.status == "OK") {
+                result.text = r.text;
+                return result;
+            }
+            if (r.status == "NO" || r.status == "BAD") fail(what + ": " + r.text);
+            lost("unerwartete Antwort auf " + what);
+        }
+        if (r.tag == "+") lost("unerwartete Aufforderung zur Fortsetzung");
+        take_untagged(std::move(r));
+    }
+}
+
+void Connection::parse_capabilities(const std::string& text) {
+    // "[CAPABILITY IMAP4rev1 ...] text" in a greeting or tagged OK.
+    if (text.rfind("[CAPABILITY ", 0) != 0) return;
+    size_t end = text.find(']');
+    std::string list = text.substr(12, end == std::string::npos ? std::string::npos : end - 12);
+    caps_.clear();
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t sp = list.find(' ', start);
+        std::string cap =
+            list.substr(start, sp == std::string::npos ? std::string::npos : sp - start);
+        if (!cap.empty()) caps_.push_back(cap);
+        if (sp == std::string::npos) break;
+        start = sp + 1;
+    }
+}
+
+bool Connection::has_capability(std::string_view cap) const {
+    for (const auto& c : caps_)
+        if (iequals(c, cap)) return true;
+    return false;
+}
+
+void Connection::login(const std::string& user, const std::string& password) {
+    std::vector<Piece> cmd{{false, "LOGIN "}};
+    for (auto& p : astring(user)) cmd.push_back(p);
+    cmd.push_back({false, " "});
+    for (auto& p : astring(password)) cmd.push_back(p);
+    Result r;
+    try {
+        r = command(cmd, "Anmeldung");
+    } catch (const platform::Error& e) {
+        if (fd_ < 0) throw;
+        fail("Die Anmeldung als " + user + " am IMAP-Server " + peer_ +
+             " wurde abgelehnt (Benutzername oder Kennwort falsch?): " + e.description);
+    }
+    parse_capabilities(r.text);
+    bool listed = false;
+    for (auto& u : r.untagged)
+        if (!u.values.empty() && u.values[0].is_atom("CAPABILITY")) {
+            caps_.clear();
+            for (size_t i = 1; i < u.values.size(); ++i) caps_.push_back(u.values[i].text);
+            listed = true;
+        }
+    if (!listed && r.text.rfind("[CAPABILITY ", 0) != 0) {
+        caps_.clear();
+        Result c = command("CAPABILITY", "CAPABILITY");
+        for (auto& u : c.untagged)
+            if (!u.values.empty() && u.values[0].is_atom("CAPABILITY"))
+                for (size_t i = 1; i < u.values.size(); ++i) caps_.push_back(u.values[i].text);
+    }
+}
+
+}  // namespace morvo::outlook::imap
