@@ -86,7 +86,7 @@ struct TempTree {
 
 // An uninstall log as the install run writes it: sections Dateien, Uninstall, Links, key by
 // key, Windows-1252 with CR LF. Counts are left out when given as nullptr.
-struct LogSpec {
+struct LogLayout {
     std::vector<std::string> files;   // Datei0...
     const char* file_count = "auto";  // AnzDatei; "auto" = files.size() - 1
     std::string title = "Beispiel 1.0";
@@ -95,25 +95,25 @@ struct LogSpec {
     const char* link_count = "auto";
 };
 
-inline std::string log_text(const LogSpec& spec) {
+inline std::string log_text(const LogLayout& layout) {
     std::string t = "[Dateien]\r\n";
-    for (std::size_t i = 0; i < spec.files.size(); ++i)
-        t += "Datei" + std::to_string(i) + "=" + spec.files[i] + "\r\n";
-    if (spec.file_count) {
+    for (std::size_t i = 0; i < layout.files.size(); ++i)
+        t += "Datei" + std::to_string(i) + "=" + layout.files[i] + "\r\n";
+    if (layout.file_count) {
         t += "AnzDatei=" +
-             (std::string(spec.file_count) == "auto"
-                  ? std::to_string(static_cast<int>(spec.files.size()) - 1)
-                  : std::string(spec.file_count)) +
+             (std::string(layout.file_count) == "auto"
+                  ? std::to_string(static_cast<int>(layout.files.size()) - 1)
+                  : std::string(layout.file_count)) +
              "\r\n";
     }
-    t += "[Uninstall]\r\nTitel=" + spec.title + "\r\n[Links]\r\n";
-    if (!spec.group.empty()) t += "GroupName=" + spec.group + "\r\n";
-    for (std::size_t j = 0; j < spec.links.size(); ++j)
-        t += "Link" + std::to_string(j + 1) + "=" + spec.links[j] + "\r\n";
-    if (spec.link_count) {
+    t += "[Uninstall]\r\nTitel=" + layout.title + "\r\n[Links]\r\n";
+    if (!layout.group.empty()) t += "GroupName=" + layout.group + "\r\n";
+    for (std::size_t j = 0; j < layout.links.size(); ++j)
+        t += "Link" + std::to_string(j + 1) + "=" + layout.links[j] + "\r\n";
+    if (layout.link_count) {
         t += "AnzLinks=" +
-             (std::string(spec.link_count) == "auto" ? std::to_string(spec.links.size())
-                                                     : std::string(spec.link_count)) +
+             (std::string(layout.link_count) == "auto" ? std::to_string(layout.links.size())
+                                                       : std::string(layout.link_count)) +
              "\r\n";
     }
     return platform::utf8_to_cp1252(t);

@@ -20,7 +20,7 @@
 namespace uninstall {
 namespace {
 
-using test::LogSpec;
+using test::LogLayout;
 using test::TempTree;
 
 struct FakeView : RunView {
@@ -50,7 +50,7 @@ struct Boxes {
 // desktop with another, one file of the product outside the install folder.
 struct Installed {
     TempTree tree;
-    LogSpec spec;
+    LogLayout layout;
     Installed() {
         tree.write("inst/Uninstall.exe", "program");
         tree.write("inst/morvo", "m");
@@ -60,13 +60,13 @@ struct Installed {
         tree.write("desktop/Morvolan.desktop", "[Desktop Entry]\n");
         tree.write("desktop/mine.txt", "not ours");
         tree.write("inst/created-later.log", "the product wrote this");
-        spec.files = {tree.win("inst/morvo"), tree.win("inst/lib/helper.dll"),
-                      tree.win("fonts/font.ttf")};
-        spec.group = tree.win("menu/Beispiel");
-        spec.links = {tree.win("menu/Beispiel/Morvolan.desktop"),
-                      tree.win("desktop/Morvolan.desktop")};
+        layout.files = {tree.win("inst/morvo"), tree.win("inst/lib/helper.dll"),
+                        tree.win("fonts/font.ttf")};
+        layout.group = tree.win("menu/Beispiel");
+        layout.links = {tree.win("menu/Beispiel/Morvolan.desktop"),
+                        tree.win("desktop/Morvolan.desktop")};
     }
-    void write_log() { tree.write("inst/Uninstall.ini", test::log_text(spec)); }
+    void write_log() { tree.write("inst/Uninstall.ini", test::log_text(layout)); }
 };
 
 TEST(UninstallRun, DeletesShortcutsThenFilesInLogOrderAndEverythingElseInTheFolder) {
@@ -78,9 +78,9 @@ TEST(UninstallRun, DeletesShortcutsThenFilesInLogOrderAndEverythingElseInTheFold
     run.Timer1_Timer(view);
 
     const std::vector<std::string> expected = {
-        "Lösche Verknüpfung \"" + in.spec.links[0], "Lösche Verknüpfung \"" + in.spec.links[1],
-        "Lösche Datei \"" + in.spec.files[0],       "Lösche Datei \"" + in.spec.files[1],
-        "Lösche Datei \"" + in.spec.files[2],
+        "Lösche Verknüpfung \"" + in.layout.links[0], "Lösche Verknüpfung \"" + in.layout.links[1],
+        "Lösche Datei \"" + in.layout.files[0],       "Lösche Datei \"" + in.layout.files[1],
+        "Lösche Datei \"" + in.layout.files[2],
     };
     EXPECT_EQ(view.lines, expected);
     EXPECT_EQ(view.events.front(), "stop");
@@ -140,11 +140,11 @@ TEST(UninstallRun, FileCountDecidesWhichRecordedFilesGo) {
         tree.write("data/a", "a");
         tree.write("data/b", "b");
         tree.write("data/c", "c");
-        LogSpec spec;
-        spec.files = {tree.win("data/a"), tree.win("data/b"), tree.win("data/c")};
-        spec.file_count = c.count;
-        spec.link_count = nullptr;
-        tree.write("inst/Uninstall.ini", test::log_text(spec));
+        LogLayout layout;
+        layout.files = {tree.win("data/a"), tree.win("data/b"), tree.win("data/c")};
+        layout.file_count = c.count;
+        layout.link_count = nullptr;
+        tree.write("inst/Uninstall.ini", test::log_text(layout));
         Boxes boxes;
         FakeView view;
         Uninstaller(tree.win("inst")).Timer1_Timer(view);
@@ -185,9 +185,9 @@ TEST(UninstallRun, LongPathIsReadCutAndItsFileStays) {
     tree.write(rel, "keep me");
     const std::string full = tree.win(rel);
     ASSERT_EQ(full.size(), 260u);
-    LogSpec spec;
-    spec.files = {full};
-    tree.write("inst/Uninstall.ini", test::log_text(spec));
+    LogLayout layout;
+    layout.files = {full};
+    tree.write("inst/Uninstall.ini", test::log_text(layout));
 
     Uninstaller run(tree.win("inst"));
     EXPECT_EQ(run.GetIniValue("Datei0", "Dateien"), full.substr(0, 254));
@@ -200,13 +200,13 @@ TEST(UninstallRun, LongPathIsReadCutAndItsFileStays) {
 
 TEST(UninstallRun, GetIniValueVariantFindsTheLogBesideTheProgram) {
     TempTree tree;
-    LogSpec spec;
-    spec.title = "Produkt " + std::string(300, 'z');
-    tree.write("Uninstall.ini", test::log_text(spec));  // the install run's spelling
+    LogLayout layout;
+    layout.title = "Produkt " + std::string(300, 'z');
+    tree.write("Uninstall.ini", test::log_text(layout));  // the install run's spelling
     platform::set_app_path(tree.win(""));
-    EXPECT_EQ(GetIniValue("Titel", "Uninstall", ""), spec.title.substr(0, 254));
+    EXPECT_EQ(GetIniValue("Titel", "Uninstall", ""), layout.title.substr(0, 254));
     EXPECT_EQ(GetIniValue("titel", "UNINSTALL", tree.win("Uninstall.ini")),
-              spec.title.substr(0, 254));
+              layout.title.substr(0, 254));
     EXPECT_EQ(GetIniValue("", "Uninstall", ""), "");
     EXPECT_EQ(GetIniValue("Fehlt", "Uninstall", ""), "");
     platform::set_app_path("");
@@ -274,7 +274,7 @@ TEST(UninstallRun, GuardKeepsFoldersThatAreNotTheProducts) {
     EXPECT_FALSE(Uninstaller("C:").may_remove_program_folder());
     // The log must be there at start: one that appears later does not count.
     Uninstaller late(in.tree.win("fonts"));
-    in.tree.write("fonts/Uninstall.ini", test::log_text(in.spec));
+    in.tree.write("fonts/Uninstall.ini", test::log_text(in.layout));
     EXPECT_FALSE(late.may_remove_program_folder());
 }
 
@@ -302,12 +302,12 @@ TEST(UninstallRun, HomeFolderWithALogLosesOnlyTheRecordedItems) {
     tree.write("home/Desktop/Morvolan.desktop", "[Desktop Entry]\n");
     tree.write("home/Desktop/notes.txt", "the user's own");
     tree.write("home/.local/share/applications/Beispiel/Morvolan.desktop", "[Desktop Entry]\n");
-    LogSpec spec;
-    spec.files = {tree.win("home/morvo")};
-    spec.links = {tree.win("home/Desktop/Morvolan.desktop"),
-                  tree.win("home/.local/share/applications/Beispiel/Morvolan.desktop")};
-    spec.group = tree.win("home/.local/share/applications/Beispiel");
-    tree.write("home/Uninstall.ini", test::log_text(spec));
+    LogLayout layout;
+    layout.files = {tree.win("home/morvo")};
+    layout.links = {tree.win("home/Desktop/Morvolan.desktop"),
+                    tree.win("home/.local/share/applications/Beispiel/Morvolan.desktop")};
+    layout.group = tree.win("home/.local/share/applications/Beispiel");
+    tree.write("home/Uninstall.ini", test::log_text(layout));
     ScopedHome home(tree.path("home"));
 
     Uninstaller run(tree.win("home"));
@@ -362,7 +362,7 @@ TEST(UninstallRun, SystemFolderTable) {
 
 TEST(UninstallRun, BatchLinesNameTheProgramFolder) {
     TempTree tree;
-    tree.write("Bücher 1.0/Uninstall.ini", test::log_text(LogSpec{}));
+    tree.write("Bücher 1.0/Uninstall.ini", test::log_text(LogLayout{}));
     const std::string A = tree.win("Bücher 1.0");
     Uninstaller run(A);
     const std::vector<std::string> expected = {
@@ -380,7 +380,7 @@ TEST(UninstallRun, BatchLinesNameTheProgramFolder) {
 // batch then runs its old lines first and removes the program file, itself and the folder.
 TEST(UninstallRun, LeftoverBatchIsExtendedAndItsOldLinesRunFirst) {
     TempTree tree;
-    tree.write("Bücher 1.0/Uninstall.ini", test::log_text(LogSpec{}));
+    tree.write("Bücher 1.0/Uninstall.ini", test::log_text(LogLayout{}));
     tree.write("Bücher 1.0/Uninstall.exe", "program");
     tree.write("Bücher 1.0/old.txt", "from an earlier run");
     const std::string A = tree.win("Bücher 1.0");

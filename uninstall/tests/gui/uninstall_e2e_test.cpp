@@ -18,7 +18,7 @@
 namespace uninstall {
 namespace {
 
-using test::LogSpec;
+using test::LogLayout;
 using test::TempTree;
 
 std::string program() {
@@ -93,7 +93,7 @@ const char* kYesScript =
 struct Installation {
     TempTree tree;
     std::map<std::string, std::string> before;
-    LogSpec spec;
+    LogLayout layout;
 
     Installation() {
         // What the user had before the installation.
@@ -112,13 +112,14 @@ struct Installation {
         tree.write("home/.local/share/applications/Beispiel/Morvolan.desktop", entry);
         tree.write("home/.local/share/applications/Beispiel/Deinstallieren.desktop", entry);
         tree.write("home/Desktop/Morvolan.desktop", entry);
-        spec.files = {tree.win("opt/Beispiel 1.0/morvo"), tree.win("opt/Beispiel 1.0/Beispiel.dll"),
-                      tree.win("opt/Beispiel 1.0/Dokumente/Liesmich.txt")};
-        spec.group = tree.win("home/.local/share/applications/Beispiel");
-        spec.links = {tree.win("home/.local/share/applications/Beispiel/Morvolan.desktop"),
-                      tree.win("home/.local/share/applications/Beispiel/Deinstallieren.desktop"),
-                      tree.win("home/Desktop/Morvolan.desktop")};
-        tree.write("opt/Beispiel 1.0/Uninstall.ini", test::log_text(spec));
+        layout.files = {tree.win("opt/Beispiel 1.0/morvo"),
+                        tree.win("opt/Beispiel 1.0/Beispiel.dll"),
+                        tree.win("opt/Beispiel 1.0/Dokumente/Liesmich.txt")};
+        layout.group = tree.win("home/.local/share/applications/Beispiel");
+        layout.links = {tree.win("home/.local/share/applications/Beispiel/Morvolan.desktop"),
+                        tree.win("home/.local/share/applications/Beispiel/Deinstallieren.desktop"),
+                        tree.win("home/Desktop/Morvolan.desktop")};
+        tree.write("opt/Beispiel 1.0/Uninstall.ini", test::log_text(layout));
         // Written by the product after the installation, named by no log.
         tree.write("opt/Beispiel 1.0/morvo.ini", "[Einstellungen]\r\n");
     }
@@ -148,9 +149,9 @@ TEST(UninstallProgram, RemovesTheInstallationAndThenItself) {
     EXPECT_TRUE(contains(t, "text=\"Uninstallation erfolgreich abgeschlossen.\" -> OK")) << t;
     EXPECT_TRUE(contains(t, "value Form1.lblProdukt \"Beispiel 1.0\"")) << t;
     std::string list;
-    for (const auto& l : in.spec.links)
+    for (const auto& l : in.layout.links)
         list += (list.empty() ? "" : "\n") + ("Lösche Verknüpfung \"" + l);
-    for (const auto& f : in.spec.files) list += "\nLösche Datei \"" + f;
+    for (const auto& f : in.layout.files) list += "\nLösche Datei \"" + f;
     EXPECT_TRUE(contains(t, "value Form1.List1 " + platform::transcript_quote(list))) << t;
     EXPECT_TRUE(contains(t, "start " + platform::transcript_quote(A + "\\delete.bat") + " \"\""))
         << t;
@@ -183,10 +184,10 @@ TEST(UninstallProgram, HomeFolderIsNeverRemoved) {
     tree.write("home/Desktop/Morvolan.desktop", "[Desktop Entry]\n");
     tree.write("home/morvo", "program");
     tree.mkdirs("run");
-    LogSpec spec;
-    spec.files = {tree.win("home/morvo")};
-    spec.links = {tree.win("home/Desktop/Morvolan.desktop")};
-    tree.write("home/Uninstall.ini", test::log_text(spec));
+    LogLayout layout;
+    layout.files = {tree.win("home/morvo")};
+    layout.links = {tree.win("home/Desktop/Morvolan.desktop")};
+    tree.write("home/Uninstall.ini", test::log_text(layout));
     const Outcome out = run_uninstaller(tree, "home", kYesScript, tree.path("home"));
     ASSERT_EQ(out.status, 0) << out.transcript;
     ASSERT_TRUE(wait_until_gone(tree, {"home/Uninstall.exe", "home/delete.bat"}));
