@@ -10,6 +10,7 @@
 // ProgramChange guard and take any itemChanged outside such a guard as the user's click (the
 // event a Visual Basic tree calls NodeCheck). The scripted user's `tick` changes the check state
 // exactly as the view does for a real click, outside any guard.
+#include <QPointer>
 #include <string_view>
 
 class QObject;
@@ -32,7 +33,7 @@ class ProgramChange {
     ProgramChange& operator=(const ProgramChange&) = delete;
 
   private:
-    QObject* control_;
+    QPointer<QObject> control_;  // a control deleted inside the guard is left alone
     bool previous_;
 };
 
