@@ -152,6 +152,31 @@ TEST(frmMorvo, SameNameSiblingsAtStartAndByHand) {
     EXPECT_FALSE(item_ticked(*f, dups[1]));
 }
 
+TEST(frmMorvo, GeneratedTreeIsPreOrderAndStopsAtTwentyLevels) {
+    MorvoFixture fx;
+    std::string deep = kStore + "|Tief";
+    for (int level = 2; level <= 19; ++level) deep += "|Ebene " + std::to_string(level);
+    write_ini(fx.ini_host(), "[Pfad Ablage]\r\nC:\\tmp\\\r\n\r\n[Pfad MS Outlook]\r\n" + deep +
+                                 "\r\n" + deep + "|Ebene 20\r\n");
+    auto f = fx.start_form();
+    EXPECT_EQ(f->iCount, f->tree().count());
+    // Pre-order: every node's parent comes right before its first child.
+    for (int i = 1; i <= f->tree().count(); ++i) {
+        int parent = f->tree().node(i).parent;
+        EXPECT_LT(parent, i);
+        if (parent > 0)
+            EXPECT_EQ(f->tree().full_path(i),
+                      f->tree().full_path(parent) + "|" + f->tree().node(i).text);
+    }
+    int last = node_index(*f, deep);
+    ASSERT_GT(last, 0);                                // level 20
+    EXPECT_EQ(node_index(*f, deep + "|Ebene 20"), 0);  // level 21 is not there
+    EXPECT_TRUE(item_ticked(*f, last));
+    int ticked = 0;
+    for (int i = 1; i <= f->tree().count(); ++i) ticked += f->tree().checked(i) ? 1 : 0;
+    EXPECT_EQ(ticked, 1);
+}
+
 TEST(frmMorvo, UncPathComesBackInUncMode) {
     MorvoFixture fx;
     write_ini(fx.ini_host(),
