@@ -124,7 +124,7 @@ bool Value::is_atom(std::string_view a) const {
 }
 
 std::vector<Piece> astring(std::string_view s) {
-    bool plain = !s.empty() && s.size() < 1000;
+    bool plain = s.size() < 1000;
     for (unsigned char c : s)
         if (c == '\r' || c == '\n' || c == 0 || c >= 0x80) plain = false;
     if (!plain) return {{true, std::string(s)}};

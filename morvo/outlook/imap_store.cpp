@@ -220,7 +220,7 @@ class ImapMail : public MailSource {
             fail(e_fail, "Die Nachricht ist auf dem Server nicht mehr vorhanden.");
         std::string flag_list;
         for (const auto& f : flags->items) {
-            if (f.is_atom("\\Recent") || f.is_atom("\\Deleted")) continue;
+            if (f.is_atom("\\Recent")) continue;  // only the server sets it
             if (!flag_list.empty()) flag_list += ' ';
             flag_list += f.text;
         }

@@ -1,0 +1,283 @@
+// The binding over IMAP against a real Dovecot server on loopback (scripts/imap-server; the
+// tests skip when VELTRIN_IMAP_PORT is not set). Every account is a generated store, so the
+// IMAP view can be compared with the Maildir view of the same store.
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+
+#include "morvo/outlook/imap_client.h"
+#include "morvo/tests/outlook_test_util.h"
+
+namespace morvo::outlook {
+namespace {
+
+using test::GeneratedStore;
+using test::read_bytes;
+using test::store_name;
+using test::TempDir;
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+#define REQUIRE_DOVECOT()                 \
+    if (env("VELTRIN_IMAP_PORT").empty()) \
+    GTEST_SKIP() << "no IMAP server (scripts/imap-server start sets VELTRIN_IMAP_*)"
+
+// An account of its own on the shared server, filled with a generated store.
+struct DovecotAccount {
+    explicit DovecotAccount(mkmailstore::Options opt = {}) {
+        static int counter = 0;
+        user = "t" + std::to_string(::getpid()) + "n" + std::to_string(++counter);
+        dir = env("VELTRIN_IMAP_ROOT") + "/mail/" + user;
+        manifest = mkmailstore::generate(dir, opt);
+        passwd* nobody = ::getpwnam("nobody");
+        if (nobody) {
+            ::chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid);
+            for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+                ::lchown(e.path().c_str(), nobody->pw_uid, nobody->pw_gid);
+        }
+    }
+    ~DovecotAccount() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    std::string location() const {
+        return "imap://" + user + "@127.0.0.1:" + env("VELTRIN_IMAP_PORT");
+    }
+    StoreConfig config(std::string password = env("VELTRIN_IMAP_PASSWORD")) const {
+        return {store_name, location(), "", std::move(password), ""};
+    }
+    NameSpace ns() const { return Application::with_stores({config()}).GetNamespace("MAPI"); }
+    std::unique_ptr<imap::Connection> raw() const {
+        auto c =
+            std::make_unique<imap::Connection>("127.0.0.1", std::stoi(env("VELTRIN_IMAP_PORT")));
+        c->login(user, env("VELTRIN_IMAP_PASSWORD"));
+        return c;
+    }
+    // UID -> "flags | internal date" of every message of a mailbox.
+    std::map<std::string, std::string> state(const std::string& mailbox) const {
+        auto c = raw();
+        c->command("EXAMINE \"" + mailbox + "\"", "examine");
+        auto r = c->command("UID FETCH 1:* (FLAGS INTERNALDATE)", "fetch");
+        std::map<std::string, std::string> out;
+        for (const auto& u : r.untagged) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            std::string uid, text;
+            const auto& items = u.values[2].items;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                if (items[i].is_atom("UID")) uid = items[i + 1].text;
+                if (items[i].is_atom("FLAGS"))
+                    for (const auto& f : items[i + 1].items)
+                        if (!f.is_atom("\\Recent")) text += f.text + " ";
+                if (items[i].is_atom("INTERNALDATE")) text += "| " + items[i + 1].text;
+            }
+            out[uid] = text;
+        }
+        return out;
+    }
+    // The pid of the server process of this account's latest login (from the server's log).
+    int server_pid() const {
+        std::string log = read_bytes(env("VELTRIN_IMAP_ROOT") + "/dovecot.log");
+        std::regex re("Login: user=<" + user + ">.*mpid=([0-9]+)");
+        int pid = 0;
+        for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it)
+            pid = std::stoi((*it)[1]);
+        return pid;
+    }
+
+    std::string user, dir;
+    mkmailstore::Manifest manifest;
+};
+
+std::string error_of(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const platform::Error& e) {
+        return "error " + std::to_string(e.number) + ": " + e.description;
+    }
+    return "";
+}
+
+// Everything a reader of the store sees: the tree with names and counts, and for each mail its
+// subject, body and attachments (names, sizes, exact bytes written by SaveAsFile). Errors of
+// damaged mails are kept as their numbers.
+void describe(const MAPIFolder& f, const std::string& path, const std::string& tmp,
+              std::vector<std::string>& out) {
+    long count = f.Items().Count();
+    out.push_back(path + " items=" + std::to_string(count) +
+                  " folders=" + std::to_string(f.Folders().Count()));
+    for (long i = 1; i <= count; ++i) {
+        std::string line = path + " #" + std::to_string(i) + ": ";
+        try {
+            MailItem m = f.Items(i);
+            line += m.Subject() + " | " + std::to_string(mkmailstore::fnv1a64(m.Body()));
+            for (long a = 1; a <= m.Attachments().Count(); ++a) {
+                Attachment att = m.Attachments(a);
+                att.SaveAsFile(tmp);
+                line += " | " + att.DisplayName() + " " + std::to_string(att.Size()) + " " +
+                        std::to_string(mkmailstore::fnv1a64(read_bytes(tmp)));
+            }
+        } catch (const platform::Error& e) {
+            line += "error " + std::to_string(e.number);
+        }
+        out.push_back(line);
+    }
+    for (long k = 1; k <= f.Folders().Count(); ++k)
+        describe(f.Folders(k), path + "|" + f.Folders(k).Name(), tmp, out);
+}
+
+std::vector<std::string> describe(const NameSpace& ns) {
+    TempDir tmp;
+    std::vector<std::string> out;
+    describe(ns.Folders(store_name), "", tmp.path() + "/att", out);
+    return out;
+}
+
+TEST(ImapStore, ReadsTheSameTreeMailsAndAttachmentsAsTheMaildirBackend) {
+    REQUIRE_DOVECOT();
+    DovecotAccount account;
+    GeneratedStore maildir;  // the same generator, the same seed
+    auto before = account.state("INBOX");
+    auto over_imap = describe(account.ns());
+    auto over_maildir = describe(maildir.ns());
+    EXPECT_EQ(over_imap, over_maildir);
+    EXPECT_GT(over_imap.size(), 40u);
+    // Reading everything marked nothing as read.
+    EXPECT_EQ(account.state("INBOX"), before);
+    bool some_unread = false;
+    for (const auto& [uid, text] : before)
+        if (text.find("\\Seen") == std::string::npos) some_unread = true;
+    EXPECT_TRUE(some_unread);
+}
+
+TEST(ImapStore, SaveKeepsFlagsAndDateAndLeavesExactlyOneCopy) {
+    REQUIRE_DOVECOT();
+    GeneratedStore reference;
+    for (const char* subject : {"Angebot mit Bild", "WG: Vertrag"}) {
+        SCOPED_TRACE(subject);
+        DovecotAccount account;
+        const auto& m = reference.mail(subject);
+        ASSERT_FALSE(m.attachments.empty());
+        std::string mailbox = "INBOX";
+        NameSpace ns = account.ns();
+        MAPIFolder folder = reference.folder(ns, m.folder);
+        long pos = reference.position(m);
+        ASSERT_EQ(folder.Items(pos).Subject(), m.subject);
+        // The mailbox of the folder: found through the state of INBOX only when it lives there.
+        ASSERT_EQ(m.folder, "Posteingang") << "test expects inbox mails";
+        auto before = account.state(mailbox);
+        {
+            MailItem item = folder.Items(pos);
+            item.Attachments(1).Delete();
+            item.Save();
+        }
+        {
+            MailItem item = folder.Items(pos);  // same position, now the new message
+            item.set_Body("zweimal\r\n" + item.Body());
+            item.Save();
+        }
+        auto after = account.state(mailbox);
+        ASSERT_EQ(after.size(), before.size());
+        std::vector<std::string> gone, added;
+        for (const auto& [uid, text] : before)
+            if (!after.count(uid)) gone.push_back(uid);
+        for (const auto& [uid, text] : after)
+            if (!before.count(uid)) added.push_back(uid);
+        ASSERT_EQ(gone.size(), 1u);
+        ASSERT_EQ(added.size(), 1u);
+        EXPECT_EQ(after[added[0]], before[gone[0]]);  // flags and internal date
+        // A fresh namespace reads the changed mail; every other mail is untouched.
+        NameSpace fresh = account.ns();
+        MAPIFolder again = reference.folder(fresh, m.folder);
+        EXPECT_EQ(again.Items().Count(), static_cast<long>(reference.mails_in(m.folder).size()));
+        MailItem last = again.Items(again.Items().Count());  // the highest UID
+        EXPECT_EQ(last.Subject(), m.subject);
+        EXPECT_EQ(last.Attachments().Count(), static_cast<long>(m.attachments.size() - 1));
+        EXPECT_EQ(last.Body().rfind("zweimal\r\n", 0), 0u);
+        // Same namespace: the position still holds the mail.
+        EXPECT_EQ(folder.Items(pos).Subject(), m.subject);
+    }
+}
+
+TEST(ImapStore, RefusedConnectionWrongPasswordAndPasswordCommand) {
+    REQUIRE_DOVECOT();
+    DovecotAccount account;
+    struct Case {
+        StoreConfig config;
+        std::string expect;  // "" = opens
+    } cases[] = {
+        {account.config("wrong"), "wurde abgelehnt (Benutzername oder Kennwort falsch?)"},
+        {account.config(""), "Anmeldung"},
+        {{store_name, account.location(), "", "", "printf '%s\\nrest' secret"}, ""},
+        {{store_name, account.location(), "", "", "exit 3"}, "Kennwort-Befehl"},
+        {{store_name, "imap://" + account.user + "@127.0.0.1:1", "", "secret", ""},
+         "Die Verbindung zum IMAP-Server 127.0.0.1:1 wurde abgelehnt."},
+        {{store_name, "imaps://x@127.0.0.1", "", "secret", ""}, "imaps://"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config.location + " " + c.config.password_command);
+        Application app = Application::with_stores({c.config});
+        std::string err = error_of([&] {
+            NameSpace ns = app.GetNamespace("MAPI");
+            EXPECT_GT(ns.Folders(store_name).Folders("Posteingang").Items().Count(), 0);
+        });
+        if (c.expect.empty())
+            EXPECT_EQ(err, "");
+        else
+            EXPECT_NE(err.find(c.expect), std::string::npos) << err;
+    }
+}
+
+TEST(ImapStore, DroppedConnectionFailsTheCallThenReconnectsAndNothingIsLost) {
+    REQUIRE_DOVECOT();
+    DovecotAccount account;
+    GeneratedStore reference;
+    auto before = account.state("INBOX");
+    NameSpace ns = account.ns();
+    MAPIFolder inbox = ns.Folders(store_name).Folders("Posteingang");
+    long count = inbox.Items().Count();
+    ASSERT_GT(count, 1);
+    EXPECT_FALSE(inbox.Items(1).Subject().empty());
+    int pid = account.server_pid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) ::usleep(20000);
+    std::string err = error_of([&] {
+        MailItem m = inbox.Items(2);
+        m.Attachments().Count();
+    });
+    EXPECT_NE(err.find("unterbrochen"), std::string::npos) << err;
+    // The next call connects again.
+    MailItem m = inbox.Items(2);
+    EXPECT_EQ(m.Subject(), reference.mails_in("Posteingang")[1]->subject);
+    EXPECT_EQ(account.state("INBOX"), before);
+}
+
+TEST(ImapStore, ProfileEntryOpensTheAccount) {
+    REQUIRE_DOVECOT();
+    DovecotAccount account;
+    TempDir dir;
+    std::string profile = dir.path() + "/profile.ini";
+    std::ofstream(profile) << "[Server]\nName=Server\nLocation=" << account.location()
+                           << "\nPasswordCommand=echo " << env("VELTRIN_IMAP_PASSWORD") << "\n";
+    auto stores = read_profile(profile);
+    ASSERT_EQ(stores.size(), 1u);
+    EXPECT_EQ(stores[0].location, account.location());
+    EXPECT_EQ(stores[0].password_command, "echo " + env("VELTRIN_IMAP_PASSWORD"));
+    NameSpace ns = Application::with_stores(stores).GetNamespace("MAPI");
+    EXPECT_EQ(ns.Folders(1).Name(), "Server");
+    EXPECT_EQ(ns.Folders("Server").Folders("Entwürfe").Name(), "Entwürfe");
+}
+
+}  // namespace
+}  // namespace morvo::outlook
