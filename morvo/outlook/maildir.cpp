@@ -183,8 +183,12 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
 
     Bytes load() override {
-        std::string path = pending_tmp_.empty() ? locate() : pending_tmp_;
+        std::string path = pending_tmp_.empty() ? current_path() : pending_tmp_;
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT && pending_tmp_.empty()) {  // renamed by another program
+            path = locate();
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        }
         if (fd < 0) fail_errno(errno, "Nachricht " + path);
         struct stat st {};
         size_t cap =
@@ -213,8 +217,9 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     }
 
     void store(std::string_view bytes) override {
-        std::string old_path = locate();
+        std::string old_path = current_path();
         struct stat st {};
+        if (::stat(old_path.c_str(), &st) != 0 && errno == ENOENT) old_path = locate();
         if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
 
         std::string tmp_dir = join(folder_, "tmp");
@@ -240,9 +245,10 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
             p += w;
             left -= static_cast<size_t>(w);
         }
-        if (::fchmod(fd, st.st_mode & 07777) != 0) abandon(std::strerror(errno));
         struct stat now {};
         ::fstat(fd, &now);
+        if ((now.st_mode & 07777) != (st.st_mode & 07777) && ::fchmod(fd, st.st_mode & 07777) != 0)
+            abandon(std::strerror(errno));
         if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
             ::fchown(fd, st.st_uid, st.st_gid) != 0)
             abandon(std::string("Besitzer kann nicht übernommen werden: ") + std::strerror(errno));
@@ -298,8 +304,10 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     }
 
   private:
+    std::string current_path() const { return join(join(folder_, sub_), file_); }
+
     std::string locate() {
-        std::string path = join(join(folder_, sub_), file_);
+        std::string path = current_path();
         if (::access(path.c_str(), F_OK) == 0) return path;
         if (errno != ENOENT) return path;  // let the caller report the real failure
         std::string unique = file_.substr(0, file_.find(':'));
@@ -363,7 +371,9 @@ void SaveBatch::flush() {
     std::vector<std::shared_ptr<MaildirMail>> batch;
     batch.swap(pending_);
     std::vector<std::string> dirs;
-    for (const auto& m : batch) dirs.push_back(m->folder());
+    for (const auto& m : batch)
+        if (std::find(dirs.begin(), dirs.end(), m->folder()) == dirs.end())
+            dirs.push_back(m->folder());
     if (!sync_file_systems(dirs)) {  // the new files' contents must be on disk first
         for (const auto& m : batch) m->abandon_pending();
         flushing_ = false;
