@@ -12,5 +12,9 @@ static long note(const char* what) {
     return 0;
 }
 
-long DllRegisterServer(void) { return note("register"); }
-long DllUnregisterServer(void) { return note("unregister"); }
+long DllRegisterServer(void) {
+    return note("register");
+}
+long DllUnregisterServer(void) {
+    return note("unregister");
+}
