@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -22,6 +24,16 @@ std::string slurp(const fs::path& p) {
 
 std::string quoted(const fs::path& p) {
     return "'" + p.string() + "'";
+}
+
+// Every file and folder under `dir`, relative to it.
+std::set<std::string> listing(const fs::path& dir) {
+    std::set<std::string> out;
+    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+         ++it) {
+        out.insert(fs::relative(it->path(), dir).string() + (it->is_directory() ? "/" : ""));
+    }
+    return out;
 }
 
 class WizardEndToEnd : public ::testing::Test {
@@ -54,6 +66,21 @@ class WizardEndToEnd : public ::testing::Test {
             quoted(medium / "setup") + " >/dev/null 2>&1";
         int rc = std::system(cmd.c_str());
         transcript = slurp(root / "transcript.txt");
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+
+    // Starts a shortcut as the desktop's menu does, with the same environment and a script;
+    // returns the launcher's status (the program itself runs on in the background).
+    int launch(const fs::path& desktop_entry, const std::string& script) {
+        std::ofstream(root / "script2.txt") << script;
+        std::string cmd =
+            "cd " + quoted(root) +
+            " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u CI HOME=" +
+            quoted(root / "home") + " TEMP=" + quoted(root / "temp dir") +
+            " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + quoted(root / "script2.txt") +
+            " VELTRIN_TRANSCRIPT=" + quoted(root / "transcript2.txt") + " gio launch " +
+            quoted(desktop_entry) + " >/dev/null 2>&1";
+        int rc = std::system(cmd.c_str());
         return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     }
 
@@ -190,6 +217,56 @@ TEST_F(WizardEndToEnd, ReturningToTheFolderPageShowsTheDefaultAgain) {
     // Cancel with Yes empties and removes the package folder; nothing was installed.
     EXPECT_FALSE(fs::exists(root / "temp dir" / "~Veltrin"));
     EXPECT_FALSE(fs::exists(root / "pf" / "Morvolan"));
+}
+
+TEST_F(WizardEndToEnd, UninstallAfterInstallLeavesTheDiskAsItWas) {
+    // A desktop session has its desktop and menu folders before anything is installed.
+    fs::create_directories(root / "home" / "Desktop");
+    fs::create_directories(root / "home" / ".local" / "share" / "applications");
+    const auto home_before = listing(root / "home");
+    const auto pf_before = listing(root / "pf");
+
+    ASSERT_EQ(
+        run("wait frmWizard\n"
+            "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
+            "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
+            "wait frmend 120\nclick frmend.cmdN(3)\n"),
+        0)
+        << transcript;
+    const fs::path inst = root / "pf" / "Morvolan";
+    ASSERT_TRUE(fs::exists(inst / "Uninstall.exe"));
+    ASSERT_TRUE(fs::exists(root / "home" / "Desktop" / "Morvolan" / "Morvolan.desktop"));
+
+    // The user starts the uninstaller from its shortcut in the program group.
+    const fs::path entry = root / "home" / ".local" / "share" / "applications" / "Morvolan" /
+                           "Morvolan entfernen.desktop";
+    ASSERT_EQ(launch(entry,
+                     "answer Yes if \"deinstallieren?\"\n"
+                     "answer OK if \"erfolgreich\"\n"
+                     "wait Form1\n"
+                     "click Form1.cmdNext\n"),
+              0);
+    // The batch runs after the uninstaller has ended and removes the folder last.
+    for (int i = 0; i < 600 && fs::exists(inst); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    transcript = slurp(root / "transcript2.txt");
+    EXPECT_NE(transcript.find("step 4 ok: click Form1.cmdNext"), std::string::npos) << transcript;
+    EXPECT_FALSE(fs::exists(inst));
+    EXPECT_EQ(listing(root / "pf"), pf_before);
+    // The shortcut folder on the desktop is named after the group and is not in the log: it is
+    // the one thing left, empty.
+    auto home_after = listing(root / "home");
+    // The desktop's own tools keep caches in the home folder; they are not the product's.
+    std::erase_if(home_after, [](const std::string& p) { return p.rfind(".cache/", 0) == 0; });
+    EXPECT_TRUE(home_after.erase("Desktop/Morvolan/"));
+    EXPECT_TRUE(fs::is_empty(root / "home" / "Desktop" / "Morvolan"));
+    EXPECT_EQ(home_after, home_before);
+    // The batch has deleted itself.
+    for (const auto& p : fs::recursive_directory_iterator(root)) {
+        EXPECT_NE(p.path().filename(), "delete.bat") << p.path();
+    }
 }
 
 }  // namespace
