@@ -9,6 +9,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "platform/environment.h"
@@ -213,7 +214,12 @@ TEST_F(ProgressWindow, TimersOpenTheWizardAndStartTheInstallationOnce) {
         [&](frmHin&, const std::string& p, const std::string& g) { starts.emplace_back(p, g); });
     frmHin h;
     h.Form_Load();
-    QTest::qWait(50);
+    // Waits until the condition holds (at most 5 s), so that a busy machine does not fail it.
+    const auto wait_for = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i) QTest::qWait(10);
+    };
+    wait_for([&] { return wizard > 0; });
+    QTest::qWait(20);
     EXPECT_EQ(wizard, 1);
     EXPECT_FALSE(h.Timer1->isActive());
     EXPECT_FALSE(h.Timer2->isActive());
@@ -225,7 +231,8 @@ TEST_F(ProgressWindow, TimersOpenTheWizardAndStartTheInstallationOnce) {
     h.Programmgruppe->setText("Morvolan");
     EXPECT_EQ(setup::ExpandPlaceholders("#InstallPath#\\x"), "C:\\Programme\\Morvolan\\x");
     h.inTim->start();
-    QTest::qWait(350);
+    wait_for([&] { return !starts.empty(); });
+    QTest::qWait(250);  // two more intervals: it must not start again
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0].first, "C:\\Programme\\Morvolan");
     EXPECT_EQ(starts[0].second, "Morvolan");
