@@ -125,17 +125,21 @@ TEST(ImapRun, ArchivingOverImapEqualsArchivingOverMaildir) {
     EXPECT_EQ(flag_states(account, "INBOX"), inbox_before);
 }
 
-TEST(ImapRun, ServerThatRefusesTheLoginEndsTheRunWithItsText) {
+// The run resumes past a failed creation of the application: no folder is processed, nothing
+// is filed and the account is untouched.
+TEST(ImapRun, ServerThatRefusesTheLoginFilesNothingAndLosesNothing) {
     REQUIRE_DOVECOT();
     DovecotAccount account;
+    auto before = flag_states(account, "INBOX");
     TempDir work;
     RunResult r = run_over(account.config("wrong"), {store_name + std::string("|Posteingang")},
                            work.path() + "/ablage");
+    EXPECT_TRUE(r.outcome.confirmed);
     EXPECT_EQ(r.outcome.counters.ianlage, 0);
+    EXPECT_EQ(r.outcome.counters.imail, 0);
     EXPECT_TRUE(r.files.empty());
-    EXPECT_NE((r.text + r.outcome.closing_status).find("Kennwort falsch"), std::string::npos)
-        << r.text << "\n"
-        << r.outcome.closing_status;
+    EXPECT_NE(r.text.find("Ordner: 0"), std::string::npos) << r.text;
+    EXPECT_EQ(flag_states(account, "INBOX"), before);
 }
 
 }  // namespace
