@@ -201,7 +201,12 @@ std::vector<StoreConfig> configured_stores() {
         if (!stores.empty()) return stores;
     }
     std::string maildir = home_dir() + "/Maildir";
-    if (is_directory(maildir)) return {StoreConfig{"Persönliche Ordner", maildir, ""}};
+    if (is_directory(maildir)) {
+        StoreConfig store;
+        store.name = "Persönliche Ordner";
+        store.location = maildir;
+        return {store};
+    }
     fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
 }
 
