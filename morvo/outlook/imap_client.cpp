@@ -359,6 +359,11 @@ Connection::Result Connection::command(const std::vector<Piece>& pieces, const s
             out += p.bytes;
             continue;
         }
+        if (has_capability("LITERAL+")) {  // no round trip for the go-ahead
+            out += "{" + std::to_string(p.bytes.size()) + "+}\r\n";
+            out += p.bytes;
+            continue;
+        }
         out += "{" + std::to_string(p.bytes.size()) + "}\r\n";
         send_all(out);
         out.clear();

@@ -146,6 +146,20 @@ TEST(ImapClient, LiteralIsSentOnlyAfterTheGoAheadAndARefusalFails) {
     EXPECT_TRUE(c.usable());  // a refused command leaves the connection usable
 }
 
+TEST(ImapClient, NonSynchronizingLiteralWhenTheServerOffersIt) {
+    FakeServer server([&](FakeServer& s) {
+        s.send("* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n");
+        std::string l = s.line();  // APPEND INBOX {4+}, bytes follow without a go-ahead
+        std::string bytes = s.bytes(4);
+        s.line();
+        s.send(FakeServer::tag_of(l) + (bytes == "ab\r\n" ? " OK done\r\n" : " BAD bytes\r\n"));
+        s.line();
+    });
+    Connection c("127.0.0.1", server.port);
+    EXPECT_EQ(c.command({{false, "APPEND INBOX "}, {true, "ab\r\n"}}, "speichern").text, "done");
+    EXPECT_NE(server.received.find("APPEND INBOX {4+}\n"), std::string::npos) << server.received;
+}
+
 TEST(ImapClient, RefusedRejectedAndDroppedConnectionsSayWhatHappened) {
     // A port nobody listens on: bind one, close it, connect there.
     int probe = ::socket(AF_INET, SOCK_STREAM, 0);
