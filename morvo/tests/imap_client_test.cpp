@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "morvo/outlook/imap_client.h"
+#include "morvo/outlook/outlook.h"
 
 namespace morvo::outlook::imap {
 namespace {
@@ -216,6 +218,76 @@ TEST(ImapClient, RefusedRejectedAndDroppedConnectionsSayWhatHappened) {
         std::string err = error_text([&] { Connection c("127.0.0.1", server.port); });
         EXPECT_NE(err.find("too many connections"), std::string::npos) << err;
     }
+}
+
+// A save whose connection drops after the new message was appended: the call fails, the old
+// message was never flagged or expunged, so the server holds both (a duplicate, no loss).
+TEST(ImapClient, SaveDroppedAfterAppendLeavesTheOldMessage) {
+    const std::string mail =
+        "Subject: Alt\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\nText\r\n--b\r\nContent-Type: "
+        "application/octet-stream\r\nContent-Disposition: attachment; filename=a.bin\r\n\r\nxyz\r\n"
+        "--b--\r\n";
+    std::vector<std::string> commands;
+    std::string received;
+    std::optional<FakeServer> server;
+    server.emplace([&](FakeServer& s) {
+        s.send(greeting);
+        for (;;) {
+            std::string l = s.line();
+            received = s.received;
+            if (l.empty()) return;
+            std::string tag = FakeServer::tag_of(l), cmd = l.substr(tag.size() + 1);
+            commands.push_back(cmd.substr(0, cmd.find_first_of("{(")));
+            if (cmd.rfind("LOGIN", 0) == 0) {
+                s.send(tag + " OK [CAPABILITY IMAP4rev1 UIDPLUS] in\r\n");
+            } else if (cmd.rfind("LIST", 0) == 0) {
+                s.send("* LIST () \".\" INBOX\r\n" + tag + " OK\r\n");
+            } else if (cmd.rfind("SELECT", 0) == 0) {
+                s.send("* OK [UIDVALIDITY 5] x\r\n" + tag + " OK\r\n");
+            } else if (cmd == "UID SEARCH ALL") {
+                s.send("* SEARCH 7\r\n" + tag + " OK\r\n");
+            } else if (cmd == "UID FETCH 7 BODY.PEEK[]") {
+                s.send("* 1 FETCH (UID 7 BODY[] {" + std::to_string(mail.size()) + "}\r\n" + mail +
+                       ")\r\n" + tag + " OK\r\n");
+            } else if (cmd == "UID FETCH 7 (FLAGS INTERNALDATE)") {
+                s.send(
+                    "* 1 FETCH (UID 7 FLAGS (\\Seen \\Recent $Label1) INTERNALDATE "
+                    "\"01-Mar-2024 08:00:00 +0100\")\r\n" +
+                    tag + " OK\r\n");
+            } else if (cmd.rfind("APPEND", 0) == 0) {
+                size_t open = cmd.rfind('{');
+                size_t n = std::stoul(cmd.substr(open + 1));
+                s.send("+ go\r\n");
+                s.bytes(n);
+                s.line();
+                s.send(tag + " OK [APPENDUID 5 8] appended\r\n");
+            } else {
+                return;  // the connection drops at the next step
+            }
+        }
+    });
+    auto app = Application::with_stores(
+        {{"Server", "imap://anna:pw@127.0.0.1:" + std::to_string(server->port), "", "", ""}});
+    {
+        NameSpace ns = app.GetNamespace("MAPI");
+        MailItem item = ns.Folders("Server").Folders("Posteingang").Items(1);
+        ASSERT_EQ(item.Attachments().Count(), 1);
+        item.Attachments(1).Delete();
+        std::string err = error_text([&] { item.Save(); });
+        EXPECT_NE(err.find("unterbrochen"), std::string::npos) << err;
+    }
+    server.reset();  // joins the server's thread
+    std::string log;
+    for (const auto& c : commands) log += c + "\n";
+    EXPECT_NE(log.find("APPEND \"INBOX\" \n"), std::string::npos) << log;
+    EXPECT_NE(received.find("(\\Seen $Label1) \"01-Mar-2024 08:00:00 +0100\" {"), std::string::npos)
+        << received;
+    // Appended before anything touched the old message; nothing was expunged.
+    EXPECT_LT(log.find("APPEND"), log.find("UID STORE 7 +FLAGS.SILENT "));
+    EXPECT_EQ(log.find("EXPUNGE"), std::string::npos) << log;
+    EXPECT_EQ(received.find("\r\n--b\r\nContent-Type: application/octet-stream"),
+              std::string::npos);
 }
 
 TEST(ImapClient, LocationsAndArguments) {
