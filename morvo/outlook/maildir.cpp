@@ -12,9 +12,11 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "morvo/outlook/mime.h"
@@ -118,6 +120,41 @@ std::string host_name_for_maildir() {
 
 std::atomic<unsigned long> delivery_counter{0};
 
+// A saved mail's name carries a mark of the name it replaces ("R" and 16 hex digits of a hash of
+// the old unique part). A crash between the rename of the new file into cur/ and the removal
+// of the old one leaves both; the next listing recognises the old one by the mark and removes
+// it, so a mail is never doubled.
+std::string replaced_mark(const std::string& file_name) {
+    std::string unique = file_name.substr(0, file_name.find(':'));
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : unique) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    static const char* hex = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = hex[h & 15];
+    return out;
+}
+
+// The mark of the name a file replaces, or "" for a file that replaces none.
+std::string mark_in(const std::string& file_name) {
+    std::string unique = file_name.substr(0, file_name.find(':'));
+    size_t q = unique.find(".M");
+    if (q == std::string::npos) return {};
+    q = unique.find('Q', q);
+    if (q == std::string::npos) return {};
+    size_t r = q + 1;
+    while (r < unique.size() && std::isdigit(static_cast<unsigned char>(unique[r]))) ++r;
+    if (r >= unique.size() || unique[r] != 'R' || r + 17 > unique.size()) return {};
+    if (r + 17 < unique.size() && unique[r + 17] != '.') return {};
+    std::string mark = unique.substr(r + 1, 16);
+    for (char c : mark) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+    }
+    return mark;
+}
+
 // A new unique name. It keeps the delivery time that leads the old name, so that the mail keeps
 // its place among the others; the rest makes it unique.
 std::string new_unique_name(const std::string& old_name) {
@@ -132,7 +169,7 @@ std::string new_unique_name(const std::string& old_name) {
                               ? old_name.substr(0, digits)
                               : std::to_string(tv.tv_sec);
     return seconds + ".M" + std::to_string(tv.tv_usec) + "P" + pid + "Q" +
-           std::to_string(++delivery_counter) + "." + host;
+           std::to_string(++delivery_counter) + "R" + replaced_mark(old_name) + "." + host;
 }
 
 class MaildirMail;
@@ -458,6 +495,22 @@ class MaildirFolder : public FolderNode {
         }
     }
 
+    // Removes the old files that a completed save replaced (left by a crash between the rename
+    // and the removal): the new file is durable before its rename, so the old one is surplus.
+    void drop_replaced(std::vector<std::pair<std::string, std::string>>& files) {
+        std::set<std::string> marks;
+        for (const auto& f : files) {
+            std::string m = mark_in(f.second);
+            if (!m.empty()) marks.insert(m);
+        }
+        if (marks.empty()) return;
+        std::erase_if(files, [&](const auto& f) {
+            if (!marks.count(replaced_mark(f.second))) return false;
+            std::string path = join(join(dir_, f.first), f.second);
+            return ::unlink(path.c_str()) == 0;
+        });
+    }
+
     void ensure_items() {
         if (items_ready_) return;
         SaveBatch::instance().flush();  // a new listing sees every mail saved before
@@ -472,6 +525,7 @@ class MaildirFolder : public FolderNode {
                 for (const auto& e : list_dir(d))
                     if (!e.is_dir && e.name[0] != '.') files.emplace_back(sub, e.name);
             }
+            drop_replaced(files);
             std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
                 std::string ka = a.second.substr(0, a.second.find(':'));
                 std::string kb = b.second.substr(0, b.second.find(':'));

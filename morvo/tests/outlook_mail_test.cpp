@@ -385,6 +385,34 @@ TEST(OutlookMail, ProgramEndingBeforeTheBatchCompletesLosesNothing) {
     EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 2);
 }
 
+TEST(OutlookMail, OldFileLeftBesideItsSavedSuccessorIsDroppedOnTheNextListing) {
+    GeneratedStore s;
+    const auto& m = s.mail("Angebot mit Bild");
+    std::string dir = folder_dir_of(s, m);
+    std::string old_path = s.root + "/" + m.file;
+    std::string old_bytes = read_bytes(old_path);
+    const long count = static_cast<long>(s.mails_in(m.folder).size());
+    {
+        NameSpace ns = s.ns();
+        MailItem item = s.item(ns, m);
+        item.Attachments(1).Delete();
+        item.Save();
+    }
+    flush_saves();
+    ASSERT_FALSE(std::filesystem::exists(old_path));
+    // A crash after the rename but before the removal leaves the old file beside the new one.
+    std::ofstream(old_path, std::ios::binary) << old_bytes;
+    // An unrelated mail that merely looks alike stays.
+    std::string lookalike = dir + "/cur/1700000000.M1P1Q1R0123456789abcdef.host:2,S";
+    std::ofstream(lookalike, std::ios::binary) << old_bytes;
+
+    NameSpace ns = s.ns();
+    EXPECT_EQ(s.folder(ns, m.folder).Items().Count(), count + 1);
+    EXPECT_FALSE(std::filesystem::exists(old_path));
+    EXPECT_TRUE(std::filesystem::exists(lookalike));
+    EXPECT_EQ(s.item(ns, m).Attachments().Count(), 1);
+}
+
 TEST(OutlookMail, FlagChangeByAnotherProgramIsFollowed) {
     GeneratedStore s;
     const auto& m = s.mail("Rechnung März");
