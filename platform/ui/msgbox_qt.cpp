@@ -33,7 +33,7 @@ struct ButtonSpec {
     QMessageBox::ButtonRole role;
 };
 
-ButtonSpec spec(Result r) {
+ButtonSpec button_spec(Result r) {
     switch (r) {
         case Result::OK:
             return {r, "OK", QMessageBox::AcceptRole};
@@ -66,7 +66,7 @@ Result show_message_box(const MsgBoxRequest& request) {
     std::vector<std::pair<QAbstractButton*, Result>> buttons;
     QAbstractButton* escape = nullptr;
     for (int i = 1; i <= button_count(request.buttons); ++i) {
-        ButtonSpec s = spec(button_at(request.buttons, i));
+        ButtonSpec s = button_spec(button_at(request.buttons, i));
         QPushButton* b = box.addButton(QString::fromUtf8(s.text), s.role);
         buttons.emplace_back(b, s.result);
         if (i == request.default_button) box.setDefaultButton(b);
