@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "morvo/outlook/imap_client.h"
 #include "morvo/outlook/mime.h"
@@ -99,6 +101,33 @@ bool parse_uid(std::string_view s, std::uint32_t& out) {
     if (v == 0 || v > 0xFFFFFFFFull) return false;
     out = static_cast<std::uint32_t>(v);
     return true;
+}
+
+// "01-Mar-2024 08:00:00 +0100" as seconds since 1970 (UTC); 0 when it cannot be read.
+long long parse_internal_date(const std::string& s) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int day = 0, year = 0, h = 0, m = 0, sec = 0, zone = 0;
+    char mon[4] = {};
+    char sign = '+';
+    std::string t = s;
+    if (!t.empty() && t[0] == ' ') t.erase(0, 1);
+    if (std::sscanf(t.c_str(), "%d-%3s-%d %d:%d:%d %c%d", &day, mon, &year, &h, &m, &sec, &sign,
+                    &zone) != 8)
+        return 0;
+    int month = -1;
+    for (int i = 0; i < 12; ++i)
+        if (iequals(mon, months[i])) month = i;
+    if (month < 0) return 0;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month;
+    tm.tm_mday = day;
+    tm.tm_hour = h;
+    tm.tm_min = m;
+    tm.tm_sec = sec;
+    long long offset = (zone / 100) * 3600LL + (zone % 100) * 60LL;
+    return static_cast<long long>(::timegm(&tm)) - (sign == '-' ? -offset : offset);
 }
 
 // The FETCH data of the message with this UID among the untagged responses ("* n FETCH (...)").
@@ -286,17 +315,31 @@ class ImapFolder : public FolderNode {
         if (!mailbox.empty()) {
             std::lock_guard<std::mutex> lock(session_->mutex);
             session_->select(mailbox);
-            auto r = session_->connection().command("UID SEARCH ALL", "Nachrichten auflisten");
-            std::vector<std::uint32_t> uids;
+            auto r = session_->connection().command("UID FETCH 1:* (UID INTERNALDATE)",
+                                                    "Nachrichten auflisten");
+            std::vector<std::pair<long long, std::uint32_t>> order;  // (received, UID)
             for (const auto& u : r.untagged) {
-                if (u.values.empty() || !u.values[0].is_atom("SEARCH")) continue;
-                for (size_t i = 1; i < u.values.size(); ++i) {
-                    std::uint32_t uid = 0;
-                    if (parse_uid(u.values[i].text, uid)) uids.push_back(uid);
+                if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+                std::uint32_t uid = 0;
+                long long when = 0;
+                bool dated = false;  // not an unsolicited flag update
+                const auto& items = u.values[2].items;
+                for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                    if (items[i].is_atom("UID")) parse_uid(items[i + 1].text, uid);
+                    if (items[i].is_atom("INTERNALDATE")) {
+                        when = parse_internal_date(items[i + 1].text);
+                        dated = true;
+                    }
                 }
+                if (uid && dated) order.emplace_back(when, uid);
             }
-            std::sort(uids.begin(), uids.end());
-            uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+            // Received order, as the Maildir backend lists by delivery time: a saved mail keeps
+            // its internal date and so its place in later listings; equal dates go by UID.
+            std::sort(order.begin(), order.end());
+            std::set<std::uint32_t> seen;
+            std::vector<std::uint32_t> uids;
+            for (const auto& o : order)
+                if (seen.insert(o.second).second) uids.push_back(o.second);
             for (auto uid : uids) list.add(std::make_shared<ImapMail>(session_, mailbox, uid));
         }
         mails_ = std::move(list);

@@ -245,8 +245,9 @@ TEST(ImapClient, SaveDroppedAfterAppendLeavesTheOldMessage) {
                 s.send("* LIST () \".\" INBOX\r\n" + tag + " OK\r\n");
             } else if (cmd.rfind("SELECT", 0) == 0) {
                 s.send("* OK [UIDVALIDITY 5] x\r\n" + tag + " OK\r\n");
-            } else if (cmd == "UID SEARCH ALL") {
-                s.send("* SEARCH 7\r\n" + tag + " OK\r\n");
+            } else if (cmd == "UID FETCH 1:* (UID INTERNALDATE)") {
+                s.send("* 1 FETCH (UID 7 INTERNALDATE \"01-Mar-2024 08:00:00 +0100\")\r\n" + tag +
+                       " OK\r\n");
             } else if (cmd == "UID FETCH 7 BODY.PEEK[]") {
                 s.send("* 1 FETCH (UID 7 BODY[] {" + std::to_string(mail.size()) + "}\r\n" + mail +
                        ")\r\n" + tag + " OK\r\n");

@@ -92,6 +92,30 @@ TEST(ImapStore, SaveKeepsFlagsAndDateAndLeavesExactlyOneCopy) {
     }
 }
 
+TEST(ImapStore, MailsAreListedInReceivedOrderThenByUid) {
+    REQUIRE_DOVECOT();
+    DovecotAccount account;
+    {
+        auto c = account.raw();
+        struct Mail {
+            const char* subject;
+            const char* date;
+        } mails[] = {{"spaet", "01-Mar-2024 08:00:00 +0000"},
+                     {"frueh", "01-Mar-2020 08:00:00 +0000"},
+                     {"gleich zwei", "01-Mar-2022 09:00:00 +0100"},
+                     {"gleich eins", "01-Mar-2022 08:00:00 +0000"}};
+        for (const auto& m : mails)
+            c->command({{false, "APPEND \"Leer\" () \"" + std::string(m.date) + "\" "},
+                        {true, "Subject: " + std::string(m.subject) + "\r\n\r\nText\r\n"}},
+                       "append");
+    }
+    NameSpace ns = account.ns();
+    MAPIFolder leer = ns.Folders(store_name).Folders("Leer");
+    std::vector<std::string> subjects;
+    for (long i = 1; i <= leer.Items().Count(); ++i) subjects.push_back(leer.Items(i).Subject());
+    EXPECT_EQ(subjects, (std::vector<std::string>{"frueh", "gleich zwei", "gleich eins", "spaet"}));
+}
+
 TEST(ImapStore, RefusedConnectionWrongPasswordAndPasswordCommand) {
     REQUIRE_DOVECOT();
     DovecotAccount account;
