@@ -10,7 +10,8 @@ mk="$BUILD/bin/mkmailstore"
 for f in "$bench" "$mk"; do [ -x "$f" ] || { echo "imap.sh: $f is not built" >&2; exit 1; }; done
 mails=${IMAP_MAILS:-500}
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench_imap.XXXXXX")
-eval "$(VELTRIN_BIN="$BUILD/bin" scripts/imap-server start --bulk-only --mails 1)"
+imap_env=$(VELTRIN_BIN="$BUILD/bin" scripts/imap-server start --bulk-only --mails 1)
+eval "$imap_env"
 trap 'scripts/imap-server stop "$VELTRIN_IMAP_ROOT"; rm -rf "$work"' EXIT
 
 "$mk" "$work/pristine" --bulk-only --mails "$mails" --attachment-size 102400 >/dev/null
