@@ -34,7 +34,7 @@ bool iequals(std::string_view a, std::string_view b) {
 std::string percent_decode(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() + 0 &&
+        if (s[i] == '%' && i + 2 < s.size() &&
             std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
             out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
