@@ -11,6 +11,9 @@ namespace platform {
 // 0x9D) become the C1 control characters of the same value, as Windows maps them.
 std::string cp1252_to_utf8(std::string_view bytes);
 
+// Appends one code point as UTF-8.
+void append_utf8(std::string& out, char32_t c);
+
 // Characters without a byte in Windows-1252 become "?"; so does each byte of malformed UTF-8.
 std::string utf8_to_cp1252(std::string_view text);
 

@@ -58,24 +58,6 @@ void append_escaped(std::string& out, std::string_view utf8) {
     }
 }
 
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -227,7 +209,7 @@ class Reader {
             long cp = p < 0 ? p + 65536 : p;
             if (cp >= 0 && cp < 0x110000 && !(cp >= 0xD800 && cp < 0xE000)) {
                 std::string s;
-                append_utf8(s, static_cast<uint32_t>(cp));
+                platform::append_utf8(s, static_cast<uint32_t>(cp));
                 text_utf8(s);
             }
             skip_fallback(fmt_.uc);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace morvo::outlook {
 
 namespace {
@@ -16,24 +18,6 @@ int b64_value(char c) {
     if (c == '+') return 62;
     if (c == ',') return 63;
     return -1;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // Next code point of UTF-8 text; invalid bytes come back as U+FFFD.
@@ -95,7 +79,7 @@ std::optional<std::string> mutf7_decode(std::string_view in) {
             } else if (u >= 0xDC00 && u <= 0xDFFF) {
                 return std::nullopt;
             }
-            append_utf8(out, u);
+            platform::append_utf8(out, u);
         }
         i = end + 1;
     }
