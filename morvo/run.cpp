@@ -124,6 +124,10 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     try {
         app = env.create_application();
         ns = app.GetNamespace("MAPI");
+    } catch (const platform::Error& e) {
+        // The run goes on and finds no folder; the text says why (a server that refuses the
+        // login, a mail program that is missing).
+        append(kCrLf + kCrLf + "Keine Verbindung zum Mailprogramm: " + e.description, true);
     } catch (const std::exception&) {
     }
 

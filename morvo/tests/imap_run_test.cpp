@@ -139,6 +139,9 @@ TEST(ImapRun, ServerThatRefusesTheLoginFilesNothingAndLosesNothing) {
     EXPECT_EQ(r.outcome.counters.imail, 0);
     EXPECT_TRUE(r.files.empty());
     EXPECT_NE(r.text.find("Ordner: 0"), std::string::npos) << r.text;
+    // The run's text says why nothing was found.
+    EXPECT_NE(r.text.find("Keine Verbindung zum Mailprogramm: "), std::string::npos) << r.text;
+    EXPECT_NE(r.text.find("Kennwort"), std::string::npos) << r.text;
     EXPECT_EQ(flag_states(account, "INBOX"), before);
 }
 
