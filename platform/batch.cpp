@@ -101,29 +101,8 @@ bool has_switch(const Arguments& a, char c) {
     return a.switches.find(c) != std::string::npos;
 }
 
-bool wildcard_match(std::u32string_view pattern, std::u32string_view name) {
-    std::size_t p = 0, n = 0, star = std::u32string_view::npos, mark = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == U'*') {
-            star = p++;
-            mark = n;
-        } else if (star != std::u32string_view::npos) {
-            p = star + 1;
-            n = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == U'*') ++p;
-    return p == pattern.size();
-}
-
 bool name_matches(const std::string& pattern, const std::string& name) {
-    if (pattern == "*" || pattern == "*.*") return true;
-    return wildcard_match(folded_code_points(pattern), folded_code_points(name));
+    return wildcard_name_matches(pattern, name);
 }
 
 std::string join_host(const std::string& folder, const std::string& name) {

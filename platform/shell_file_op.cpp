@@ -65,8 +65,7 @@ bool wildcard_match(std::u32string_view pattern, std::u32string_view name) {
 }
 
 bool name_matches(std::string_view pattern, std::string_view name) {
-    if (pattern == "*.*") return true;  // every name, with or without a dot
-    return wildcard_match(folded_code_points(pattern), folded_code_points(name));
+    return wildcard_name_matches(pattern, name);
 }
 
 // The real path when it exists, else the path made absolute and tidied.
@@ -270,6 +269,11 @@ std::vector<std::string> split_list(std::string_view list) {
 }
 
 }  // namespace
+
+bool wildcard_name_matches(std::string_view pattern, std::string_view name) {
+    if (pattern == "*.*") return true;  // every name, with or without a dot
+    return wildcard_match(folded_code_points(pattern), folded_code_points(name));
+}
 
 bool is_system_folder(std::string_view windows_path) {
     std::string p(windows_path);
