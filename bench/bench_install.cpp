@@ -1,6 +1,7 @@
 // The install run on a large generated package.
 //   bench_install make DIR          writes DIR/medium (data02.cab, unins.ex_) and DIR/Setup.INX
-//   bench_install run DIR EXTRACTOR installs it into DIR/inst; prints
+//   bench_install run DIR EXTRACTOR [OUT]
+//                                   installs it into OUT/inst (OUT defaults to DIR); prints
 //                                   "seconds entries max_rss_kb cpu_seconds" (cpu: with children)
 #include <sys/resource.h>
 
@@ -98,13 +99,13 @@ class BenchView : public setup::InstallView {
     void show_finish_page() override {}
 };
 
-int run(const fs::path& dir, const fs::path& extractor) {
-    fs::path temp = dir / "temp", pkg = temp / "~Veltrin", inst = dir / "inst";
+int run(const fs::path& dir, const fs::path& extractor, const fs::path& out) {
+    fs::path temp = out / "temp", pkg = temp / "~Veltrin", inst = out / "inst";
     fs::remove_all(inst);
     fs::remove_all(temp);
-    fs::remove_all(dir / "programs");
+    fs::remove_all(out / "programs");
     fs::create_directories(pkg);
-    fs::create_directories(dir / "programs");
+    fs::create_directories(out / "programs");
     {
         std::ifstream in(extractor, std::ios::binary);
         std::ofstream out(pkg / "_setup.exe", std::ios::binary);
@@ -117,7 +118,7 @@ int run(const fs::path& dir, const fs::path& extractor) {
     BenchView view;
     view.F = platform::windows_path(inst.string());
     setup::set_install_path_source([&] { return view.F; });
-    const std::string programs = (dir / "programs").string();
+    const std::string programs = (out / "programs").string();
     setup::set_special_folder_resolver(
         [&](long) -> std::optional<std::string> { return programs; });
     setup::InstallRunOptions options;
@@ -151,7 +152,8 @@ int run(const fs::path& dir, const fs::path& extractor) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "make") return make(argv[2]);
-    if (argc == 4 && std::string(argv[1]) == "run") return run(argv[2], argv[3]);
-    std::cerr << "usage: bench_install make DIR | run DIR EXTRACTOR\n";
+    if (argc == 4 && std::string(argv[1]) == "run") return run(argv[2], argv[3], argv[2]);
+    if (argc == 5 && std::string(argv[1]) == "run") return run(argv[2], argv[3], argv[4]);
+    std::cerr << "usage: bench_install make DIR | run DIR EXTRACTOR [OUT]\n";
     return 2;
 }

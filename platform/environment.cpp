@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -78,14 +80,27 @@ void fill_host_name(HostEnvironment& env) {
     if (gethostname(host, sizeof host - 1) == 0) env.host_name = host;
 }
 
+// The user database is read once per user: placeholders ask for it for every file installed.
 void fill_passwd(HostEnvironment& env) {
-    struct passwd pw;
-    struct passwd* result = nullptr;
-    std::vector<char> buf(16384);
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &result) == 0 && result) {
-        env.login_name = pw.pw_name ? pw.pw_name : "";
-        env.home = pw.pw_dir ? pw.pw_dir : "";
+    static std::mutex mutex;
+    static std::optional<uid_t> cached_uid;
+    static std::string login_name, home;
+    const uid_t uid = geteuid();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (cached_uid != uid) {
+        struct passwd pw;
+        struct passwd* result = nullptr;
+        std::vector<char> buf(16384);
+        login_name.clear();
+        home.clear();
+        if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &result) == 0 && result) {
+            login_name = pw.pw_name ? pw.pw_name : "";
+            home = pw.pw_dir ? pw.pw_dir : "";
+        }
+        cached_uid = uid;
     }
+    env.login_name = login_name;
+    env.home = home;
 }
 
 }  // namespace

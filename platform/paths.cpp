@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -99,10 +102,79 @@ std::vector<MountEntry> effective_mounts(const std::vector<MountEntry>& all) {
     return out;
 }
 
+// The system's mount table, parsed once per change. Path mapping asks for it several times per
+// call; the kernel marks an open /proc/self/mounts with a priority event whenever anything is
+// mounted or unmounted, so an unchanged table is never read again.
+struct MountCache {
+    int fd = -1;
+    bool valid = false;
+    std::vector<MountEntry> all;
+    std::vector<MountEntry> effective;
+    std::map<std::string, bool> removable;  // by device, for the default probe
+};
+std::mutex g_cache_mutex;
+MountCache g_cache;
+
+std::string read_fd_from_start(int fd) {
+    std::string text;
+    if (::lseek(fd, 0, SEEK_SET) != 0) return text;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Call with g_cache_mutex held.
+void refresh_mount_cache() {
+    if (g_cache.fd < 0) g_cache.fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    if (g_cache.fd < 0) {  // no /proc: read the file each time
+        g_cache.all = parse_mount_table(read_text_file("/proc/self/mounts"));
+        g_cache.effective = effective_mounts(g_cache.all);
+        g_cache.removable.clear();
+        return;
+    }
+    pollfd p{g_cache.fd, POLLPRI, 0};
+    const bool changed = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0;
+    if (g_cache.valid && !changed) return;
+    g_cache.all = parse_mount_table(read_fd_from_start(g_cache.fd));
+    g_cache.effective = effective_mounts(g_cache.all);
+    g_cache.removable.clear();
+    g_cache.valid = true;
+}
+
+std::function<std::string()> mount_source() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_mount_source;
+}
+
+// The visible mounts (see effective_mounts) of the current table.
+std::vector<MountEntry> visible_mounts() {
+    if (auto source = mount_source()) return effective_mounts(parse_mount_table(source()));
+    std::lock_guard<std::mutex> lock(g_cache_mutex);
+    refresh_mount_cache();
+    return g_cache.effective;
+}
+
+bool cached_default_removable(const std::string& device) {
+    {
+        std::lock_guard<std::mutex> lock(g_cache_mutex);
+        auto it = g_cache.removable.find(device);
+        if (it != g_cache.removable.end()) return it->second;
+    }
+    const bool removable = default_removable(device);
+    std::lock_guard<std::mutex> lock(g_cache_mutex);
+    g_cache.removable[device] = removable;
+    return removable;
+}
+
 std::function<bool(const std::string&)> removable_probe() {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_removable_probe) return g_removable_probe;
-    return default_removable;
+    return cached_default_removable;
 }
 
 std::vector<std::string> split_components(std::string_view s, bool backslash_too) {
@@ -231,7 +303,7 @@ bool starts_with_components(const std::vector<std::string>& path,
 // \\server\share\rest -> host path, or "" when no mounted share serves it.
 std::string host_of_unc(const std::vector<std::string>& comps) {
     if (comps.size() < 2) return "";
-    const auto mounts = effective_mounts(mount_table());
+    const auto mounts = visible_mounts();
     std::size_t best_len = 0;
     std::string best_base;
     for (const auto& m : mounts) {
@@ -326,12 +398,10 @@ void set_mount_table_source(std::function<std::string()> source) {
 }
 
 std::vector<MountEntry> mount_table() {
-    std::function<std::string()> source;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        source = g_mount_source;
-    }
-    return parse_mount_table(source ? source() : read_text_file("/proc/self/mounts"));
+    if (auto source = mount_source()) return parse_mount_table(source());
+    std::lock_guard<std::mutex> lock(g_cache_mutex);
+    refresh_mount_cache();
+    return g_cache.all;
 }
 
 void set_removable_probe(std::function<bool(const std::string& device)> probe) {
@@ -340,7 +410,7 @@ void set_removable_probe(std::function<bool(const std::string& device)> probe) {
 }
 
 std::vector<Drive> drive_letters() {
-    const auto mounts = effective_mounts(mount_table());
+    const auto mounts = visible_mounts();
     const auto probe = removable_probe();
     std::vector<Drive> out;
     Drive c{'C', "/", "", "", DRIVE_FIXED};
@@ -405,7 +475,7 @@ std::string windows_path(std::string_view host) {
     std::string norm = "/";
     for (std::size_t i = 0; i < comps.size(); ++i) norm += (i ? "/" : "") + comps[i];
 
-    const auto mounts = effective_mounts(mount_table());
+    const auto mounts = visible_mounts();
     // A path inside a gvfs share: its UNC form.
     for (const auto& m : mounts) {
         if (!is_gvfs(m.fs_type) || !host_has_prefix(norm, m.mount_point)) continue;
@@ -460,7 +530,7 @@ unsigned int GetDriveTypeA(std::string_view root_path) {
     char real[PATH_MAX];
     if (!realpath(h.c_str(), real)) return DRIVE_NO_ROOT_DIR;
     const std::string r = real;
-    const auto mounts = effective_mounts(mount_table());
+    const auto mounts = visible_mounts();
     const MountEntry* best = nullptr;
     for (const auto& m : mounts) {
         if (host_has_prefix(r, m.mount_point) &&

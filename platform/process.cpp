@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -142,11 +144,10 @@ bool is_host_executable_head(const char* head, size_t n) {
 }
 
 // Copies the container's payload into an anonymous in-memory file that can be executed.
-// The descriptor stays open across exec so that a "#!" payload can be read by its interpreter.
-int payload_fd(const std::string& host, off_t offset) {
+int copy_payload(const std::string& host, off_t offset) {
     int in = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return -1;
-    int out = ::memfd_create("veltrin-program", 0);
+    int out = ::memfd_create("veltrin-program", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (out < 0) {
         ::close(in);
         return -1;
@@ -171,11 +172,67 @@ int payload_fd(const std::string& host, off_t offset) {
         }
     }
     ::close(in);
+    // Sealed, the copy cannot change under a later start that reuses it.
+    if (ok)
+        ok = ::fcntl(out, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE) ==
+             0;
     if (!ok) {
         ::close(out);
         return -1;
     }
     return out;
+}
+
+// In-memory copies of payloads, kept for the life of the process: the installer starts the
+// same extractor once per file, and copying megabytes for every start would cost more than
+// the extraction. A copy is reused only while the file is unchanged (the installer flips the
+// container's first byte between runs, which changes its times).
+struct PayloadCopy {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    off_t offset;
+    timespec mtime;
+    timespec ctime;
+    int fd;
+    bool script;
+};
+
+std::mutex g_payload_mutex;
+std::vector<PayloadCopy> g_payloads;
+
+bool same_time(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// A new descriptor of the payload's in-memory copy (close-on-exec; the caller closes it), or -1.
+// `script` tells whether the payload starts with "#!".
+int payload_fd(const std::string& host, off_t offset, bool& script) {
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) return -1;
+    std::lock_guard lock(g_payload_mutex);
+    for (auto it = g_payloads.begin(); it != g_payloads.end(); ++it) {
+        if (it->dev != st.st_dev || it->ino != st.st_ino || it->offset != offset) continue;
+        if (it->size == st.st_size && same_time(it->mtime, st.st_mtim) &&
+            same_time(it->ctime, st.st_ctim)) {
+            script = it->script;
+            return ::fcntl(it->fd, F_DUPFD_CLOEXEC, 0);
+        }
+        ::close(it->fd);  // the file changed: its old copy is of no further use
+        g_payloads.erase(it);
+        break;
+    }
+    int fd = copy_payload(host, offset);
+    if (fd < 0) return -1;
+    char head[2] = {};
+    script = ::pread(fd, head, 2, 0) == 2 && head[0] == '#' && head[1] == '!';
+    if (g_payloads.size() >= 8) {  // a handful of programs at most; drop the oldest
+        ::close(g_payloads.front().fd);
+        g_payloads.erase(g_payloads.begin());
+    }
+    g_payloads.push_back(
+        {st.st_dev, st.st_ino, st.st_size, offset, st.st_mtim, st.st_ctim, fd, script});
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 // The environment of a started program. The scripted user's script and transcript belong to
@@ -203,17 +260,19 @@ std::vector<std::string> child_environment() {
     return env;
 }
 
-// Forks and executes; returns the pid or -1 with errno set when the program did not start.
+// Starts the program; returns the pid or -1 with errno set when the program did not start.
+// posix_spawn does not copy this (possibly large) process the way fork does.
 long spawn(const std::string& host_program, ProgramKind kind, const std::vector<std::string>& args,
            const std::string& host_cwd) {
     int exec_fd = -1;
+    bool script = false;
     if (kind == ProgramKind::Container) {
-        exec_fd = payload_fd(host_program, 2);
+        exec_fd = payload_fd(host_program, 2, script);
         if (exec_fd < 0) return -1;
     } else if (kind == ProgramKind::Host && ::access(host_program.c_str(), X_OK) != 0) {
         // An executable without its run bit (a copy that lost it) still is a program; the
         // in-memory copy carries the bit.
-        exec_fd = payload_fd(host_program, 0);
+        exec_fd = payload_fd(host_program, 0, script);
         if (exec_fd < 0) return -1;
     }
     std::vector<std::string> argv_store;
@@ -227,45 +286,28 @@ long spawn(const std::string& host_program, ProgramKind kind, const std::vector<
     for (auto& e : env_store) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) {
-        if (exec_fd >= 0) ::close(exec_fd);
+    posix_spawn_file_actions_t actions;
+    if (int e = ::posix_spawn_file_actions_init(&actions); e != 0) {
+        errno = e;
         return -1;
     }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(report[0]);
-        if (!host_cwd.empty() && ::chdir(host_cwd.c_str()) != 0) {
-            int e = errno;
-            (void)!::write(report[1], &e, sizeof e);
-            ::_exit(127);
-        }
-        if (exec_fd >= 0)
-            ::fexecve(exec_fd, argv.data(), envp.data());
-        else
-            ::execve(host_program.c_str(), argv.data(), envp.data());
-        int e = errno;
-        (void)!::write(report[1], &e, sizeof e);
-        ::_exit(127);
+    int e = 0;
+    if (!host_cwd.empty()) e = ::posix_spawn_file_actions_addchdir_np(&actions, host_cwd.c_str());
+    // The in-memory copy is executed through its /proc name. A "#!" payload is read again by
+    // its interpreter under that name, so its descriptor must stay open across exec (a dup2
+    // onto itself clears close-on-exec in the started program only).
+    std::string exec_path = host_program;
+    if (exec_fd >= 0) {
+        exec_path = "/proc/self/fd/" + std::to_string(exec_fd);
+        if (script && e == 0) e = ::posix_spawn_file_actions_adddup2(&actions, exec_fd, exec_fd);
     }
-    int saved = errno;
-    ::close(report[1]);
+    pid_t pid = -1;
+    if (e == 0)
+        e = ::posix_spawn(&pid, exec_path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
     if (exec_fd >= 0) ::close(exec_fd);
-    if (pid < 0) {
-        ::close(report[0]);
-        errno = saved;
-        return -1;
-    }
-    int child_errno = 0;
-    ssize_t n;
-    do {
-        n = ::read(report[0], &child_errno, sizeof child_errno);
-    } while (n < 0 && errno == EINTR);
-    ::close(report[0]);
-    if (n > 0) {
-        int status;
-        ::waitpid(pid, &status, 0);
-        errno = child_errno;
+    if (e != 0) {
+        errno = e;
         return -1;
     }
     ProcessTable& t = table();

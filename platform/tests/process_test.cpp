@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -160,6 +161,30 @@ TEST_F(ShellTest, ContainerRunsItsPayload) {
     write(dir.file("script.dat"), "MZ#!/bin/sh\nexit 4\n", false);
     EXPECT_EQ(run_and_wait(dir.win("script.dat")), 4u);
     EXPECT_EQ(platform::program_kind(dir.file("elf.exe")), platform::ProgramKind::Container);
+}
+
+TEST_F(ShellTest, ContainerChangedBetweenStartsRunsWhatItHoldsNow) {
+    const std::string path = dir.file("tool.dat");
+    auto open_descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator{});
+    };
+    write(path, "MZ#!/bin/sh\nexit 4\n", false);
+    EXPECT_EQ(run_and_wait(dir.win("tool.dat")), 4u);
+    const auto descriptors = open_descriptors();
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(run_and_wait(dir.win("tool.dat")), 4u);
+    EXPECT_EQ(open_descriptors(), descriptors) << "repeated starts keep no descriptors";
+
+    write(path, "MZ#!/bin/sh\nexit 9\n", false);  // same size, new content
+    EXPECT_EQ(run_and_wait(dir.win("tool.dat")), 9u);
+    // Blocked by its first byte and unblocked again, as the installer does between runs.
+    std::string bytes = slurp(path);
+    bytes[0] = 'X';
+    write(path, bytes, false);
+    EXPECT_THROW(platform::Shell(dir.win("tool.dat"), 1), platform::Error);
+    bytes[0] = 'M';
+    write(path, bytes, false);
+    EXPECT_EQ(run_and_wait(dir.win("tool.dat")), 9u);
 }
 
 TEST_F(ShellTest, FilesThatAreNoProgramsFailToStart) {

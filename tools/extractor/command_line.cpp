@@ -65,7 +65,23 @@ std::string join(const std::vector<std::string>& tokens, std::size_t from, std::
 }  // namespace
 
 bool names_equal(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && fold(a) == fold(b);
+    if (a.size() != b.size()) return false;
+    // fold() byte by byte, without copies: the extractor compares every entry of a cabinet.
+    auto folded = [](unsigned char c, bool& after_c3) -> unsigned char {
+        if (after_c3) {
+            after_c3 = false;
+            return c >= 0x80 && c <= 0x9e && c != 0x97 ? static_cast<unsigned char>(c + 0x20) : c;
+        }
+        if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
+        after_c3 = c == 0xc3;
+        return c;
+    };
+    bool in_a = false, in_b = false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (folded(static_cast<unsigned char>(a[i]), in_a) !=
+            folded(static_cast<unsigned char>(b[i]), in_b))
+            return false;
+    return true;
 }
 
 std::optional<std::string> host_path(std::string_view win) {
@@ -173,20 +189,37 @@ std::optional<Request> parse_command_line(const std::vector<std::string>& tokens
     return r;
 }
 
-int match_rank(std::string_view entry, std::string_view target) {
-    auto parts = [](std::string_view s) {
-        std::vector<std::string_view> out;
-        std::size_t pos = 0;
-        while (pos <= s.size()) {
-            std::size_t end = s.find_first_of("\\/", pos);
-            if (end == std::string_view::npos) end = s.size();
-            out.push_back(s.substr(pos, end - pos));
-            pos = end + 1;
+namespace {
+
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The components of a name split at "\" and "/" (empty ones kept).
+std::vector<std::string_view> components(std::string_view s) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= s.size(); ++i) {
+        if (i == s.size() || is_separator(s[i])) {
+            out.push_back(s.substr(start, i - start));
+            start = i + 1;
         }
-        return out;
-    };
-    auto e = parts(entry), t = parts(target);
-    if (!names_equal(e.back(), t.back())) return 0;
+    }
+    return out;
+}
+
+std::string_view last_component(std::string_view s) {
+    std::size_t i = s.size();
+    while (i > 0 && !is_separator(s[i - 1])) --i;
+    return s.substr(i);
+}
+
+}  // namespace
+
+int match_rank(std::string_view entry, std::string_view target) {
+    // Most entries differ in their last component: decided without splitting.
+    if (!names_equal(last_component(entry), last_component(target))) return 0;
+    auto e = components(entry), t = components(target);
     if (e.size() > t.size()) return 1;
     for (std::size_t i = 1; i < e.size(); ++i)
         if (!names_equal(e[e.size() - 1 - i], t[t.size() - 1 - i])) return 1;
@@ -194,17 +227,17 @@ int match_rank(std::string_view entry, std::string_view target) {
 }
 
 bool is_safe_entry_name(std::string_view name) {
-    if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
-    if (name.find(':') != std::string_view::npos) return false;
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7f) return false;
-    std::size_t pos = 0;
-    while (pos <= name.size()) {
-        std::size_t end = name.find_first_of("\\/", pos);
-        if (end == std::string_view::npos) end = name.size();
-        std::string_view comp = name.substr(pos, end - pos);
+    if (name.empty() || is_separator(name[0])) return false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size()) {
+            const unsigned char c = static_cast<unsigned char>(name[i]);
+            if (c < 0x20 || c == 0x7f || c == ':') return false;
+            if (!is_separator(name[i])) continue;
+        }
+        std::string_view comp = name.substr(start, i - start);
         if (comp.empty() || comp == "." || comp == "..") return false;
-        pos = end + 1;
+        start = i + 1;
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -429,11 +430,17 @@ class Extractor {
             const char* name = reinterpret_cast<const char*>(map_ + at + 16);
             std::size_t len = strnlen(name, std::min<std::size_t>(256, size - at - 16));
             if (len == 256 || at + 16 + len >= size) return true;
-            std::string utf8 = (u16(at + 14) & MSCAB_ATTRIB_UTF_NAME)
-                                   ? std::string(name, len)
-                                   : cp1252_name_to_utf8(std::string_view(name, len));
+            // Plain ASCII names (the usual case) are compared in place.
+            const std::string_view raw(name, len);
+            const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            });
+            std::string converted;
+            if (!ascii && !(u16(at + 14) & MSCAB_ATTRIB_UTF_NAME))
+                converted = cp1252_name_to_utf8(raw);
+            const std::string_view utf8 = converted.empty() ? raw : std::string_view(converted);
             if (!is_safe_entry_name(utf8)) {
-                refused = utf8;
+                refused = std::string(utf8);
                 return false;
             }
             int rank = match_rank(utf8, wanted);  // chosen as extract_one chooses

@@ -146,6 +146,9 @@ TEST(ExtractorNames, RanksEntriesForAOneFileTarget) {
         {"a\\b\\c.txt", "b\\c.txt", 1},
         {"b.txt", "C:\\x\\sub\\b.txt", 3},
         {"c.txt", "C:\\x\\b.txt", 0},
+        {"sub/b.txt", "C:\\x\\SUB\\b.txt", 4},
+        {"Größe\\b.txt", "C:\\x\\GRÖßE\\B.TXT", 4},
+        {"b.txt", "C:\\x\\sub\\", 0},
     };
     for (const auto& [entry, target, rank] : cases)
         EXPECT_EQ(extractor::match_rank(entry, target), rank) << entry << " for " << target;
@@ -153,8 +156,15 @@ TEST(ExtractorNames, RanksEntriesForAOneFileTarget) {
 
 TEST(ExtractorNames, ComparesLikeWindows) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"setup.inx", "Setup.INX", true},   {"größe.txt", "GRÖßE.TXT", true}, {"ÄÖÜ", "äöü", true},
-        {"Größe.txt", "GRÖSSE.txt", false}, {"a.txt", "b.txt", false},        {"a", "a ", false},
+        {"setup.inx", "Setup.INX", true},
+        {"größe.txt", "GRÖßE.TXT", true},
+        {"ÄÖÜ", "äöü", true},
+        {"Größe.txt", "GRÖSSE.txt", false},
+        {"a.txt", "b.txt", false},
+        {"a", "a ", false},
+        {"×", "÷", false},  // the multiplication sign has no lower-case form
+        {"a\xc3", "A\xc3", true},
+        {"\xc3\x84b", "\xc3\xa4B", true},
     };
     for (const auto& [a, b, same] : cases)
         EXPECT_EQ(extractor::names_equal(a, b), same) << a << " " << b;
