@@ -20,17 +20,25 @@ if [ ! -f "$work/.mails" ] || [ "$(cat "$work/.mails")" != "$mails" ]; then
 fi
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 now() { date +%s%N; }
+# Every round works in folders of its own, deleted only after the measurement: on a file system
+# without a journal, creating thousands of files shortly after deleting thousands scans past
+# every recently freed inode, which would slow whichever side runs after a deletion.
+rounds_dir="$work/rounds"
+[ -d "$rounds_dir" ] && mv "$rounds_dir" "$work/stale.$$"   # left by an interrupted run
+mkdir -p "$rounds_dir"
 runs=(); cps=(); rates=()
 for ((r = 0; r < rounds; r++)); do
-  rm -rf "$work/copy" "$work/store" "$work/ablage"; sync
-  t0=$(now); cp -r "$pristine" "$work/copy"; sync; t1=$(now)
+  d="$rounds_dir/$r"
+  mkdir -p "$d"; sync
+  t0=$(now); cp -r "$pristine" "$d/store"; sync; t1=$(now)
   cps+=("$(awk -v n=$((t1 - t0)) 'BEGIN{printf "%.6f", n/1e9}')")
-  mv "$work/copy" "$work/store"; mkdir -p "$work/ablage"
-  read -r secs filed total < <("$bench" run "$(cd "$work" && pwd)/store" "$(cd "$work" && pwd)/ablage")
+  mkdir -p "$d/ablage"
+  read -r secs filed total < <("$bench" run "$(cd "$d" && pwd)/store" "$(cd "$d" && pwd)/ablage")
   [ "$filed" -ge "$mails" ] || { echo "archive.sh: only $filed attachments filed" >&2; exit 1; }
   runs+=("$secs")
   rates+=("$(awk -v f="$filed" -v s="$secs" 'BEGIN{printf "%.1f", f/s}')")
 done
+rm -rf "$rounds_dir" "$work"/stale.* "$work/copy" "$work/store" "$work/ablage"
 run=$(printf '%s\n' "${runs[@]}" | median)
 cp_s=$(printf '%s\n' "${cps[@]}" | median)
 rate=$(printf '%s\n' "${rates[@]}" | median)

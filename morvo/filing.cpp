@@ -1,8 +1,6 @@
 #include "morvo/filing.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -180,23 +178,11 @@ FilingEnvironment default_filing_environment() {
             return false;
         }
     };
-    env.sync_and_size = [](const std::string& path) -> long long {
+    env.saved_size = [](const std::string& path) -> long long {
         std::string host = platform::host_path(path);
-        if (host.empty()) return -1;
-        int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return -1;
         struct stat st {};
-        long long size = -1;
-        if (::fsync(fd) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
-        ::close(fd);
-        // The file's name must survive a crash too.
-        std::string dir = std::filesystem::path(host).parent_path().string();
-        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            if (::fsync(dfd) != 0) size = -1;
-            ::close(dfd);
-        }
-        return size;
+        if (host.empty() || ::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+        return st.st_size;
     };
     return env;
 }
@@ -272,7 +258,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         std::string failure;
         try {
             a.SaveAsFile(target);
-            long long size = env.sync_and_size(target);
+            long long size = env.saved_size(target);
             if (size < 0)
                 failure = "Datei fehlt nach dem Speichern";
             else if (expected >= 0 && size != expected)

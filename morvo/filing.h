@@ -57,8 +57,9 @@ struct FilingEnvironment {
     std::function<Stamp()> clock;
     // The search among ordinary files for the collision rule.
     std::function<bool(const std::string&)> file_exists;
-    // Makes sure a saved file is on disk; returns its size, or -1 when it is missing.
-    std::function<long long(const std::string&)> sync_and_size;
+    // The size of a saved file, or -1 when it is missing. (The binding forces saved files onto
+    // the disk before a changed mail replaces the one that held the attachment.)
+    std::function<long long(const std::string&)> saved_size;
 };
 
 FilingEnvironment default_filing_environment();

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/name_index.h"
 
 namespace platform {
 namespace {
@@ -229,15 +230,7 @@ std::string resolve_case(std::string base, const std::vector<std::string>& comps
             cur = exact;
             continue;
         }
-        std::string found;
-        if (DIR* d = opendir(cur.c_str())) {
-            std::vector<std::string> hits;
-            while (dirent* e = readdir(d)) {
-                if (equals_ignore_case(e->d_name, comps[i])) hits.emplace_back(e->d_name);
-            }
-            closedir(d);
-            if (!hits.empty()) found = *std::min_element(hits.begin(), hits.end());
-        }
+        const std::string found = find_name_ignoring_case(cur, comps[i]);
         if (found.empty()) {
             for (std::size_t k = i; k < comps.size(); ++k) cur = join_host(cur, comps[k]);
             return cur;

@@ -237,6 +237,11 @@ class ImapMail : public MailSource {
     void store(std::string_view bytes) override {
         std::lock_guard<std::mutex> lock(session_->mutex);
         session_->select(mailbox_);
+        // Attachments saved from this mail must be on disk before the server drops them.
+        if (!make_durable())
+            fail(e_fail,
+                 "Gespeicherte Anhänge konnten nicht auf den Datenträger geschrieben "
+                 "werden; die Nachricht bleibt unverändert.");
         Connection& c = session_->connection();
         if (!c.has_capability("UIDPLUS"))
             fail(e_fail, "Der IMAP-Server kann Nachrichten nicht sicher ersetzen (UIDPLUS fehlt).");

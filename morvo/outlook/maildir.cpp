@@ -196,22 +196,6 @@ class SaveBatch {
     bool flushing_ = false;
 };
 
-bool sync_file_systems(const std::vector<std::string>& dirs) {
-    bool ok = true;
-    std::vector<dev_t> done;
-    for (const auto& d : dirs) {
-        struct stat st {};
-        if (::stat(d.c_str(), &st) != 0) continue;
-        if (std::find(done.begin(), done.end(), st.st_dev) != done.end()) continue;
-        done.push_back(st.st_dev);
-        int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) continue;
-        if (::syncfs(fd) != 0) ok = false;
-        ::close(fd);
-    }
-    return ok;
-}
-
 // One mail file of a Maildir folder. The file may be renamed by other mail programs (flag
 // changes); it is found again by its unique part.
 class MaildirMail : public MailSource, public std::enable_shared_from_this<MaildirMail> {
@@ -411,7 +395,9 @@ void SaveBatch::flush() {
     for (const auto& m : batch)
         if (std::find(dirs.begin(), dirs.end(), m->folder()) == dirs.end())
             dirs.push_back(m->folder());
-    if (!sync_file_systems(dirs)) {  // the new files' contents must be on disk first
+    // The new files' contents must be on disk first, and so must the attachments saved from
+    // these mails before the mails lose them.
+    if (!make_durable(dirs)) {
         for (const auto& m : batch) m->abandon_pending();
         flushing_ = false;
         return;
@@ -421,7 +407,7 @@ void SaveBatch::flush() {
         std::string old = m->commit();
         if (!old.empty()) old_files.push_back(std::move(old));
     }
-    if (sync_file_systems(dirs)) remove_files(old_files);  // ... and their names in cur/
+    if (make_durable(dirs)) remove_files(old_files);  // ... and their names in cur/
     flushing_ = false;
 }
 

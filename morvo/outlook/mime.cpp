@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -714,6 +715,11 @@ std::string MimeMail::subject() {
     return s ? s : "";
 }
 
+namespace {
+std::mutex saved_mutex;
+std::vector<std::string> saved_folders;  // of files saved since the last sync
+}  // namespace
+
 void write_file_safely(const std::string& host_path, std::string_view bytes) {
     size_t slash = host_path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : host_path.substr(0, slash + 1);
@@ -747,7 +753,7 @@ void write_file_safely(const std::string& host_path, std::string_view bytes) {
         data += n;
         left -= static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::close(fd) != 0) {
         int e = errno;
         ::unlink(tmp.c_str());
         fail(e_fail,
@@ -758,6 +764,51 @@ void write_file_safely(const std::string& host_path, std::string_view bytes) {
         ::unlink(tmp.c_str());
         fail(e_fail, "Die Datei " + host_path + " kann nicht angelegt werden: " + std::strerror(e));
     }
+    std::lock_guard lock(saved_mutex);
+    if (std::find(saved_folders.begin(), saved_folders.end(), dir) == saved_folders.end())
+        saved_folders.push_back(dir);
+}
+
+namespace {
+
+std::function<bool(const std::string&)> file_system_sync;  // guarded by saved_mutex
+
+bool sync_file_systems(const std::vector<std::string>& dirs) {
+    bool ok = true;
+    std::vector<dev_t> done;
+    for (const auto& d : dirs) {
+        struct stat st {};
+        if (::stat(d.c_str(), &st) != 0) continue;
+        if (std::find(done.begin(), done.end(), st.st_dev) != done.end()) continue;
+        done.push_back(st.st_dev);
+        if (file_system_sync) {
+            if (!file_system_sync(d)) ok = false;
+            continue;
+        }
+        int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::syncfs(fd) != 0) ok = false;
+        ::close(fd);
+    }
+    return ok;
+}
+
+}  // namespace
+
+void set_file_system_sync(std::function<bool(const std::string& folder)> sync) {
+    std::lock_guard lock(saved_mutex);
+    file_system_sync = std::move(sync);
+}
+
+bool make_durable(const std::vector<std::string>& folders) {
+    // Held throughout: a file saved while the sync runs stays pending for the next one.
+    std::lock_guard lock(saved_mutex);
+    std::vector<std::string> dirs = saved_folders;
+    dirs.insert(dirs.end(), folders.begin(), folders.end());
+    if (dirs.empty()) return true;
+    if (!sync_file_systems(dirs)) return false;
+    saved_folders.clear();
+    return true;
 }
 
 }  // namespace morvo::outlook::detail

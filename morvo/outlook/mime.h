@@ -3,9 +3,11 @@
 // One mail as a MIME tree: attachments, body, removal of parts and writing back. The only place
 // that touches GMime; its objects and reference counts stay inside mime.cpp.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "morvo/outlook/store.h"
 
@@ -48,9 +50,20 @@ struct PartRef {
     bool deleted = false;
 };
 
-// Writes bytes to a file the safe way (temporary name in the same folder, flush, fsync,
-// rename); throws platform::Error.
+// Writes bytes to a file the safe way (temporary name in the same folder, then renamed over
+// the target, so the name never shows half a file); throws platform::Error. The data is not
+// forced to disk here: see make_saved_files_durable.
 void write_file_safely(const std::string& host_path, std::string_view bytes);
+
+// Forces onto the disk the file systems of `folders` and of every file saved by
+// write_file_safely since the last successful call: one sync per file system, not one per file.
+// A store calls it before a changed mail replaces the old one, so that an attachment leaves the
+// mail only when its saved copy is durable. Returns false when a sync failed; saved files then
+// stay pending.
+bool make_durable(const std::vector<std::string>& folders = {});
+
+// Replaces the sync of one file system (given by a folder on it) for tests; {} restores it.
+void set_file_system_sync(std::function<bool(const std::string& folder)> sync);
 
 // Converts a Windows path ("C:\x\y") to the host path; host paths pass unchanged.
 std::string to_host_path(std::string_view path);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "morvo/outlook/mime.h"
 #include "morvo/tests/outlook_test_util.h"
 
 namespace morvo::outlook {
@@ -383,6 +384,44 @@ TEST(OutlookMail, ProgramEndingBeforeTheBatchCompletesLosesNothing) {
     for (const auto& [path, hash] : snap) EXPECT_EQ(after[path], hash) << path;
     EXPECT_EQ(after.size(), snap.size() + 1);
     EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 2);
+}
+
+// A mail loses an attachment on disk only after the saved copy has been forced onto the disk;
+// when that fails, the old mail stays as it was beside the copy.
+TEST(OutlookMail, SavedAttachmentIsDurableBeforeTheMailLosesIt) {
+    GeneratedStore s;
+    const auto& m = s.mail("Angebot mit Bild");
+    const std::string storage = s.dir.path() + "/ablage";
+    std::filesystem::create_directory(storage);
+    std::vector<std::string> synced;
+    bool sync_works = false;
+    detail::set_file_system_sync([&](const std::string& folder) {
+        synced.push_back(folder);
+        return sync_works;
+    });
+    auto file_first_attachment = [&](const std::string& name) {
+        NameSpace ns = s.ns();
+        MailItem item = s.item(ns, m);
+        item.Attachments(1).SaveAsFile(storage + "/" + name);
+        item.Attachments(1).Delete();
+        item.Save();
+        flush_saves();
+    };
+
+    file_first_attachment("eins.bin");
+    ASSERT_FALSE(synced.empty());
+    EXPECT_EQ(synced.front(), storage + "/") << "the saved copies are synced first";
+    EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 2) << "failed sync: old mail kept";
+    EXPECT_EQ(read_bytes(storage + "/eins.bin"), m.attachments[0].bytes);
+
+    synced.clear();
+    sync_works = true;
+    file_first_attachment("zwei.bin");
+    detail::set_file_system_sync({});
+    ASSERT_FALSE(synced.empty());
+    EXPECT_EQ(synced.front(), storage + "/");
+    EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 1);
+    EXPECT_EQ(read_bytes(storage + "/zwei.bin"), m.attachments[0].bytes);
 }
 
 TEST(OutlookMail, OldFileLeftBesideItsSavedSuccessorIsDroppedOnTheNextListing) {
