@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "morvo/outlook/imap_tls.h"
 #include "morvo/outlook/outlook.h"
 
 namespace morvo::outlook::imap {
@@ -67,7 +68,7 @@ Account parse_location(std::string_view location) {
         rest = location.substr(7);
     } else if (location.size() >= 8 && iequals(location.substr(0, 8), "imaps://")) {
         rest = location.substr(8);
-        a.tls = true;
+        a.tls.mode = Tls::implicit;
         a.port = 993;
     } else {
         fail("Kein IMAP-Konto: " + std::string(location));
@@ -119,6 +120,17 @@ Account parse_location(std::string_view location) {
     return a;
 }
 
+void apply_tls_setting(Account& account, std::string_view setting) {
+    if (setting.empty()) return;
+    const bool starttls = iequals(setting, "starttls");
+    if (!starttls && !iequals(setting, "off"))
+        fail("Unbekannte Einstellung TLS=" + std::string(setting) + " (möglich: starttls, off).");
+    if (account.tls.mode == Tls::implicit)
+        fail("Die Einstellung TLS=" + std::string(setting) +
+             " passt nicht zu imaps:// (dort ist die Verbindung von Anfang an verschlüsselt).");
+    account.tls.mode = starttls ? Tls::starttls : Tls::none;
+}
+
 bool Value::is_atom(std::string_view a) const {
     return kind == Kind::atom && iequals(text, a);
 }
@@ -137,8 +149,11 @@ std::vector<Piece> astring(std::string_view s) {
     return {{false, q}};
 }
 
-Connection::Connection(const std::string& host, int port, int timeout_ms) {
+Connection::Connection(const std::string& host, int port, const TlsSettings& tls, int timeout_ms) {
     peer_ = host + ":" + std::to_string(port);
+    // The trusted CAs first: a CA file that cannot be read fails before the network is touched.
+    std::unique_ptr<TlsChannel> channel;
+    if (tls.mode != Tls::none) channel = std::make_unique<TlsChannel>(tls.ca_file);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -171,14 +186,49 @@ Connection::Connection(const std::string& host, int port, int timeout_ms) {
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     int one = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    Response greeting = read_response();
-    if (greeting.tag != "*" || (greeting.status != "OK" && greeting.status != "PREAUTH")) {
-        std::string text = greeting.text;
-        ::close(fd_);
+    try {
+        if (tls.mode == Tls::implicit) {
+            channel->handshake(fd_, host, peer_, timeout_ms);
+            tls_ = std::move(channel);
+        }
+        Response greeting = read_response();
+        if (greeting.tag != "*" || (greeting.status != "OK" && greeting.status != "PREAUTH"))
+            fail("Der IMAP-Server " + peer_ + " nimmt keine Verbindung an: " + greeting.text);
+        parse_capabilities(greeting.text);
+        if (tls.mode == Tls::starttls)
+            start_tls(std::move(channel), host, timeout_ms, greeting.status == "PREAUTH");
+    } catch (...) {
+        if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        fail("Der IMAP-Server " + peer_ + " nimmt keine Verbindung an: " + text);
+        throw;
     }
-    parse_capabilities(greeting.text);
+}
+
+void Connection::start_tls(std::unique_ptr<TlsChannel> channel, const std::string& host,
+                           int timeout_ms, bool preauth) {
+    const std::string prefix = "Keine sichere Verbindung zum IMAP-Server " + peer_ + ": ";
+    if (preauth)  // logged in already, so STARTTLS is no longer allowed
+        fail(prefix + "der Server meldet die Sitzung ohne Anmeldung an (PREAUTH).");
+    if (caps_.empty()) refresh_capabilities();
+    if (!has_capability("STARTTLS")) fail(prefix + "der Server bietet kein STARTTLS an.");
+    const std::string refused = "der Server lehnt STARTTLS ab";
+    try {
+        command("STARTTLS", refused);
+    } catch (const platform::Error& e) {
+        if (fd_ < 0) throw;
+        fail(prefix + e.description);  // "der Server lehnt STARTTLS ab: <its text>"
+    }
+    // Bytes after the server's OK came before the encryption: anyone on the way could have put
+    // them there to be read as the first answers of the secured session.
+    if (pos_ < buf_.size())
+        fail(prefix + "der Server sandte nach STARTTLS unverschlüsselte Daten.");
+    buf_.clear();
+    pos_ = 0;
+    channel->handshake(fd_, host, peer_, timeout_ms);
+    tls_ = std::move(channel);
+    // What the server offered before the encryption may have been altered on the way.
+    caps_.clear();
+    refresh_capabilities();
 }
 
 Connection::~Connection() {
@@ -198,6 +248,15 @@ void Connection::fill() {
         pos_ = 0;
     }
     char chunk[65536];
+    if (tls_) {
+        long n = tls_->recv(chunk, sizeof chunk);
+        if (n > 0) {
+            buf_.append(chunk, static_cast<size_t>(n));
+            return;
+        }
+        if (n == 0) lost("vom Server geschlossen");
+        lost(tls_->why());
+    }
     for (;;) {
         ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
         if (n > 0) {
@@ -225,6 +284,12 @@ int Connection::get() {
 void Connection::send_all(std::string_view bytes) {
     if (fd_ < 0) lost("bereits getrennt");
     while (!bytes.empty()) {
+        if (tls_) {
+            long n = tls_->send(bytes.data(), bytes.size());
+            if (n < 0) lost(tls_->why());
+            bytes.remove_prefix(static_cast<size_t>(n));
+            continue;
+        }
         ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -440,13 +505,15 @@ void Connection::login(const std::string& user, const std::string& password) {
             for (size_t i = 1; i < u.values.size(); ++i) caps_.push_back(u.values[i].text);
             listed = true;
         }
-    if (!listed && r.text.rfind("[CAPABILITY ", 0) != 0) {
-        caps_.clear();
-        Result c = command("CAPABILITY", "CAPABILITY");
-        for (auto& u : c.untagged)
-            if (!u.values.empty() && u.values[0].is_atom("CAPABILITY"))
-                for (size_t i = 1; i < u.values.size(); ++i) caps_.push_back(u.values[i].text);
-    }
+    if (!listed && r.text.rfind("[CAPABILITY ", 0) != 0) refresh_capabilities();
+}
+
+void Connection::refresh_capabilities() {
+    caps_.clear();
+    Result c = command("CAPABILITY", "CAPABILITY");
+    for (auto& u : c.untagged)
+        if (!u.values.empty() && u.values[0].is_atom("CAPABILITY"))
+            for (size_t i = 1; i < u.values.size(); ++i) caps_.push_back(u.values[i].text);
 }
 
 }  // namespace morvo::outlook::imap

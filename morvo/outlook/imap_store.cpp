@@ -158,9 +158,8 @@ class ImapSession {
   public:
     explicit ImapSession(const StoreConfig& config)
         : account_(imap::parse_location(config.location)) {
-        if (account_.tls)
-            fail(e_fail, "Verschlüsselte IMAP-Verbindungen (imaps://) werden nicht unterstützt: " +
-                             config.location);
+        imap::apply_tls_setting(account_, config.tls);
+        account_.tls.ca_file = config.ca_file;
         if (account_.password.empty()) account_.password = config.password;
         if (account_.password.empty() && !config.password_command.empty())
             account_.password = run_password_command(config.password_command);
@@ -174,7 +173,7 @@ class ImapSession {
         if (!conn_ || !conn_->usable()) {
             conn_.reset();
             selected_.clear();
-            auto c = std::make_unique<Connection>(account_.host, account_.port);
+            auto c = std::make_unique<Connection>(account_.host, account_.port, account_.tls);
             c->login(account_.user, account_.password);
             conn_ = std::move(c);
         }

@@ -172,18 +172,28 @@ std::vector<StoreConfig> read_profile(const std::string& host_path) {
             s.password = value;
         else if (iequals(key, "PasswordCommand"))
             s.password_command = value;
+        else if (iequals(key, "TLS"))
+            s.tls = value;
+        else if (iequals(key, "CAFile"))
+            s.ca_file = value;
     }
+    // "~" is the home folder; other relative paths are taken from the profile's folder.
+    auto resolve = [&](std::string& path) {
+        if (path.empty()) return;
+        if (path == "~")
+            path = home_dir();
+        else if (path.rfind("~/", 0) == 0)
+            path = home_dir() + path.substr(1);
+        else if (path.find("://") == std::string::npos && path[0] != '/')
+            path = dir + path;
+    };
     std::vector<StoreConfig> stores;
     for (auto& sec : sections) {
         StoreConfig s = sec.store;
         if (s.location.empty()) continue;
         if (s.name.empty()) s.name = sec.title;
-        if (s.location == "~")
-            s.location = home_dir();
-        else if (s.location.rfind("~/", 0) == 0)
-            s.location = home_dir() + s.location.substr(1);
-        else if (s.location.find("://") == std::string::npos && s.location[0] != '/')
-            s.location = dir + s.location;
+        resolve(s.location);
+        resolve(s.ca_file);
         stores.push_back(std::move(s));
     }
     return stores;

@@ -57,6 +57,11 @@ struct StoreConfig {
     // line of output is the password.
     std::string password;
     std::string password_command;
+    // IMAP accounts: "starttls" secures an imap:// connection before the login, "off" or ""
+    // leaves it plain (imaps:// is always TLS); ca_file names the PEM file of the CAs to trust
+    // instead of the system's.
+    std::string tls;
+    std::string ca_file;
 };
 
 // $XDG_CONFIG_HOME/morvolan/profile.ini (XDG_CONFIG_HOME defaults to ~/.config).

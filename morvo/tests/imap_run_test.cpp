@@ -83,8 +83,21 @@ std::multiset<std::string> flag_states(const DovecotAccount& a, const std::strin
     return out;
 }
 
-TEST(ImapRun, ArchivingOverImapEqualsArchivingOverMaildir) {
+// How the run reaches the account: plain IMAP, imaps:// or STARTTLS (with the server's CA).
+class ImapRunOver : public ::testing::TestWithParam<std::string> {
+  protected:
+    outlook::StoreConfig config_of(const DovecotAccount& account) const {
+        if (GetParam() == "plain") return account.config();
+        return account.tls_config(GetParam(), outlook::test::env("VELTRIN_IMAP_CA"));
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Connections, ImapRunOver, ::testing::Values("plain", "imaps", "starttls"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(ImapRunOver, ArchivingOverImapEqualsArchivingOverMaildir) {
     REQUIRE_DOVECOT();
+    if (GetParam() != "plain") REQUIRE_DOVECOT_TLS();
     mkmailstore::Options opt;
     opt.bulk_mails = 3;
     opt.attachment_size = 4096;
@@ -98,9 +111,10 @@ TEST(ImapRun, ArchivingOverImapEqualsArchivingOverMaildir) {
 
     TempDir work;
     const std::string storage = work.path() + "/ablage";
-    RunResult over_imap = run_over(account.config(), lines, storage);
+    RunResult over_imap = run_over(config_of(account), lines, storage);
     auto after_imap = contents(account.ns());
-    RunResult over_maildir = run_over({store_name, maildir.root, ""}, lines, storage);
+    RunResult over_maildir =
+        run_over(outlook::test::store_config(store_name, maildir.root), lines, storage);
 
     EXPECT_TRUE(over_imap.outcome.confirmed);
     EXPECT_EQ(over_imap.outcome.counters.iordner, over_maildir.outcome.counters.iordner);
@@ -119,29 +133,43 @@ TEST(ImapRun, ArchivingOverImapEqualsArchivingOverMaildir) {
     EXPECT_EQ(flag_states(account, "Massenpost"), bulk_before);
 
     // A second run finds nothing left to file.
-    RunResult again = run_over(account.config(), lines, storage);
+    RunResult again = run_over(config_of(account), lines, storage);
     EXPECT_EQ(again.outcome.counters.ianlage, 0);
     EXPECT_EQ(again.outcome.counters.imail, over_imap.outcome.counters.imail);
     EXPECT_EQ(flag_states(account, "INBOX"), inbox_before);
 }
 
 // The run resumes past a failed creation of the application: no folder is processed, nothing
-// is filed and the account is untouched.
-TEST(ImapRun, ServerThatRefusesTheLoginFilesNothingAndLosesNothing) {
+// is filed and the account is untouched; the run's text says why.
+TEST(ImapRun, ServerThatRefusesTheLoginOrAnUntrustedCertificateFilesNothingAndLosesNothing) {
     REQUIRE_DOVECOT();
     DovecotAccount account;
+    struct Case {
+        const char* name;
+        outlook::StoreConfig config;
+        const char* why;
+    };
+    std::vector<Case> cases = {{"wrong password", account.config("wrong"), "Kennwort"}};
+    if (!outlook::test::env("VELTRIN_IMAPS_PORT").empty())  // checked against the system's CAs
+        cases.push_back({"untrusted certificate", account.tls_config("imaps", ""),
+                         "Keine Verbindung zum Mailprogramm: Keine sichere Verbindung zum "
+                         "IMAP-Server 127.0.0.1:"});
     auto before = flag_states(account, "INBOX");
-    TempDir work;
-    RunResult r = run_over(account.config("wrong"), {store_name + std::string("|Posteingang")},
-                           work.path() + "/ablage");
-    EXPECT_TRUE(r.outcome.confirmed);
-    EXPECT_EQ(r.outcome.counters.ianlage, 0);
-    EXPECT_EQ(r.outcome.counters.imail, 0);
-    EXPECT_TRUE(r.files.empty());
-    EXPECT_NE(r.text.find("Ordner: 0"), std::string::npos) << r.text;
-    // The run's text says why nothing was found.
-    EXPECT_NE(r.text.find("Keine Verbindung zum Mailprogramm: "), std::string::npos) << r.text;
-    EXPECT_NE(r.text.find("Kennwort"), std::string::npos) << r.text;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        RunResult r =
+            run_over(c.config, {store_name + std::string("|Posteingang")}, work.path() + "/ablage");
+        EXPECT_TRUE(r.outcome.confirmed);
+        EXPECT_EQ(r.outcome.counters.ianlage, 0);
+        EXPECT_EQ(r.outcome.counters.imail, 0);
+        EXPECT_TRUE(r.files.empty());
+        EXPECT_NE(r.text.find("Ordner: 0"), std::string::npos) << r.text;
+        EXPECT_NE(r.text.find(std::string("Keine Verbindung zum Mailprogramm: ")),
+                  std::string::npos)
+            << r.text;
+        EXPECT_NE(r.text.find(c.why), std::string::npos) << r.text;
+    }
     EXPECT_EQ(flag_states(account, "INBOX"), before);
 }
 

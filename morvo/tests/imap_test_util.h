@@ -26,6 +26,13 @@ inline std::string env(const char* name) {
     if (::morvo::outlook::test::env("VELTRIN_IMAP_PORT").empty()) \
     GTEST_SKIP() << "no IMAP server (scripts/imap-server start sets VELTRIN_IMAP_*)"
 
+// The server with its TLS side: the implicit-TLS port and the CA that signed its certificate.
+#define REQUIRE_DOVECOT_TLS()                                        \
+    if (::morvo::outlook::test::env("VELTRIN_IMAP_PORT").empty() ||  \
+        ::morvo::outlook::test::env("VELTRIN_IMAPS_PORT").empty() || \
+        ::morvo::outlook::test::env("VELTRIN_IMAP_CA").empty())      \
+    GTEST_SKIP() << "no IMAP server with TLS (scripts/imap-server start sets VELTRIN_IMAPS_*)"
+
 // An account of its own on the shared server, filled with a generated store.
 struct DovecotAccount {
     explicit DovecotAccount(mkmailstore::Options opt = {}) {
@@ -48,7 +55,22 @@ struct DovecotAccount {
         return "imap://" + user + "@127.0.0.1:" + env("VELTRIN_IMAP_PORT");
     }
     StoreConfig config(std::string password = env("VELTRIN_IMAP_PASSWORD")) const {
-        return {store_name, location(), "", std::move(password), ""};
+        StoreConfig c = store_config(store_name, location());
+        c.password = std::move(password);
+        return c;
+    }
+    // Over TLS: "imaps" to the implicit-TLS port of `host`, or "starttls" to the plain port.
+    StoreConfig tls_config(const std::string& how, const std::string& ca_file,
+                           const std::string& host = "127.0.0.1") const {
+        StoreConfig c = config();
+        if (how == "imaps") {
+            c.location = "imaps://" + user + "@" + host + ":" + env("VELTRIN_IMAPS_PORT");
+        } else {
+            c.location = "imap://" + user + "@" + host + ":" + env("VELTRIN_IMAP_PORT");
+            c.tls = how;
+        }
+        c.ca_file = ca_file;
+        return c;
     }
     NameSpace ns() const { return Application::with_stores({config()}).GetNamespace("MAPI"); }
     std::unique_ptr<imap::Connection> raw() const {
@@ -75,6 +97,42 @@ struct DovecotAccount {
                 if (items[i].is_atom("INTERNALDATE")) text += "| " + items[i + 1].text;
             }
             out[uid] = text;
+        }
+        return out;
+    }
+    // Every message of every mailbox, "mailbox UID" -> flags, internal date and a hash of the
+    // bytes: equal before and after means nothing was changed, lost or added.
+    std::map<std::string, std::string> snapshot() const {
+        auto c = raw();
+        std::vector<std::string> mailboxes;
+        for (const auto& u : c->command("LIST \"\" \"*\"", "list").untagged)
+            if (u.values.size() >= 4 && u.values[0].is_atom("LIST")) {
+                bool selectable = true;
+                for (const auto& a : u.values[1].items)
+                    if (a.is_atom("\\Noselect") || a.is_atom("\\NonExistent")) selectable = false;
+                if (selectable) mailboxes.push_back(u.values[3].text);
+            }
+        std::map<std::string, std::string> out;
+        for (const auto& mailbox : mailboxes) {
+            std::vector<imap::Piece> examine{{false, "EXAMINE "}};
+            for (auto& p : imap::astring(mailbox)) examine.push_back(p);
+            c->command(examine, "examine");
+            auto r = c->command("UID FETCH 1:* (FLAGS INTERNALDATE BODY.PEEK[])", "fetch");
+            for (const auto& u : r.untagged) {
+                if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+                std::string uid, text;
+                const auto& items = u.values[2].items;
+                for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                    if (items[i].is_atom("UID")) uid = items[i + 1].text;
+                    if (items[i].is_atom("FLAGS"))
+                        for (const auto& f : items[i + 1].items)
+                            if (!f.is_atom("\\Recent")) text += f.text + " ";
+                    if (items[i].is_atom("INTERNALDATE")) text += "| " + items[i + 1].text;
+                    if (items[i].is_atom("BODY[]"))
+                        text += " | " + std::to_string(mkmailstore::fnv1a64(items[i + 1].text));
+                }
+                out[mailbox + " " + uid] = text;
+            }
         }
         return out;
     }

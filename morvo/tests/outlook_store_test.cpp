@@ -238,15 +238,29 @@ TEST(OutlookStore, ProfileListsStoresInOrder) {
                                                              "[Privat]\n"
                                                              "Location=~/Maildir\n"
                                                              "[Ohne Ort]\n"
-                                                             "Name=nichts\n";
+                                                             "Name=nichts\n"
+                                                             "[Server]\n"
+                                                             "Location=imap://a@mail.example\n"
+                                                             "TLS = starttls\n"
+                                                             "CAFile = certs/ca.pem\n"
+                                                             "[Server 2]\n"
+                                                             "Location=imaps://b@mail.example\n"
+                                                             "CAFile=~/ca.pem\n";
     auto stores = read_profile(t.path() + "/cfg/morvolan/profile.ini");
-    ASSERT_EQ(stores.size(), 2u);
+    ASSERT_EQ(stores.size(), 4u);
     EXPECT_EQ(stores[0].name, "Firma");
     EXPECT_EQ(stores[0].location, t.path() + "/cfg/morvolan/../../firma");
     EXPECT_EQ(stores[0].layout, "nested");
     EXPECT_EQ(stores[1].name, "Privat");
     const char* home = std::getenv("HOME");
     EXPECT_EQ(stores[1].location, std::string(home ? home : "/") + "/Maildir");
+    EXPECT_EQ(stores[1].tls, "");
+    EXPECT_EQ(stores[1].ca_file, "");
+    // A CA file is found like a store folder; a URL location stays as written.
+    EXPECT_EQ(stores[2].location, "imap://a@mail.example");
+    EXPECT_EQ(stores[2].tls, "starttls");
+    EXPECT_EQ(stores[2].ca_file, t.path() + "/cfg/morvolan/certs/ca.pem");
+    EXPECT_EQ(stores[3].ca_file, std::string(home ? home : "/") + "/ca.pem");
 }
 
 class EnvGuard {

@@ -51,7 +51,7 @@ struct MorvoFixture {
     explicit MorvoFixture(mkmailstore::Options opt = {}) : store("maildir++", opt) {
         platform::set_app_path(platform::windows_path(program.path()));
         outlook::set_store_override(
-            std::vector<outlook::StoreConfig>{{outlook::test::store_name, store.root, ""}});
+            std::vector{outlook::test::store_config(outlook::test::store_name, store.root)});
     }
     ~MorvoFixture() {
         outlook::set_store_override(std::nullopt);

@@ -8,6 +8,7 @@
 #include "morvo/filing.h"
 #include "morvo/run.h"
 #include "morvo/tests/gui/morvo_gui_util.h"
+#include "morvo/tests/imap_test_util.h"
 #include "platform/codepage.h"
 
 namespace morvo::test {
@@ -41,23 +42,120 @@ std::map<std::string, std::string> files_in(const std::string& dir) {
     return out;
 }
 
+// Where the run's mails live: the generated store as a Maildir folder, or the same store (same
+// generator, same seed) as an account on the test IMAP server.
+enum class Backend { maildir, imap };
+
+void PrintTo(Backend b, std::ostream* os) {
+    *os << (b == Backend::imap ? "imap" : "maildir");
+}
+
 struct RunFixture : MorvoFixture {
     TempDir ablage;
     std::string ablage_win;
-    RunFixture() : MorvoFixture(with_bulk(3)) {
+    std::unique_ptr<outlook::test::DovecotAccount> account;  // over IMAP only
+    explicit RunFixture(Backend backend = Backend::maildir) : MorvoFixture(with_bulk(3)) {
         ablage_win = platform::windows_path(ablage.path());
+        if (backend == Backend::imap) {
+            account = std::make_unique<outlook::test::DovecotAccount>(with_bulk(3));
+            outlook::set_store_override(std::vector<outlook::StoreConfig>{account->config()});
+        }
+    }
+
+    outlook::NameSpace ns() const { return account ? account->ns() : store.ns(); }
+
+    // A manifest mail in a fresh namespace. In a Maildir store by its position, which a save
+    // keeps; over IMAP by its subject (unique within a folder of the sample): a saved message
+    // gets a new UID and so comes after the unsaved ones of the same received time.
+    outlook::MailItem item(const outlook::NameSpace& n, const mkmailstore::MailInfo& mail) const {
+        if (!account) return store.item(n, mail);
+        outlook::MAPIFolder folder = store.folder(n, mail.folder);
+        outlook::MailItem found;
+        for (long i = 1; i <= folder.Items().Count(); ++i)
+            if (subject_or_error(folder.Items(i)) == mail.subject) {
+                EXPECT_TRUE(found.is_nothing()) << "twice: " << mail.subject;
+                found = folder.Items(i);
+            }
+        EXPECT_FALSE(found.is_nothing()) << "missing: " << mail.subject;
+        return found;
+    }
+
+    static std::string subject_or_error(const outlook::MailItem& m) {
+        try {
+            return m.Subject();
+        } catch (const platform::Error& e) {
+            return "error " + std::to_string(e.number);  // a damaged mail
+        }
+    }
+
+    // The subjects of a folder's mails in a fresh namespace, sorted: a mail lost or doubled by
+    // the run shows here.
+    std::vector<std::string> subjects(const std::string& folder_path) const {
+        auto n = ns();
+        outlook::MAPIFolder folder = store.folder(n, folder_path);
+        std::vector<std::string> out;
+        for (long i = 1; i <= folder.Items().Count(); ++i)
+            out.push_back(subject_or_error(folder.Items(i)));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // The flags of a folder's mails (over IMAP with the received time): the run keeps them.
+    std::multiset<std::string> flags(const std::string& folder_path) const {
+        std::multiset<std::string> out;
+        if (account) {
+            for (const auto& [uid, state] :
+                 account->state(folder_path == "Posteingang" ? "INBOX" : folder_path))
+                out.insert(state);
+            return out;
+        }
+        outlook::flush_saves();  // the flags are in the file names once the saves complete
+        std::string dir =
+            folder_path == "Posteingang" ? store.root : store.root + "/." + folder_path;
+        for (const auto& file : store.mail_files(dir)) {
+            size_t info = file.rfind(":2,");
+            out.insert(info == std::string::npos ? "" : file.substr(info + 3));
+        }
+        return out;
+    }
+
+    // Every mail with its bytes (and over IMAP its flags and received time).
+    std::map<std::string, std::string> snapshot() const {
+        if (account) return account->snapshot();
+        std::map<std::string, std::string> out;
+        for (const auto& [file, hash] : store.snapshot()) out[file] = std::to_string(hash);
+        return out;
     }
 };
 
-TEST(Run, FilesEveryQualifyingAttachment) {
-    RunFixture fx;
+class RunOver : public ::testing::TestWithParam<Backend> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == Backend::imap) REQUIRE_DOVECOT();
+        fixture = std::make_unique<RunFixture>(GetParam());
+    }
+    void TearDown() override { fixture.reset(); }
+    std::unique_ptr<RunFixture> fixture;
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, RunOver, ::testing::Values(Backend::maildir, Backend::imap),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return info.param == Backend::imap ? "imap" : "maildir";
+                         });
+
+TEST_P(RunOver, FilesEveryQualifyingAttachment) {
+    RunFixture& fx = *fixture;
     write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Posteingang", kStore + "|Massenpost"});
     long expected_mails = 0;
     {
-        auto ns = fx.store.ns();
+        auto ns = fx.ns();
         expected_mails = fx.store.folder(ns, "Posteingang").Items().Count() +
                          fx.store.folder(ns, "Massenpost").Items().Count();
     }
+    const auto subjects_before = fx.subjects("Posteingang");
+    const auto bulk_subjects_before = fx.subjects("Massenpost");
+    const auto flags_before = fx.flags("Posteingang");
+    const auto bulk_flags_before = fx.flags("Massenpost");
     auto f = fx.start_form();
     fx.boxes.shown.clear();
     fx.boxes.answers = {platform::Result::Yes};
@@ -70,13 +168,18 @@ TEST(Run, FilesEveryQualifyingAttachment) {
     auto stored = files_in(fx.ablage.path());
     std::multiset<std::string> stored_bytes;
     for (auto& [name, bytes] : stored) stored_bytes.insert(bytes);
-    auto ns = fx.store.ns();
+    // No mail lost or doubled, every flag kept.
+    EXPECT_EQ(fx.subjects("Posteingang"), subjects_before);
+    EXPECT_EQ(fx.subjects("Massenpost"), bulk_subjects_before);
+    EXPECT_EQ(fx.flags("Posteingang"), flags_before);
+    EXPECT_EQ(fx.flags("Massenpost"), bulk_flags_before);
+    auto ns = fx.ns();
     int filed = 0;
     for (const auto& mail : fx.store.manifest.mails) {
         if (mail.folder != "Posteingang" && mail.folder != "Massenpost") continue;
         if (mail.damaged) continue;
         SCOPED_TRACE(mail.subject);
-        auto item = fx.store.item(ns, mail);
+        auto item = fx.item(ns, mail);
         std::vector<std::string> left;
         for (long i = 1; i <= item.Attachments().Count(); ++i)
             left.push_back(item.Attachments(i).DisplayName());
@@ -104,7 +207,7 @@ TEST(Run, FilesEveryQualifyingAttachment) {
     }
     EXPECT_TRUE(stored_bytes.empty());
     EXPECT_EQ(filed, 3 + 2 * 3);
-    const std::string bulk_body = fx.store.item(ns, fx.store.mails_in("Massenpost")[0][0]).Body();
+    const std::string bulk_body = fx.item(ns, *fx.store.mails_in("Massenpost")[0]).Body();
     EXPECT_NE(bulk_body.find("Notiz_"), std::string::npos);
     EXPECT_LT(bulk_body.find("Notiz_"), bulk_body.find("Anlage_"));
 
@@ -138,22 +241,22 @@ TEST(Run, FilesEveryQualifyingAttachment) {
     EXPECT_EQ(platform::cp1252_to_utf8(log), expected + "\r\n");
 }
 
-TEST(Run, NoTouchesNothing) {
-    RunFixture fx;
+TEST_P(RunOver, NoTouchesNothing) {
+    RunFixture& fx = *fixture;
     write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Posteingang"});
-    auto before = fx.store.snapshot();
+    auto before = fx.snapshot();
     auto f = fx.start_form();
     fx.boxes.answers = {platform::Result::No};
     f->comB_start_Click();
-    EXPECT_EQ(fx.store.snapshot(), before);
+    EXPECT_EQ(fx.snapshot(), before);
     EXPECT_TRUE(files_in(fx.ablage.path()).empty());
     EXPECT_EQ(textbox2(*f), "Willkommen zum Morvo");
     EXPECT_EQ(status_of(*f), "Abbruch nach Benutzerwunsch!");
     EXPECT_TRUE(f->comB_log->isVisible());
 }
 
-TEST(Run, MissingFolderLineReportsItsOrdinal) {
-    RunFixture fx;
+TEST_P(RunOver, MissingFolderLineReportsItsOrdinal) {
+    RunFixture& fx = *fixture;
     write_ini(fx.ini_host(), fx.ablage_win,
               {kStore + "|Leer", kStore + "|Gibt es nicht", kStore + "|Projekt #1"});
     auto f = fx.start_form();
@@ -169,8 +272,8 @@ TEST(Run, MissingFolderLineReportsItsOrdinal) {
     EXPECT_NE(t.find("Ordner: 1\nEmail:    0\nAnlage: 0"), std::string::npos);
 }
 
-TEST(Run, StoragePathsThatEndTheRun) {
-    RunFixture fx;
+TEST_P(RunOver, StoragePathsThatEndTheRun) {
+    RunFixture& fx = *fixture;
     std::string shm = "/dev/shm/morvo_run_" + std::to_string(::getpid());
     std::filesystem::create_directories(shm);
     const std::string shm_win = platform::windows_path(shm);
@@ -187,7 +290,7 @@ TEST(Run, StoragePathsThatEndTheRun) {
         {shm_win, "Überprüfung RAM-Disk",
          shm_win + "\\ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
     };
-    auto before = fx.store.snapshot();
+    auto before = fx.snapshot();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         write_ini(fx.ini_host(), c.path, {kStore + "|Posteingang"});
@@ -204,7 +307,7 @@ TEST(Run, StoragePathsThatEndTheRun) {
         EXPECT_EQ(status_of(*f), c.closing);
         EXPECT_EQ(textbox2(*f), "Willkommen zum Morvo");
     }
-    EXPECT_EQ(fx.store.snapshot(), before);
+    EXPECT_EQ(fx.snapshot(), before);
     std::filesystem::remove_all(shm);
 }
 
@@ -226,21 +329,21 @@ TEST(Run, LogThatCannotBeWrittenLeavesButtonAndStatus) {
     EXPECT_NE(fx.boxes.shown[0].text.find("konnte nicht geschrieben werden"), std::string::npos);
 }
 
-TEST(Run, FailedSaveKeepsTheAttachment) {
-    RunFixture fx;
+TEST_P(RunOver, FailedSaveKeepsTheAttachment) {
+    RunFixture& fx = *fixture;
     write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Massenpost"});
     // A folder in the way of every file name: saving fails, nothing may be deleted.
     auto f = fx.start_form();
     FilingEnvironment env = default_filing_environment();
-    auto ns = fx.store.ns();
-    auto item = fx.store.item(ns, *fx.store.mails_in("Massenpost")[0]);
+    auto ns = fx.ns();
+    auto item = fx.item(ns, *fx.store.mails_in("Massenpost")[0]);
     const long before = item.Attachments().Count();
     std::vector<std::string> texts;
     FilingSink sink;
     sink.append_Textbox2 = [&](const std::string& t) { texts.push_back(t); };
     const std::string missing = fx.ablage_win + "\\nicht da";
     file_mail_item(item, missing, env, sink);
-    auto again = fx.store.item(fx.store.ns(), *fx.store.mails_in("Massenpost")[0]);
+    auto again = fx.item(fx.ns(), *fx.store.mails_in("Massenpost")[0]);
     EXPECT_EQ(again.Attachments().Count(), before);
     EXPECT_EQ(again.Body().find("file:"), std::string::npos);
     ASSERT_EQ(texts.size(), static_cast<size_t>(before));
