@@ -39,6 +39,7 @@ for ((r = 0; r < rounds; r++)); do
   rates+=("$(awk -v f="$filed" -v s="$secs" 'BEGIN{printf "%.1f", f/s}')")
 done
 rm -rf "$rounds_dir" "$work"/stale.* "$work/copy" "$work/store" "$work/ablage"
+echo "# rounds: run ${runs[*]} / cp ${cps[*]}"
 run=$(printf '%s\n' "${runs[@]}" | median)
 cp_s=$(printf '%s\n' "${cps[@]}" | median)
 rate=$(printf '%s\n' "${rates[@]}" | median)

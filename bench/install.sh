@@ -50,6 +50,7 @@ for ((r = 1; r <= rounds; r++)); do
   sync
 done
 rm -rf "$runs" "$work"/stale.*
+echo "# rounds: install ${secs_all[*]} / cabextract ${bases[*]}"
 base=$(printf '%s\n' "${bases[@]}" | median)
 base_cpu=$(printf '%s\n' "${base_cpus[@]}" | median)
 secs=$(printf '%s\n' "${secs_all[@]}" | median)

@@ -174,11 +174,12 @@ std::string new_unique_name(const std::string& old_name) {
 
 class MaildirMail;
 
-// Saved mails become visible in batches. A save writes the new mail into tmp/ at once; the
-// batch then makes all new files durable with one file-system sync, renames them into cur/,
-// syncs again and only then removes the old files. A crash at any point leaves the old mail or
-// the new one (at worst both), never neither; and one sync per batch instead of one per mail
-// keeps a run of thousands of mails fast.
+// Saved mails become visible in batches. A save keeps the new mail in memory (a mail saved
+// again before the batch completes only replaces it); the batch writes every new mail into
+// tmp/, makes them durable with one file-system sync, renames them into cur/, syncs again and
+// only then removes the old files. A crash at any point leaves the old mail or the new one (at
+// worst both), never neither; and one sync per batch instead of one per mail keeps a run of
+// thousands of mails fast.
 class SaveBatch {
   public:
     static SaveBatch& instance() {
@@ -188,10 +189,13 @@ class SaveBatch {
     ~SaveBatch() { flush(); }
 
     void add(std::shared_ptr<MaildirMail> m);
+    // Bytes held by pending saves changed by `delta`; many large mails complete the batch early.
+    void held_bytes(long long delta);
     void flush();
 
   private:
     std::vector<std::shared_ptr<MaildirMail>> pending_;
+    long long held_ = 0;
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
 };
@@ -204,6 +208,14 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
 
     Bytes load() override {
+        if (has_pending_) {  // saved by this program, not yet on disk
+            Bytes b;
+            b.data = static_cast<char*>(std::malloc(pending_bytes_.size() + 1));
+            if (!b.data) fail(e_fail, "Zu wenig Speicher für die Nachricht.");
+            std::memcpy(b.data, pending_bytes_.data(), pending_bytes_.size());
+            b.size = pending_bytes_.size();
+            return b;
+        }
         std::string path = pending_tmp_.empty() ? current_path() : pending_tmp_;
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && pending_tmp_.empty()) {  // renamed by another program
@@ -242,6 +254,29 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         struct stat st {};
         if (::stat(old_path.c_str(), &st) != 0 && errno == ENOENT) old_path = locate();
         if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
+        const bool queued = has_pending_;
+        const long long before = queued ? static_cast<long long>(pending_bytes_.size()) : 0;
+        pending_bytes_.assign(bytes.data(), bytes.size());
+        has_pending_ = true;
+        SaveBatch::instance().held_bytes(static_cast<long long>(bytes.size()) - before);
+        if (!queued) SaveBatch::instance().add(shared_from_this());
+    }
+
+    // First step of the batch: the new mail goes into tmp/ with the old file's mode and owner.
+    // false (and nothing left behind) when that fails; the old mail then stays as it is.
+    bool write_pending() {
+        if (!has_pending_) return false;
+        std::string bytes = std::move(pending_bytes_);
+        pending_bytes_.clear();
+        has_pending_ = false;
+        struct stat st {};
+        std::string old_path;
+        try {
+            old_path = locate();
+        } catch (const platform::Error&) {
+            return false;  // deleted by another program meanwhile: it stays deleted
+        }
+        if (::stat(old_path.c_str(), &st) != 0) return false;
 
         std::string tmp_dir = join(folder_, "tmp");
         std::string unique = new_unique_name(file_);
@@ -251,37 +286,35 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         if (fd < 0 && errno == ENOENT &&
             ::mkdir(tmp_dir.c_str(), 0700) == 0)  // tmp/ was cleaned away
             fd = ::open(tmp_path.c_str(), flags, st.st_mode & 07777);
-        if (fd < 0) fail_errno(errno, "Nachricht " + tmp_path);
-        auto abandon = [&](const std::string& why) {
-            ::close(fd);
-            ::unlink(tmp_path.c_str());
-            fail(e_fail, "Die Nachricht wurde nicht gespeichert: " + why);
-        };
+        if (fd < 0) return false;
+        bool ok = true;
         const char* p = bytes.data();
         size_t left = bytes.size();
-        while (left > 0) {
+        while (ok && left > 0) {
             ssize_t w = ::write(fd, p, left);
             if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) abandon(std::strerror(errno));
-            p += w;
-            left -= static_cast<size_t>(w);
+            if (w <= 0) ok = false;
+            if (w > 0) {
+                p += w;
+                left -= static_cast<size_t>(w);
+            }
         }
         struct stat now {};
-        ::fstat(fd, &now);
-        if ((now.st_mode & 07777) != (st.st_mode & 07777) && ::fchmod(fd, st.st_mode & 07777) != 0)
-            abandon(std::strerror(errno));
-        if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
+        if (ok && ::fstat(fd, &now) != 0) ok = false;
+        if (ok && (now.st_mode & 07777) != (st.st_mode & 07777) &&
+            ::fchmod(fd, st.st_mode & 07777) != 0)
+            ok = false;
+        if (ok && (now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
             ::fchown(fd, st.st_uid, st.st_gid) != 0)
-            abandon(std::string("Besitzer kann nicht übernommen werden: ") + std::strerror(errno));
-        if (::close(fd) != 0) {
+            ok = false;
+        if (::close(fd) != 0) ok = false;
+        if (!ok) {
             ::unlink(tmp_path.c_str());
-            fail(e_fail, "Die Nachricht wurde nicht gespeichert.");
+            return false;
         }
-        bool queued = !pending_tmp_.empty();
-        if (queued) ::unlink(pending_tmp_.c_str());  // an earlier save of this run, never shown
         pending_tmp_ = tmp_path;
         pending_unique_ = unique;
-        if (!queued) SaveBatch::instance().add(shared_from_this());
+        return true;
     }
 
     const std::string& folder() const { return folder_; }
@@ -322,6 +355,8 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     void abandon_pending() {
         if (!pending_tmp_.empty()) ::unlink(pending_tmp_.c_str());
         pending_tmp_.clear();
+        pending_bytes_.clear();
+        has_pending_ = false;
     }
 
   private:
@@ -354,6 +389,8 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     std::string file_;
     std::string pending_tmp_;
     std::string pending_unique_;
+    std::string pending_bytes_;
+    bool has_pending_ = false;
 };
 
 // Freeing a file's blocks waits on the disk (notably with online discard); a few helpers that
@@ -381,9 +418,14 @@ void remove_files(const std::vector<std::string>& files) {
 void SaveBatch::add(std::shared_ptr<MaildirMail> m) {
     if (pending_.empty()) first_ = std::chrono::steady_clock::now();
     pending_.push_back(std::move(m));
-    if (pending_.size() >= 256 ||
+    if (pending_.size() >= 256 || held_ > (32LL << 20) ||
         std::chrono::steady_clock::now() - first_ > std::chrono::seconds(1))
         flush();
+}
+
+void SaveBatch::held_bytes(long long delta) {
+    held_ += delta;
+    if (held_ > (64LL << 20) && !flushing_) flush();  // one mail saved again and again, grown
 }
 
 void SaveBatch::flush() {
@@ -391,6 +433,11 @@ void SaveBatch::flush() {
     flushing_ = true;
     std::vector<std::shared_ptr<MaildirMail>> batch;
     batch.swap(pending_);
+    held_ = 0;
+    std::vector<std::shared_ptr<MaildirMail>> written;
+    for (const auto& m : batch)
+        if (m->write_pending()) written.push_back(m);
+    batch.swap(written);
     std::vector<std::string> dirs;
     for (const auto& m : batch)
         if (std::find(dirs.begin(), dirs.end(), m->folder()) == dirs.end())

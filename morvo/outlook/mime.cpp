@@ -555,36 +555,37 @@ std::string MimeMail::text_value(const PartRef& part) {
     return n.empty() ? type_description(live_object(part)) : n;
 }
 
-void MimeMail::save_part(const PartRef& part, const std::string& host_path) {
+const std::string& MimeMail::decoded(const PartRef& part) {
     GMimeObject* o = live_object(part);
-    std::string bytes;
+    if (decoded_part_ && decoded_part_ == part.object) return decoded_bytes_;
+    forget_decoded();
     if (GMIME_IS_MESSAGE_PART(o)) {
         GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
-        if (inner) bytes = object_bytes(GMIME_OBJECT(inner));
+        if (inner) decoded_bytes_ = object_bytes(GMIME_OBJECT(inner));
     } else {
-        bytes = decoded_content(GMIME_PART(o));
+        decoded_bytes_ = decoded_content(GMIME_PART(o));
     }
-    write_file_safely(host_path, bytes);
+    decoded_part_ = part.object;
+    return decoded_bytes_;
+}
+
+void MimeMail::forget_decoded() {
+    decoded_part_.reset();
+    std::string().swap(decoded_bytes_);
+}
+
+void MimeMail::save_part(const PartRef& part, const std::string& host_path) {
+    write_file_safely(host_path, decoded(part));
+    forget_decoded();
 }
 
 long MimeMail::part_size(const PartRef& part) {
-    GMimeObject* o = live_object(part);
-    GRef<GMimeStream> null(g_mime_stream_null_new());
-    gint64 n = -1;
-    if (GMIME_IS_MESSAGE_PART(o)) {
-        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
-        n = inner ? g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, null.get()) : 0;
-    } else if (GMimeDataWrapper* w = g_mime_part_get_content(GMIME_PART(o))) {
-        n = g_mime_data_wrapper_write_to_stream(w, null.get());
-    } else {
-        n = 0;
-    }
-    if (n < 0) fail(mapi_e_corrupt_data, "Der Inhalt der Anlage kann nicht gelesen werden.");
-    return static_cast<long>(n);
+    return static_cast<long>(decoded(part).size());
 }
 
 void MimeMail::remove_part(PartRef& part) {
     GMimeObject* o = live_object(part);
+    forget_decoded();
     Parsed& p = parsed();
     GMimeObject* target = o;
     for (;;) {

@@ -39,7 +39,13 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
 
   private:
     Parsed& parsed();
+    const std::string& decoded(const PartRef& part);
+    void forget_decoded();
     std::shared_ptr<MailSource> source_;
+    // The last part decoded: the archiver asks for an attachment's size, then saves it, and
+    // decoding a large attachment twice would double the run's work.
+    std::shared_ptr<void> decoded_part_;
+    std::string decoded_bytes_;
     std::unique_ptr<Parsed> parsed_;
     bool modified_ = false;
 };
