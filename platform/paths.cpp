@@ -223,6 +223,15 @@ std::string resolve_case(std::string base, const std::vector<std::string>& comps
     std::string whole = base;
     for (const auto& c : comps) whole = join_host(whole, c);
     if (name_exists(whole)) return whole;  // the common case: one look
+    if (comps.size() > 1) {
+        // A new file in an existing folder (the next common case): only its name is looked for.
+        std::string parent = base;
+        for (std::size_t i = 0; i + 1 < comps.size(); ++i) parent = join_host(parent, comps[i]);
+        if (name_exists(parent)) {
+            const std::string found = find_name_ignoring_case(parent, comps.back());
+            return join_host(parent, found.empty() ? comps.back() : found);
+        }
+    }
     std::string cur = base;
     for (std::size_t i = 0; i < comps.size(); ++i) {
         const std::string exact = join_host(cur, comps[i]);
