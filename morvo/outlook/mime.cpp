@@ -163,7 +163,11 @@ GMimeMultipart* find_parent(GMimeObject* root, GMimeObject* child) {
 std::string decoded_content(GMimePart* part) {
     GMimeDataWrapper* w = g_mime_part_get_content(part);
     if (!w) return {};
-    GRef<GMimeStream> mem(g_mime_stream_mem_new());
+    // Sized for the decoded content up front: growing by doubling would copy it again and again.
+    GMimeStream* encoded = g_mime_data_wrapper_get_stream(w);
+    gint64 length = encoded ? g_mime_stream_length(encoded) : -1;
+    guint reserve = length > 0 && length < (1LL << 30) ? static_cast<guint>(length) + 1024 : 0;
+    GRef<GMimeStream> mem(g_mime_stream_mem_new_with_byte_array(g_byte_array_sized_new(reserve)));
     if (g_mime_data_wrapper_write_to_stream(w, mem.get()) < 0)
         fail(mapi_e_corrupt_data, "Der Inhalt der Anlage kann nicht gelesen werden.");
     return bytes_of(mem.get());
