@@ -167,8 +167,8 @@ TEST(ImapClient, NonSynchronizingLiteralWhenTheServerOffersIt) {
     EXPECT_NE(server.received.find("APPEND INBOX {4+}\n"), std::string::npos) << server.received;
 }
 
-TEST(ImapClient, RefusedRejectedAndDroppedConnectionsSayWhatHappened) {
-    // A port nobody listens on: bind one, close it, connect there.
+// A port nobody listens on: one bound and closed again.
+int unused_port() {
     int probe = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -176,8 +176,13 @@ TEST(ImapClient, RefusedRejectedAndDroppedConnectionsSayWhatHappened) {
     ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-    int dead_port = ntohs(a.sin_port);
+    int port = ntohs(a.sin_port);
     ::close(probe);
+    return port;
+}
+
+TEST(ImapClient, RefusedRejectedAndDroppedConnectionsSayWhatHappened) {
+    const int dead_port = unused_port();
     EXPECT_NE(error_text([&] { Connection c("127.0.0.1", dead_port); }).find("abgelehnt"),
               std::string::npos);
 
@@ -358,19 +363,6 @@ TEST(ImapClient, TlsSettingOfTheProfileAgainstTheLocation) {
             EXPECT_EQ(a.port, a.tls.mode == Tls::implicit ? 993 : 143);
         }
     }
-}
-
-int unused_port() {
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-    int port = ntohs(a.sin_port);
-    ::close(probe);
-    return port;
 }
 
 // The trusted CAs are read before the connection: a bad CA file is reported as such, not as
