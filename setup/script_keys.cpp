@@ -52,8 +52,8 @@ constexpr std::array kKeys{
 };
 
 constexpr std::array<std::string_view, 10> kPlaceholders{
-    "#InstallPath#", "#WinSysDir#", "#AppDataDir#",   "#Computername#", "#HomeDrive#",
-    "#ProgramFiles#", "#WinDir#",   "#Username#",     "#ProgramGroup#", "#Desktop#"};
+    "#InstallPath#",  "#WinSysDir#", "#AppDataDir#", "#Computername#", "#HomeDrive#",
+    "#ProgramFiles#", "#WinDir#",    "#Username#",   "#ProgramGroup#", "#Desktop#"};
 
 constexpr std::array<std::string_view, 3> kWhen{kWhenAtInstall, kWhenAsk, kWhenSilent};
 

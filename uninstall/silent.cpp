@@ -46,8 +46,7 @@ int parse_uninstall_command_line(const std::vector<std::string>& args, std::stri
 
 int run_silent_uninstall() {
     platform::set_msgbox_program_title(std::string(kMessageTitle));
-    // No questions: every box takes its default button ("Yes" for the start question is not
-    // needed: the run below does not ask it).
+    // No questions: the start question is left out, and the closing box takes its default.
     platform::ScopedMsgBoxHandler boxes(
         [](const platform::MsgBoxRequest& box) { return platform::default_result(box); });
 

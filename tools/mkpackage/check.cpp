@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -100,8 +100,8 @@ struct Entry {
 struct Section {
     std::string name;
     int line = 0;
-    std::vector<Entry> entries;            // every entry, in order
-    std::map<std::string, size_t> first;   // lower key -> the entry setup reads
+    std::vector<Entry> entries;           // every entry, in order
+    std::map<std::string, size_t> first;  // lower key -> the entry setup reads
 };
 
 class Checker {
@@ -168,8 +168,9 @@ class Checker {
             i += follow;
         }
         if (high)
-            warning(0, "the script looks like UTF-8; setup reads it as Windows-1252, so "
-                       "non-ASCII letters come out wrong");
+            warning(0,
+                    "the script looks like UTF-8; setup reads it as Windows-1252, so "
+                    "non-ASCII letters come out wrong");
     }
 
     void parse(const std::string& bytes) {
@@ -207,8 +208,8 @@ class Checker {
                 warning(line, "a key before the first section: setup never reads it");
                 continue;
             }
-            Entry e{trim(text.substr(0, eq)), extractor::cp1252_name_to_utf8(trim(text.substr(eq + 1))),
-                    line};
+            Entry e{trim(text.substr(0, eq)),
+                    extractor::cp1252_name_to_utf8(trim(text.substr(eq + 1))), line};
             auto [it, fresh] = current->first.try_emplace(lower(e.key), current->entries.size());
             if (!fresh) {
                 warning(line, e.key + " appears again in [" + current->name +
@@ -291,9 +292,10 @@ class Checker {
             const std::size_t j = v.find('#', i + 1);
             if (j == std::string::npos) break;
             const std::string token = v.substr(i, j - i + 1);
-            const bool word = j > i + 1 && std::all_of(v.begin() + i + 1, v.begin() + j, [](char c) {
-                                  return std::isalnum(static_cast<unsigned char>(c));
-                              });
+            const bool word =
+                j > i + 1 && std::all_of(v.begin() + i + 1, v.begin() + j, [](char c) {
+                    return std::isalnum(static_cast<unsigned char>(c));
+                });
             if (!word) {
                 i = j;
                 continue;
@@ -302,7 +304,8 @@ class Checker {
             if (std::find(known.begin(), known.end(), token) == known.end()) {
                 const std::string near = nearest(token, known);
                 if (lower(near) == lower(token))
-                    error(e.line, token + " is written in the wrong case: setup replaces only " + near);
+                    error(e.line,
+                          token + " is written in the wrong case: setup replaces only " + near);
                 else
                     error(e.line, "unknown placeholder " + token + " in " + e.key +
                                       "; did you mean " + near + "?");
@@ -331,9 +334,9 @@ class Checker {
                 return "a name that ends in a dot or blank, which Windows drops";
             std::string stem = lower(part.substr(0, part.find('.')));
             static const std::set<std::string> devices = {
-                "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6",
-                "com7", "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7",
-                "lpt8", "lpt9"};
+                "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4",
+                "com5", "com6", "com7", "com8", "com9", "lpt1", "lpt2", "lpt3",
+                "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
             if (devices.count(stem)) return "\"" + part + "\" is a device name on Windows";
             if (end == std::string::npos) return {};
             pos = end + 1;
@@ -345,8 +348,9 @@ class Checker {
         const Entry* e = find(section, key);
         if (!e || e->value.empty()) {
             if (required)
-                error(line_of(section, key), std::string(key) + " is missing: the install run "
-                                                                "stops with a type mismatch");
+                error(line_of(section, key), std::string(key) +
+                                                 " is missing: the install run "
+                                                 "stops with a type mismatch");
             return std::nullopt;
         }
         const auto v = setup::numeric_value(e->value);
@@ -361,8 +365,8 @@ class Checker {
     void entries(std::string_view section, std::string_view count_key, long n, long lo, long hi,
                  const std::vector<std::string>& required, const std::vector<std::string>& stems) {
         const int count_line = line_of(section, count_key);
-        const std::string said = std::string(count_key) +
-                                 (n < 0 ? " (not set)" : "=" + std::to_string(n));
+        const std::string said =
+            std::string(count_key) + (n < 0 ? " (not set)" : "=" + std::to_string(n));
         int reported = 0;
         for (long i = lo; i <= hi && reported < 20; ++i) {
             std::string missing;
@@ -452,7 +456,8 @@ class Checker {
         if (!present("background.jpg"))
             warning(0, "background.jpg is missing: the progress window cannot open");
         for (const char* name : {"Wizard.jpg", "button.bmp"})
-            if (!present(name)) warning(0, std::string(name) + " is missing: the wizard shows none");
+            if (!present(name))
+                warning(0, std::string(name) + " is missing: the wizard shows none");
         if (!value("Main", "Logo").empty() && !present("logo.dat"))
             warning(line_of("Main", "Logo"), "Logo is set, but logo.dat is missing");
         licence();
@@ -474,9 +479,12 @@ class Checker {
         }
         int depth = 0;
         for (std::size_t i = 0; i < rtf.size(); ++i) {
-            if (rtf[i] == '\\') ++i;
-            else if (rtf[i] == '{') ++depth;
-            else if (rtf[i] == '}') --depth;
+            if (rtf[i] == '\\')
+                ++i;
+            else if (rtf[i] == '{')
+                ++depth;
+            else if (rtf[i] == '}')
+                --depth;
         }
         if (depth != 0) warning(0, "Lizenz.rtf has unbalanced braces: it may be cut off");
         // The text the licence page shows: the reader's HTML without its tags.
@@ -484,10 +492,14 @@ class Checker {
         bool in_tag = false, text = false;
         for (std::size_t i = 0; i < html.size() && !text; ++i) {
             const char c = html[i];
-            if (c == '<') in_tag = true;
-            else if (c == '>') in_tag = false;
-            else if (!in_tag && c == '&') i = std::min(html.find(';', i), html.size());
-            else if (!in_tag && !std::isspace(static_cast<unsigned char>(c))) text = true;
+            if (c == '<')
+                in_tag = true;
+            else if (c == '>')
+                in_tag = false;
+            else if (!in_tag && c == '&')
+                i = std::min(html.find(';', i), html.size());
+            else if (!in_tag && !std::isspace(static_cast<unsigned char>(c)))
+                text = true;
         }
         if (!text) error(0, "the RTF reader finds no text in Lizenz.rtf");
     }

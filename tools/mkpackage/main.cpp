@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
     }
     try {
         if (report_check(args[0])) {
-            if (!check_only) std::fprintf(stderr, "mkpackage: %s has errors: no medium built\n",
-                                          args[0].c_str());
+            if (!check_only)
+                std::fprintf(stderr, "mkpackage: %s has errors: no medium built\n",
+                             args[0].c_str());
             return 1;
         }
         if (check_only) return 0;

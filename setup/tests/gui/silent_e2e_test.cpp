@@ -61,8 +61,8 @@ std::map<std::string, std::string> tree(const fs::path& dir, const fs::path& roo
 std::string environment(const fs::path& run) {
     for (const char* d : {"home", "temp", "pf"}) fs::create_directories(run / d);
     return "env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u DISPLAY -u WAYLAND_DISPLAY "
-           "HOME=" + sh(run / "home") + " TEMP=" + sh(run / "temp") +
-           " ProgramFiles=" + sh(run / "pf") + " ";
+           "-u QT_QPA_PLATFORM HOME=" +
+           sh(run / "home") + " TEMP=" + sh(run / "temp") + " ProgramFiles=" + sh(run / "pf") + " ";
 }
 
 TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
@@ -79,20 +79,19 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
                                           "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
                                           "click frmWizard.cmdNav(3)\n"
                                           "wait frmend 120\nclick frmend.cmdN(3)\n";
-    int status = std::system(("cd " + sh(root) + " && " + environment(wizard) +
-                              "QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" +
-                              sh(root / "script.txt") + " VELTRIN_TRANSCRIPT=" +
-                              sh(wizard / "transcript.txt") + " timeout 300 " +
-                              sh(medium / "setup") + " >" + sh(wizard / "out.txt") + " 2>&1")
-                                 .c_str());
+    int status =
+        std::system(("cd " + sh(root) + " && " + environment(wizard) +
+                     "QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + sh(root / "script.txt") +
+                     " VELTRIN_TRANSCRIPT=" + sh(wizard / "transcript.txt") + " timeout 300 " +
+                     sh(medium / "setup") + " >" + sh(wizard / "out.txt") + " 2>&1")
+                        .c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << slurp(wizard / "transcript.txt") << slurp(wizard / "out.txt");
 
     // No display and no Qt platform: a window would abort the program.
-    status = std::system(("cd " + sh(root) + " && " + environment(silent) +
-                          "-u QT_QPA_PLATFORM timeout 300 " + sh(medium / "setup") +
-                          " /S /LOG=" + sh(silent / "log.txt") + " >" + sh(silent / "out.txt") +
-                          " 2>&1")
+    status = std::system(("cd " + sh(root) + " && " + environment(silent) + "timeout 300 " +
+                          sh(medium / "setup") + " /S /LOG=" + sh(silent / "log.txt") + " >" +
+                          sh(silent / "out.txt") + " 2>&1")
                              .c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << slurp(silent / "out.txt") << slurp(silent / "log.txt");
