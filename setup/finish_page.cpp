@@ -7,13 +7,14 @@
 #include "setup/placeholders.h"
 #include "setup/processes.h"
 #include "setup/script.h"
+#include "setup/script_keys.h"
 #include "setup/string_table.h"
 
 namespace setup {
 namespace {
 
-constexpr const char* kAsk = "nach Installation (Abfrage)";
-constexpr const char* kSilent = "nach Installation (ohne Aufforderung)";
+constexpr std::string_view kAsk = kWhenAsk;
+constexpr std::string_view kSilent = kWhenSilent;
 
 void open_program(const std::string& tag, const std::string& arguments) {
     try {

@@ -16,6 +16,7 @@
 #include "setup/placeholders.h"
 #include "setup/processes.h"
 #include "setup/script.h"
+#include "setup/script_keys.h"
 #include "setup/shell_link.h"
 #include "setup/uninstall_log.h"
 
@@ -122,6 +123,7 @@ class Run {
           F_(std::move(install_folder)),
           program_folder_(options.program_folder.empty() ? platform::app_path()
                                                          : options.program_folder),
+          options_(options),
           log_(F_) {}
 
     InstallResult go() {
@@ -152,6 +154,7 @@ class Run {
     }
 
     void failed(long number, const std::string& description) {
+        if (options_.failed) options_.failed(number, description, !silent_);
         if (silent_) return;
         if (!report_.report(number, description)) throw StopRun{};
     }
@@ -285,6 +288,7 @@ class Run {
                     std::string cmd = extractor_copy() + " " + GetShortPath(program_folder_) +
                                       "\\data02.cab " + S + "\\" + N + " -d -i -ox";
                     ShellAndWait(cmd, 0);
+                    placed("Datei", D + "\\" + N);
                 });
                 if (ini("DateiReg" + idx, "Dateien") == "x")
                     step([&] { RegisterComponent(D + "\\" + N, true); });
@@ -311,7 +315,9 @@ class Run {
         long m = entry_count(count);
         for (long j = 0; j <= m; ++j) {
             step([&] {
-                platform::AddFontResourceA(F_ + "\\" + ini("Font" + std::to_string(j), "Fonts"));
+                const std::string font = F_ + "\\" + ini("Font" + std::to_string(j), "Fonts");
+                platform::AddFontResourceA(font);
+                placed("Schrift", font);
             });
         }
     }
@@ -320,12 +326,15 @@ class Run {
         long apps = entry_count(ini("AnzApps", "RunApps"));
         for (long j = 1; j <= apps; ++j) {
             std::string idx = std::to_string(j);
-            if (ini("when" + idx, "RunApps") != "bei Installation") continue;
+            if (ini("when" + idx, "RunApps") != kWhenAtInstall) continue;
             std::string E;
             step([&] { E = ExpandPlaceholders(ini("Filename" + idx, "RunApps")); });
             step([&] { view_.show_meldung(ini("Message" + idx, "RunApps")); });
             long pid = 0;
-            step([&] { pid = platform::Shell(E + " " + ini("Arguments" + idx, "RunApps"), 1); });
+            step([&] {
+                pid = platform::Shell(E + " " + ini("Arguments" + idx, "RunApps"), 1);
+                placed("Programm", E);
+            });
             step([&] { WaitForProcess(pid); });
             step([&] { view_.close_meldung(); });
         }
@@ -348,6 +357,7 @@ class Run {
                 cShellLink link;
                 link.CreateShellLink(L + "\\" + T, target, F_, "", target, 0,
                                      mShellLink::SW_SHOWNORMAL, "");
+                placed("Verknüpfung", L + "\\" + T);
             });
             step([&] { log_.write_link(static_cast<int>(j), L + "\\" + T); });
             ++done;
@@ -355,9 +365,14 @@ class Run {
         return done;
     }
 
+    void placed(std::string_view what, const std::string& path) const {
+        if (options_.placed) options_.placed(what, path);
+    }
+
     InstallView& view_;
     std::string F_;
     std::string program_folder_;
+    const InstallRunOptions& options_;
     UninstallLog log_;
     ErrorReport report_;
     bool silent_ = false;

@@ -5,6 +5,7 @@
 // log and opens the finish page.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,12 @@ namespace setup {
 struct InstallRunOptions {
     // Windows path of the package medium (the program's own folder); empty: platform::app_path().
     std::string program_folder;
+    // Hooks for a log of the run (the silent install's); either may be empty.
+    // placed: what a step has just done ("Datei", "Verknüpfung", "Schrift", "Programm") and the
+    // Windows path it concerns.
+    std::function<void(std::string_view what, std::string_view path)> placed;
+    // failed: every failure of a step, also those the run passes over without a report.
+    std::function<void(long number, std::string_view description, bool reported)> failed;
 };
 
 // How a run ended, for callers that want to know (the window ignores it).

@@ -5,15 +5,19 @@
 #include <exception>
 #include <string>
 
+#include "tools/mkpackage/check.h"
 #include "tools/mkpackage/package.h"
 
 namespace {
 
 const char* usage =
     "usage: mkpackage [--bin DIR] SOURCE MEDIUM\n"
+    "       mkpackage --check SOURCE\n"
     "Builds a package medium in MEDIUM from the folder SOURCE, which holds Setup.INX, the\n"
-    "resources and the product files named by [Dateien] DateiN0.. of the script.\n"
-    "  --bin DIR  where extractor, setup and uninstall are (default: mkpackage's own folder)\n";
+    "resources and the product files named by [Dateien] DateiN0.. of the script. The source is\n"
+    "checked first; a source with errors is refused.\n"
+    "  --bin DIR  where extractor, setup and uninstall are (default: mkpackage's own folder)\n"
+    "  --check    only checks SOURCE: exit 1 on errors, 0 when there are only warnings\n";
 
 std::string own_folder() {
     char buf[4096];
@@ -24,18 +28,34 @@ std::string own_folder() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+// Prints the checker's findings; true when there are errors.
+bool report_check(const std::string& source) {
+    const auto report = mkpackage::check_source(source);
+    int errors = 0, warnings = 0;
+    for (const auto& p : report.problems) {
+        std::fprintf(stderr, "%s\n", mkpackage::format_problem(report, p).c_str());
+        (p.severity == mkpackage::Severity::Error ? errors : warnings)++;
+    }
+    if (errors + warnings > 0)
+        std::fprintf(stderr, "mkpackage: %d error(s), %d warning(s)\n", errors, warnings);
+    return errors > 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string bin = own_folder();
     std::string args[2];
     int count = 0;
+    bool check_only = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(usage, stdout);
             return 0;
         }
-        if (!std::strcmp(argv[i], "--bin") && i + 1 < argc) {
+        if (!std::strcmp(argv[i], "--check")) {
+            check_only = true;
+        } else if (!std::strcmp(argv[i], "--bin") && i + 1 < argc) {
             bin = argv[++i];
         } else if (count < 2) {
             args[count++] = argv[i];
@@ -43,11 +63,18 @@ int main(int argc, char** argv) {
             count = 3;
         }
     }
-    if (count != 2) {
+    if (count != (check_only ? 1 : 2)) {
         std::fputs(usage, stderr);
         return 2;
     }
     try {
+        if (report_check(args[0])) {
+            if (!check_only)
+                std::fprintf(stderr, "mkpackage: %s has errors: no medium built\n",
+                             args[0].c_str());
+            return 1;
+        }
+        if (check_only) return 0;
         auto result = mkpackage::make_medium(args[0], args[1], bin);
         for (const auto& note : result.notes)
             std::fprintf(stderr, "mkpackage: note: %s\n", note.c_str());

@@ -97,37 +97,6 @@ std::vector<std::string> top_level_files(const std::string& dir) {
     return names;
 }
 
-// Finds a file named as the script names it ("sub\name" allowed) without regard to case.
-std::string find_source_file(const std::string& source, const std::string& name) {
-    std::string rel = name;
-    std::replace(rel.begin(), rel.end(), '\\', '/');
-    if (rel.empty() || rel[0] == '/') return {};
-    std::string direct = source + "/" + rel;
-    if (is_regular(direct)) return direct;
-    // The case-insensitive lookup works relative to the current folder; resolve each part.
-    std::string dir = source;
-    std::size_t pos = 0;
-    while (true) {
-        std::size_t end = rel.find('/', pos);
-        std::string part =
-            rel.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        std::string found;
-        if (DIR* d = ::opendir(dir.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (extractor::names_equal(e->d_name, part)) {
-                    found = e->d_name;
-                    break;
-                }
-            ::closedir(d);
-        }
-        if (found.empty()) return {};
-        dir += "/" + found;
-        if (end == std::string::npos) break;
-        pos = end + 1;
-    }
-    return is_regular(dir) ? dir : std::string();
-}
-
 void write_bytes(const std::string& path, const std::string& bytes, mode_t mode) {
     std::string tmp = path + ".tmp" + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
@@ -160,15 +129,47 @@ void make_folders(const std::string& path) {
 
 }  // namespace
 
+std::string find_source_file(const std::string& source, const std::string& name) {
+    std::string rel = name;
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    if (rel.empty() || rel[0] == '/') return {};
+    std::string direct = source + "/" + rel;
+    if (is_regular(direct)) return direct;
+    // The case-insensitive lookup works relative to the current folder; resolve each part.
+    std::string dir = source;
+    std::size_t pos = 0;
+    while (true) {
+        std::size_t end = rel.find('/', pos);
+        std::string part =
+            rel.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        std::string found;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (extractor::names_equal(e->d_name, part)) {
+                    found = e->d_name;
+                    break;
+                }
+            ::closedir(d);
+        }
+        if (found.empty()) return {};
+        dir += "/" + found;
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    return is_regular(dir) ? dir : std::string();
+}
+
+std::string find_script(const std::string& source) {
+    for (const std::string& n : top_level_files(source))
+        if (extractor::names_equal(n, script_name)) return source + "/" + n;
+    return {};
+}
+
 Plan plan_package(const std::string& source) {
     Plan plan;
     std::vector<std::string> files = top_level_files(source);
-    auto script = std::find_if(files.begin(), files.end(), [](const std::string& n) {
-        return extractor::names_equal(n, script_name);
-    });
-    if (script == files.end())
-        throw std::runtime_error(source + ": no setup script " + script_name);
-    plan.script = source + "/" + *script;
+    plan.script = find_script(source);
+    if (plan.script.empty()) throw std::runtime_error(source + ": no setup script " + script_name);
     Ini ini = parse_ini(read_file(plan.script));
 
     std::string count_text = ini_value(ini, "Dateien", "AnzahlDateien");

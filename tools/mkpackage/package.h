@@ -24,6 +24,12 @@ struct Plan {
 // missing or names a product file that the folder does not hold.
 Plan plan_package(const std::string& source);
 
+// The host path of a file named as the script names it ("sub\name" allowed), found without
+// regard to case; "" when the source folder holds none.
+std::string find_source_file(const std::string& source, const std::string& name);
+// The host path of the source's "Setup.INX" (any case); "" when there is none.
+std::string find_script(const std::string& source);
+
 struct Result {
     std::vector<std::string> notes;  // what was left out and why
 };
