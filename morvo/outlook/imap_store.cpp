@@ -154,6 +154,26 @@ const Value* fetch_item(const Value& data, std::string_view name) {
     return nullptr;
 }
 
+// "3:5,9" -> 3 4 5 9, in the order given; empty when it cannot be read.
+std::vector<std::uint32_t> parse_uid_set(const std::string& set) {
+    std::vector<std::uint32_t> out;
+    size_t start = 0;
+    while (start < set.size()) {
+        size_t comma = set.find(',', start);
+        std::string part =
+            set.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma == std::string::npos ? set.size() : comma + 1;
+        size_t colon = part.find(':');
+        std::uint32_t a = 0, b = 0;
+        if (!parse_uid(part.substr(0, colon), a)) return {};
+        b = a;
+        if (colon != std::string::npos && !parse_uid(part.substr(colon + 1), b)) return {};
+        if (b < a || b - a > 100000 || out.size() > 100000) return {};
+        for (std::uint64_t u = a; u <= b; ++u) out.push_back(static_cast<std::uint32_t>(u));
+    }
+    return out;
+}
+
 // The UIDs as a sequence set, runs joined: "3:7,9,12:13".
 std::string uid_set(std::vector<std::uint32_t> uids) {
     std::sort(uids.begin(), uids.end());
@@ -498,6 +518,11 @@ void ImapSession::flush() {
         };
         std::vector<Append> sent;
         const std::string& valid = validity(mailbox);
+        // MULTIAPPEND saves the whole batch in one transaction (one sync on the server instead
+        // of one per mail); it needs LITERAL+ to go without a round trip per mail.
+        const bool multi =
+            mails.size() > 1 && c.has_capability("MULTIAPPEND") && c.has_capability("LITERAL+");
+        std::vector<Piece> multi_pieces;
         for (const auto& m : mails) {
             const Value* data = fetch_data(r.untagged, m->uid());
             const Value* flags = data ? fetch_item(*data, "FLAGS") : nullptr;
@@ -518,6 +543,14 @@ void ImapSession::flush() {
             append.push_back({false, " (" + flag_list + ") \"" + date->text + "\" "});
             append.push_back({true, m->take_pending(valid)});
             Append a{m, {}, static_cast<std::uint32_t>(append.back().bytes.size())};
+            if (multi) {  // one APPEND for all: the server stores them in one go
+                if (multi_pieces.empty())
+                    multi_pieces = append;
+                else
+                    multi_pieces.insert(multi_pieces.end(), append.begin() + 2, append.end());
+                sent.push_back(std::move(a));
+                continue;
+            }
             if (c.can_send_at_once(append)) {
                 a.tag = c.send(append);
             } else {  // each literal waits for the server's go-ahead anyway
@@ -532,9 +565,26 @@ void ImapSession::flush() {
             }
             sent.push_back(std::move(a));
         }
+        if (multi && !multi_pieces.empty()) {
+            imap::Response done = c.wait(c.send(multi_pieces));
+            auto appended = response_code(done.text, "APPENDUID");
+            std::vector<std::uint32_t> uids;
+            if (done.status == "OK" && appended.size() >= 2) uids = parse_uid_set(appended[1]);
+            if (done.status != "OK")
+                failures = "Nachricht speichern: " + done.text;
+            else if (uids.size() != sent.size())
+                failures =
+                    "Der IMAP-Server nannte die neuen Nachrichten nicht; die alten bleiben "
+                    "erhalten.";
+            for (size_t i = 0; i < sent.size(); ++i)
+                sent[i].tag = uids.size() == sent.size()
+                                  ? "OK [APPENDUID " + valid + " " + std::to_string(uids[i]) + "]"
+                                  : "NO";
+        }
         std::vector<std::uint32_t> old;
         for (auto& a : sent) {
             std::string text;
+            if (a.tag == "NO") continue;  // reported above
             if (a.tag.rfind("OK ", 0) == 0) {
                 text = a.tag.substr(3);
             } else {
