@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One archiving run over 1,000 mails (500 with a 100 KB attachment and a small note, 500
 # without attachments) in an IMAP account on a throw-away Dovecot on loopback, next to the same
-# run over the same store as Maildir. Prints mails per second of both and their ratio.
+# run over the same store as Maildir. Prints mails per second of both and their ratio; the
+# IMAP run may take at most twice as long (at least half the Maildir rate).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build}
@@ -42,5 +43,5 @@ cmp -s <(cd "$work/m/ablage" && md5sum -- * | cut -d' ' -f1 | sort) \
 awk -v n="$total" -v ms="$m_secs" -v is="$i_secs" 'BEGIN {
   mr = n / ms; ir = n / is;
   printf "BENCH name=imap_archive_rate value=%.1f unit=mails/s baseline=%.1f ratio=%.3f\n", ir, mr, ir / mr;
-  printf "BENCH name=imap_archive_seconds value=%.3f unit=s baseline=%.3f ratio=%.3f\n", is, ms, is / ms;
+  printf "BENCH name=imap_archive_seconds value=%.3f unit=s baseline=%.3f ratio=%.3f limit=2\n", is, ms, is / ms;
 }'

@@ -208,6 +208,13 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
         if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
     }
 
+    // Saves still held complete now, so that a failure on a server is reported in this run.
+    try {
+        outlook::flush_saves();
+    } catch (const platform::Error& e) {
+        append(kCrLf + kCrLf + e.description + kCrLf, true);
+    }
+
     // 11: the summary.
     const std::string summary =
         "Bearbeitet wurden insgesamt:" + kCrLf + "Ordner: " + std::to_string(c.iordner) + kCrLf +

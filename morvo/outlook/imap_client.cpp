@@ -411,54 +411,97 @@ Response Connection::read_response() {
     }
 }
 
-Connection::Result Connection::command(const std::vector<Piece>& pieces, const std::string& what) {
+bool Connection::non_sync_literal(std::size_t size) const {
+    return has_capability("LITERAL+") || (has_capability("LITERAL-") && size <= 4096);
+}
+
+std::string Connection::literal_prefix(std::size_t size) const {
+    return "{" + std::to_string(size) + (non_sync_literal(size) ? "+}\r\n" : "}\r\n");
+}
+
+bool Connection::can_send_at_once(const std::vector<Piece>& pieces) const {
+    for (const Piece& p : pieces)
+        if (p.literal && !non_sync_literal(p.bytes.size())) return false;
+    return true;
+}
+
+std::string Connection::send(const std::vector<Piece>& pieces) {
+    if (!can_send_at_once(pieces)) fail("Befehl mit synchronem Literal kann nicht vorab gehen");
     std::string tag = "m" + std::to_string(++next_tag_);
     std::string out = tag + " ";
-    Result result;
-    auto take_untagged = [&](Response&& r) {
-        if (r.status == "BYE") lost("Server meldet: " + r.text);
-        result.untagged.push_back(std::move(r));
-    };
     for (const Piece& p : pieces) {
-        if (!p.literal) {
-            out += p.bytes;
-            continue;
-        }
-        if (has_capability("LITERAL+")) {  // no round trip for the go-ahead
-            out += "{" + std::to_string(p.bytes.size()) + "+}\r\n";
-            out += p.bytes;
-            continue;
-        }
-        out += "{" + std::to_string(p.bytes.size()) + "}\r\n";
-        send_all(out);
-        out.clear();
-        // Wait for the go-ahead; the server may refuse the literal instead.
-        for (;;) {
-            Response r = read_response();
-            if (r.tag == "+") break;
-            if (r.tag == tag) {
-                if (r.status == "OK") lost("Server übersprang ein Literal");
-                fail(what + ": " + r.text);
-            }
-            take_untagged(std::move(r));
-        }
-        send_all(p.bytes);
+        if (p.literal) out += literal_prefix(p.bytes.size());
+        out += p.bytes;
     }
     out += "\r\n";
     send_all(out);
+    return tag;
+}
+
+Response Connection::wait(const std::string& tag, std::vector<Response>* untagged) {
+    for (auto it = early_.begin(); it != early_.end(); ++it)
+        if (it->tag == tag) {
+            Response r = std::move(*it);
+            early_.erase(it);
+            return r;
+        }
     for (;;) {
         Response r = read_response();
-        if (r.tag == tag) {
-            if (r.status == "OK") {
-                result.text = r.text;
-                return result;
-            }
-            if (r.status == "NO" || r.status == "BAD") fail(what + ": " + r.text);
-            lost("unerwartete Antwort auf " + what);
-        }
+        if (r.tag == tag) return r;
         if (r.tag == "+") lost("unerwartete Aufforderung zur Fortsetzung");
-        take_untagged(std::move(r));
+        if (r.tag != "*") {  // another pipelined command finished first
+            if (early_.size() > 4096) lost("zu viele unerwartete Antworten");
+            early_.push_back(std::move(r));
+            continue;
+        }
+        if (r.status == "BYE") lost("Server meldet: " + r.text);
+        if (untagged) untagged->push_back(std::move(r));
     }
+}
+
+Connection::Result Connection::command(const std::vector<Piece>& pieces, const std::string& what) {
+    Result result;
+    std::string tag;
+    if (can_send_at_once(pieces)) {  // no round trip for a go-ahead
+        tag = send(pieces);
+    } else {
+        tag = "m" + std::to_string(++next_tag_);
+        std::string out = tag + " ";
+        for (const Piece& p : pieces) {
+            if (!p.literal) {
+                out += p.bytes;
+                continue;
+            }
+            out += literal_prefix(p.bytes.size());
+            if (non_sync_literal(p.bytes.size())) {
+                out += p.bytes;
+                continue;
+            }
+            send_all(out);
+            out.clear();
+            // Wait for the go-ahead; the server may refuse the literal instead.
+            for (;;) {
+                Response r = read_response();
+                if (r.tag == "+") break;
+                if (r.tag == tag) {
+                    if (r.status == "OK") lost("Server übersprang ein Literal");
+                    fail(what + ": " + r.text);
+                }
+                if (r.status == "BYE") lost("Server meldet: " + r.text);
+                result.untagged.push_back(std::move(r));
+            }
+            send_all(p.bytes);
+        }
+        out += "\r\n";
+        send_all(out);
+    }
+    Response r = wait(tag, &result.untagged);
+    if (r.status == "OK") {
+        result.text = r.text;
+        return result;
+    }
+    if (r.status == "NO" || r.status == "BAD") fail(what + ": " + r.text);
+    lost("unerwartete Antwort auf " + what);
 }
 
 void Connection::parse_capabilities(const std::string& text) {

@@ -1,9 +1,9 @@
 #pragma once
 
 // A small, strict IMAP4rev1 client over TCP, plain or TLS (from the first byte, or after
-// STARTTLS): one command at a time, responses parsed into values (atoms, strings, literals,
-// lists). Only what the mail binding needs: LOGIN, LIST, SELECT, UID SEARCH/FETCH/STORE/EXPUNGE
-// and APPEND.
+// STARTTLS): one command at a time, or several sent back to back and their answers read in
+// turn (pipelining), responses parsed into values (atoms, strings, literals, lists). Only what the
+// mail binding needs: LOGIN, LIST, SELECT, UID SEARCH/FETCH/STORE/EXPUNGE and APPEND.
 //
 // Every failure throws platform::Error (e_fail) whose description says what happened: the
 // connection was refused, no secure connection came about (and why), the login was rejected,
@@ -102,6 +102,15 @@ class Connection {
         return command(std::vector<Piece>{{false, std::string(text)}}, what);
     }
 
+    // Pipelining: true when the command can be sent without waiting for the server, i.e. every
+    // literal in it may go non-synchronising (LITERAL+, or LITERAL- up to 4096 bytes).
+    bool can_send_at_once(const std::vector<Piece>& pieces) const;
+    // Sends such a command and returns its tag; its answer is read by wait().
+    std::string send(const std::vector<Piece>& pieces);
+    // Reads up to the tagged answer of a sent command (untagged responses go to `untagged`
+    // when given) and returns it whatever its status; a dropped connection or BYE throws.
+    Response wait(const std::string& tag, std::vector<Response>* untagged = nullptr);
+
     void login(const std::string& user, const std::string& password);
     const std::vector<std::string>& capabilities() const { return caps_; }
     bool has_capability(std::string_view cap) const;
@@ -117,6 +126,8 @@ class Connection {
     int get();
     void fill();
     void send_all(std::string_view bytes);
+    bool non_sync_literal(std::size_t size) const;
+    std::string literal_prefix(std::size_t size) const;
     [[noreturn]] void lost(const std::string& why);
     void parse_capabilities(const std::string& text);
     void refresh_capabilities();
@@ -130,6 +141,7 @@ class Connection {
     std::size_t pos_ = 0;
     unsigned long next_tag_ = 0;
     std::vector<std::string> caps_;
+    std::vector<Response> early_;  // tagged answers read while waiting for another tag
 };
 
 }  // namespace morvo::outlook::imap

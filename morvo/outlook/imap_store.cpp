@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include "morvo/outlook/imap_client.h"
 #include "morvo/outlook/mime.h"
@@ -152,6 +154,111 @@ const Value* fetch_item(const Value& data, std::string_view name) {
     return nullptr;
 }
 
+// "3:5,9" -> 3 4 5 9, in the order given; empty when it cannot be read.
+std::vector<std::uint32_t> parse_uid_set(const std::string& set) {
+    std::vector<std::uint32_t> out;
+    size_t start = 0;
+    while (start < set.size()) {
+        size_t comma = set.find(',', start);
+        std::string part =
+            set.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma == std::string::npos ? set.size() : comma + 1;
+        size_t colon = part.find(':');
+        std::uint32_t a = 0, b = 0;
+        if (!parse_uid(part.substr(0, colon), a)) return {};
+        b = a;
+        if (colon != std::string::npos && !parse_uid(part.substr(colon + 1), b)) return {};
+        if (b < a || b - a > 100000 || out.size() > 100000) return {};
+        for (std::uint64_t u = a; u <= b; ++u) out.push_back(static_cast<std::uint32_t>(u));
+    }
+    return out;
+}
+
+// The UIDs as a sequence set, runs joined: "3:7,9,12:13".
+std::string uid_set(std::vector<std::uint32_t> uids) {
+    std::sort(uids.begin(), uids.end());
+    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+    std::string out;
+    for (size_t i = 0; i < uids.size();) {
+        size_t j = i;
+        while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1) ++j;
+        if (!out.empty()) out += ',';
+        out += std::to_string(uids[i]);
+        if (j > i) out += ':' + std::to_string(uids[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+// A saved mail carries this header naming the message it replaces ("UIDVALIDITY UID SIZE
+// MAILBOX"; UIDs are never given twice within one UIDVALIDITY of a mailbox). When
+// a save stops between the APPEND and the EXPUNGE, both copies are on the server; the next
+// listing finds the old one by this mark and completes the save.
+const char* const mark_header = "X-Morvo-Replaces";
+
+// The mail's bytes (LF line ends) with any earlier mark taken out and the new one in front.
+std::string with_mark(std::string_view bytes, const std::string& mark) {
+    std::string out = std::string(mark_header) + ": " + mark + "\n";
+    out.reserve(bytes.size() + out.size());
+    const size_t name_len = std::strlen(mark_header);
+    size_t pos = 0;
+    bool dropping = false;
+    while (pos < bytes.size()) {
+        size_t nl = bytes.find('\n', pos);
+        size_t next = nl == std::string_view::npos ? bytes.size() : nl + 1;
+        std::string_view line = bytes.substr(pos, next - pos);
+        if (line == "\n" || line == "\r\n") {  // end of the header: the rest as it is
+            out.append(bytes.substr(pos));
+            return out;
+        }
+        if (line[0] != ' ' && line[0] != '\t')
+            dropping = line.size() > name_len && line[name_len] == ':' &&
+                       iequals(line.substr(0, name_len), mark_header);
+        if (!dropping) out.append(line);
+        pos = next;
+    }
+    return out;
+}
+
+// The value of the mark in a header block ("" when there is none).
+std::string mark_of(const std::string& header) {
+    const size_t name_len = std::strlen(mark_header);
+    size_t pos = 0;
+    while (pos < header.size()) {
+        size_t nl = header.find('\n', pos);
+        std::string line =
+            header.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        pos = nl == std::string::npos ? header.size() : nl + 1;
+        if (line.size() > name_len && line[name_len] == ':' &&
+            iequals(std::string_view(line).substr(0, name_len), mark_header)) {
+            std::string v = line.substr(name_len + 1);
+            while (!v.empty() && (v.back() == '\r' || v.back() == ' ')) v.pop_back();
+            while (!v.empty() && v.front() == ' ') v.erase(0, 1);
+            return v;
+        }
+    }
+    return {};
+}
+
+int session_timeout_ms = 60000;
+
+class ImapMail;
+
+// A folder's messages as listed, and the bodies of the next ones read ahead in one FETCH.
+struct FolderCache {
+    std::string mailbox;
+    std::vector<std::uint32_t> uids;               // in listing order
+    std::map<std::uint32_t, std::uint32_t> sizes;  // RFC822.SIZE by UID
+    std::map<std::uint32_t, std::string> bodies;   // read ahead, LF line ends
+};
+
+// Read ahead at most this many mails or bytes in one FETCH.
+constexpr size_t read_ahead_mails = 64;
+constexpr std::uint64_t read_ahead_bytes = 16u << 20;
+// A batch of saves completes after this many mails or bytes, or a second after its first.
+constexpr size_t batch_mails = 256;
+constexpr long long batch_bytes = 32LL << 20;
+
 // One logged-in connection per store, shared by its folders and mails. A dropped connection
 // fails the call that saw it; the next call connects again.
 class ImapSession {
@@ -167,13 +274,14 @@ class ImapSession {
         connection();
     }
 
-    std::mutex mutex;
+    std::recursive_mutex mutex;
 
     Connection& connection() {
         if (!conn_ || !conn_->usable()) {
             conn_.reset();
             selected_.clear();
-            auto c = std::make_unique<Connection>(account_.host, account_.port, account_.tls);
+            auto c = std::make_unique<Connection>(account_.host, account_.port, account_.tls,
+                                                  session_timeout_ms);
             c->login(account_.user, account_.password);
             conn_ = std::move(c);
         }
@@ -201,29 +309,66 @@ class ImapSession {
         selected_ = mailbox;
     }
 
-    const std::string& selected() const { return selected_; }
+    const std::string& validity(const std::string& mailbox) { return validity_[mailbox]; }
+
+    // What went wrong since it was last reported; the run reports it.
+    void note_problem(const std::string& text) {
+        if (std::find(problems_.begin(), problems_.end(), text) == problems_.end() &&
+            problems_.size() < 50)
+            problems_.push_back(text);
+    }
+    std::vector<std::string> take_problems() { return std::exchange(problems_, {}); }
+
+    void add_save(std::shared_ptr<ImapMail> m, long long delta);
+    void held_bytes(long long delta) { held_ += delta; }
+    // Completes the pending saves; throws what stopped it (the mails not saved keep their old
+    // state on the server).
+    void flush();
 
   private:
     imap::Account account_;
     std::unique_ptr<Connection> conn_;
     std::string selected_;
     std::map<std::string, std::string> validity_;
+    std::vector<std::shared_ptr<ImapMail>> pending_;
+    long long held_ = 0;
+    std::chrono::steady_clock::time_point first_;
+    bool flushing_ = false;
+    std::vector<std::string> problems_;
 };
 
-class ImapMail : public MailSource {
+class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail> {
   public:
-    ImapMail(std::shared_ptr<ImapSession> s, std::string mailbox, std::uint32_t uid)
-        : session_(std::move(s)), mailbox_(std::move(mailbox)), uid_(uid) {}
+    ImapMail(std::shared_ptr<ImapSession> s, std::shared_ptr<FolderCache> folder, size_t index)
+        : session_(std::move(s)),
+          folder_(std::move(folder)),
+          index_(index),
+          uid_(folder_->uids[index]) {
+        auto size = folder_->sizes.find(uid_);
+        if (size != folder_->sizes.end()) size_ = size->second;
+    }
 
     Bytes load() override {
-        std::lock_guard<std::mutex> lock(session_->mutex);
-        session_->select(mailbox_);
-        auto r = session_->connection().command(
-            "UID FETCH " + std::to_string(uid_) + " BODY.PEEK[]", "Nachricht lesen");
-        const Value* data = fetch_data(r.untagged, uid_);
-        const Value* body = data ? fetch_item(*data, "BODY[]") : nullptr;
-        if (!body) fail(e_fail, "Die Nachricht ist auf dem Server nicht mehr vorhanden.");
-        std::string text = crlf_to_lf(body->text);
+        std::lock_guard<std::recursive_mutex> lock(session_->mutex);
+        std::string text;
+        if (has_pending_) {
+            text = pending_;
+        } else {
+            auto cached = folder_->bodies.find(uid_);
+            if (cached == folder_->bodies.end()) {
+                try {
+                    read_ahead();
+                } catch (const platform::Error& e) {
+                    session_->note_problem(e.description);
+                    throw;
+                }
+                cached = folder_->bodies.find(uid_);
+            }
+            if (cached == folder_->bodies.end())
+                fail(e_fail, "Die Nachricht ist auf dem Server nicht mehr vorhanden.");
+            text = std::move(cached->second);
+            folder_->bodies.erase(cached);
+        }
         Bytes b;
         b.data = static_cast<char*>(std::malloc(text.size() + 1));
         if (!b.data) fail(e_fail, "Zu wenig Speicher für die Nachricht.");
@@ -232,52 +377,246 @@ class ImapMail : public MailSource {
         return b;
     }
 
-    // Append first, then remove the old message: a failure in between leaves both copies.
+    // Held until the batch completes; reading sees the new bytes at once.
     void store(std::string_view bytes) override {
-        std::lock_guard<std::mutex> lock(session_->mutex);
-        session_->select(mailbox_);
-        // Attachments saved from this mail must be on disk before the server drops them.
-        if (!make_durable())
-            fail(e_fail,
-                 "Gespeicherte Anhänge konnten nicht auf den Datenträger geschrieben "
-                 "werden; die Nachricht bleibt unverändert.");
-        Connection& c = session_->connection();
-        if (!c.has_capability("UIDPLUS"))
-            fail(e_fail, "Der IMAP-Server kann Nachrichten nicht sicher ersetzen (UIDPLUS fehlt).");
-        auto r = c.command("UID FETCH " + std::to_string(uid_) + " (FLAGS INTERNALDATE)",
-                           "Nachricht lesen");
-        const Value* data = fetch_data(r.untagged, uid_);
-        const Value* flags = data ? fetch_item(*data, "FLAGS") : nullptr;
-        const Value* date = data ? fetch_item(*data, "INTERNALDATE") : nullptr;
-        if (!flags || !date || flags->kind != Value::Kind::list)
-            fail(e_fail, "Die Nachricht ist auf dem Server nicht mehr vorhanden.");
-        std::string flag_list;
-        for (const auto& f : flags->items) {
-            if (f.is_atom("\\Recent")) continue;  // only the server sets it
-            if (!flag_list.empty()) flag_list += ' ';
-            flag_list += f.text;
+        std::lock_guard<std::recursive_mutex> lock(session_->mutex);
+        const long long before = has_pending_ ? static_cast<long long>(pending_.size()) : 0;
+        pending_.assign(bytes.data(), bytes.size());
+        const long long delta = static_cast<long long>(bytes.size()) - before;
+        if (has_pending_) {
+            session_->held_bytes(delta);
+            return;
         }
-        std::vector<Piece> append{{false, "APPEND "}};
-        append = cat(std::move(append), imap::astring(mailbox_));
-        append.push_back({false, " (" + flag_list + ") \"" + date->text + "\" "});
-        append.push_back({true, lf_to_crlf(bytes)});
-        auto a = c.command(append, "Nachricht speichern");
-        auto appended = response_code(a.text, "APPENDUID");
-        std::uint32_t new_uid = 0;
-        if (appended.size() < 2 || !parse_uid(appended[1], new_uid))
-            fail(e_fail,
-                 "Der IMAP-Server nannte die neue Nachricht nicht; die alte bleibt erhalten.");
-        std::string old = std::to_string(uid_);
-        c.command("UID STORE " + old + " +FLAGS.SILENT (\\Deleted)", "Alte Nachricht entfernen");
-        uid_ = new_uid;  // from here on the new message is this mail
-        c.command("UID EXPUNGE " + old, "Alte Nachricht entfernen");
+        has_pending_ = true;
+        try {
+            session_->add_save(shared_from_this(), delta);
+        } catch (const platform::Error& e) {
+            session_->note_problem(e.description);
+            throw;
+        }
+    }
+
+    const std::string& mailbox() const { return folder_->mailbox; }
+    std::uint32_t uid() const { return uid_; }
+    std::uint32_t size() const { return size_; }
+    bool has_pending() const { return has_pending_; }
+    // The bytes to append (CR LF, marked with the message they replace); the pending save is
+    // taken over by the batch.
+    std::string take_pending(const std::string& validity) {
+        std::string out =
+            lf_to_crlf(with_mark(pending_, validity + " " + std::to_string(uid_) + " " +
+                                               std::to_string(size_) + " " + folder_->mailbox));
+        drop_pending();
+        return out;
+    }
+    void drop_pending() {
+        pending_.clear();
+        pending_.shrink_to_fit();
+        has_pending_ = false;
+    }
+    // The appended message is this mail from now on.
+    void replaced_by(std::uint32_t uid, std::uint32_t size) {
+        uid_ = uid;
+        size_ = size;
     }
 
   private:
+    // This mail's body and those of the next listed ones in one FETCH.
+    void read_ahead() {
+        session_->select(folder_->mailbox);
+        std::vector<std::uint32_t> want{uid_};
+        std::uint64_t bytes = size_;
+        if (index_ < folder_->uids.size() && folder_->uids[index_] == uid_) {
+            for (size_t i = index_ + 1; i < folder_->uids.size() && want.size() < read_ahead_mails;
+                 ++i) {
+                auto s = folder_->sizes.find(folder_->uids[i]);
+                std::uint64_t more = s == folder_->sizes.end() ? 0 : s->second;
+                if (bytes + more > read_ahead_bytes) break;
+                bytes += more;
+                want.push_back(folder_->uids[i]);
+            }
+        }
+        folder_->bodies.clear();  // what was read ahead and not asked for is not kept
+        auto r = session_->connection().command("UID FETCH " + uid_set(want) + " BODY.PEEK[]",
+                                                "Nachricht lesen");
+        for (const auto& u : r.untagged) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH") ||
+                u.values[2].kind != Value::Kind::list)
+                continue;
+            const Value* uid = fetch_item(u.values[2], "UID");
+            const Value* body = fetch_item(u.values[2], "BODY[]");
+            std::uint32_t n = 0;
+            if (uid && body && parse_uid(uid->text, n) &&
+                std::find(want.begin(), want.end(), n) != want.end())
+                folder_->bodies[n] = crlf_to_lf(body->text);
+        }
+    }
+
     std::shared_ptr<ImapSession> session_;
-    std::string mailbox_;
+    std::shared_ptr<FolderCache> folder_;
+    size_t index_;
     std::uint32_t uid_;
+    std::uint32_t size_ = 0;
+    std::string pending_;
+    bool has_pending_ = false;
 };
+
+void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
+    if (pending_.empty()) first_ = std::chrono::steady_clock::now();
+    pending_.push_back(std::move(m));
+    held_ += delta;
+    if (pending_.size() >= batch_mails || held_ > batch_bytes ||
+        std::chrono::steady_clock::now() - first_ > std::chrono::seconds(1))
+        flush();
+}
+
+// Per mailbox: the old flags and dates in one FETCH, every APPEND sent back to back, and once
+// each is confirmed, the old messages flagged and expunged by UID set. A failure anywhere leaves
+// the old message, and at worst the new one next to it (found by its mark and removed later).
+void ImapSession::flush() {
+    if (pending_.empty() || flushing_) return;
+    flushing_ = true;
+    std::vector<std::shared_ptr<ImapMail>> batch;
+    batch.swap(pending_);
+    held_ = 0;
+    struct Reset {
+        bool& f;
+        std::vector<std::shared_ptr<ImapMail>>& b;
+        ~Reset() {
+            for (auto& m : b) m->drop_pending();
+            f = false;
+        }
+    } reset{flushing_, batch};
+    // Attachments saved from these mails must be on disk before the server drops them.
+    if (!make_durable())
+        fail(e_fail,
+             "Gespeicherte Anhänge konnten nicht auf den Datenträger geschrieben "
+             "werden; die Nachrichten bleiben unverändert.");
+    if (!connection().has_capability("UIDPLUS"))
+        fail(e_fail, "Der IMAP-Server kann Nachrichten nicht sicher ersetzen (UIDPLUS fehlt).");
+    std::vector<std::string> mailboxes;
+    for (const auto& m : batch)
+        if (std::find(mailboxes.begin(), mailboxes.end(), m->mailbox()) == mailboxes.end())
+            mailboxes.push_back(m->mailbox());
+    std::string failures;
+    for (const auto& mailbox : mailboxes) {
+        std::vector<std::shared_ptr<ImapMail>> mails;
+        std::vector<std::uint32_t> uids;
+        for (const auto& m : batch)
+            if (m->mailbox() == mailbox && m->has_pending()) {
+                mails.push_back(m);
+                uids.push_back(m->uid());
+            }
+        select(mailbox);
+        Connection& c = connection();
+        auto r =
+            c.command("UID FETCH " + uid_set(uids) + " (FLAGS INTERNALDATE)", "Nachricht lesen");
+        struct Append {
+            std::shared_ptr<ImapMail> mail;
+            std::string tag;
+            std::uint32_t size = 0;
+        };
+        std::vector<Append> sent;
+        const std::string& valid = validity(mailbox);
+        // MULTIAPPEND saves the whole batch in one transaction (one sync on the server instead
+        // of one per mail); it needs LITERAL+ to go without a round trip per mail.
+        const bool multi =
+            mails.size() > 1 && c.has_capability("MULTIAPPEND") && c.has_capability("LITERAL+");
+        std::vector<Piece> multi_pieces;
+        for (const auto& m : mails) {
+            const Value* data = fetch_data(r.untagged, m->uid());
+            const Value* flags = data ? fetch_item(*data, "FLAGS") : nullptr;
+            const Value* date = data ? fetch_item(*data, "INTERNALDATE") : nullptr;
+            if (!flags || !date || flags->kind != Value::Kind::list) {
+                failures = "Die Nachricht ist auf dem Server nicht mehr vorhanden.";
+                m->drop_pending();  // deleted by another program meanwhile: it stays deleted
+                continue;
+            }
+            std::string flag_list;
+            for (const auto& f : flags->items) {
+                if (f.is_atom("\\Recent")) continue;  // only the server sets it
+                if (!flag_list.empty()) flag_list += ' ';
+                flag_list += f.text;
+            }
+            std::vector<Piece> append{{false, "APPEND "}};
+            append = cat(std::move(append), imap::astring(mailbox));
+            append.push_back({false, " (" + flag_list + ") \"" + date->text + "\" "});
+            append.push_back({true, m->take_pending(valid)});
+            Append a{m, {}, static_cast<std::uint32_t>(append.back().bytes.size())};
+            if (multi) {  // one APPEND for all: the server stores them in one go
+                if (multi_pieces.empty())
+                    multi_pieces = append;
+                else
+                    multi_pieces.insert(multi_pieces.end(), append.begin() + 2, append.end());
+                sent.push_back(std::move(a));
+                continue;
+            }
+            if (c.can_send_at_once(append)) {
+                a.tag = c.send(append);
+            } else {  // each literal waits for the server's go-ahead anyway
+                try {
+                    auto done = c.command(append, "Nachricht speichern");
+                    a.tag = "OK " + done.text;
+                } catch (const platform::Error& e) {
+                    if (!c.usable()) throw;
+                    failures = e.description;
+                    continue;
+                }
+            }
+            sent.push_back(std::move(a));
+        }
+        if (multi && !multi_pieces.empty()) {
+            imap::Response done = c.wait(c.send(multi_pieces));
+            auto appended = response_code(done.text, "APPENDUID");
+            std::vector<std::uint32_t> uids;
+            if (done.status == "OK" && appended.size() >= 2) uids = parse_uid_set(appended[1]);
+            if (done.status != "OK")
+                failures = "Nachricht speichern: " + done.text;
+            else if (uids.size() != sent.size())
+                failures =
+                    "Der IMAP-Server nannte die neuen Nachrichten nicht; die alten bleiben "
+                    "erhalten.";
+            for (size_t i = 0; i < sent.size(); ++i)
+                sent[i].tag = uids.size() == sent.size()
+                                  ? "OK [APPENDUID " + valid + " " + std::to_string(uids[i]) + "]"
+                                  : "NO";
+        }
+        std::vector<std::uint32_t> old;
+        for (auto& a : sent) {
+            std::string text;
+            if (a.tag == "NO") continue;  // reported above
+            if (a.tag.rfind("OK ", 0) == 0) {
+                text = a.tag.substr(3);
+            } else {
+                imap::Response done = c.wait(a.tag);
+                if (done.status != "OK") {
+                    failures = "Nachricht speichern: " + done.text;
+                    continue;
+                }
+                text = done.text;
+            }
+            auto appended = response_code(text, "APPENDUID");
+            std::uint32_t new_uid = 0;
+            if (appended.size() < 2 || !parse_uid(appended[1], new_uid)) {
+                failures =
+                    "Der IMAP-Server nannte die neue Nachricht nicht; die alte bleibt erhalten.";
+                continue;
+            }
+            old.push_back(a.mail->uid());
+            a.mail->replaced_by(new_uid, a.size);
+        }
+        if (!old.empty()) {
+            const std::string set = uid_set(old);
+            std::string flag = c.send({{false, "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)"}});
+            std::string expunge = c.send({{false, "UID EXPUNGE " + set}});
+            for (const auto& tag : {flag, expunge}) {
+                imap::Response done = c.wait(tag);
+                if (done.status != "OK") failures = "Alte Nachricht entfernen: " + done.text;
+            }
+        }
+    }
+    if (!failures.empty()) fail(e_fail, failures);
+}
 
 class ImapFolder : public FolderNode {
   public:
@@ -317,37 +656,90 @@ class ImapFolder : public FolderNode {
         if (ready_) return;
         MailList list;
         if (!mailbox.empty()) {
-            std::lock_guard<std::mutex> lock(session_->mutex);
-            session_->select(mailbox);
-            auto r = session_->connection().command("UID FETCH 1:* (UID INTERNALDATE)",
-                                                    "Nachrichten auflisten");
-            std::vector<std::pair<long long, std::uint32_t>> order;  // (received, UID)
-            for (const auto& u : r.untagged) {
-                if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
-                std::uint32_t uid = 0;
-                long long when = 0;
-                bool dated = false;  // not an unsolicited flag update
-                const auto& items = u.values[2].items;
-                for (size_t i = 0; i + 1 < items.size(); i += 2) {
-                    if (items[i].is_atom("UID")) parse_uid(items[i + 1].text, uid);
-                    if (items[i].is_atom("INTERNALDATE")) {
-                        when = parse_internal_date(items[i + 1].text);
-                        dated = true;
-                    }
-                }
-                if (uid && dated) order.emplace_back(when, uid);
+            std::lock_guard<std::recursive_mutex> lock(session_->mutex);
+            try {
+                session_->flush();  // a new listing sees every mail saved before
+            } catch (const platform::Error& e) {
+                session_->note_problem(e.description);
             }
-            // Received order, as the Maildir backend lists by delivery time: a saved mail keeps
-            // its internal date and so its place in later listings; equal dates go by UID.
-            std::sort(order.begin(), order.end());
-            std::set<std::uint32_t> seen;
-            std::vector<std::uint32_t> uids;
-            for (const auto& o : order)
-                if (seen.insert(o.second).second) uids.push_back(o.second);
-            for (auto uid : uids) list.add(std::make_shared<ImapMail>(session_, mailbox, uid));
+            try {
+                auto cache = list_mails();
+                for (size_t i = 0; i < cache->uids.size(); ++i)
+                    list.add(std::make_shared<ImapMail>(session_, cache, i));
+            } catch (const platform::Error& e) {
+                session_->note_problem(e.description);
+                throw;
+            }
         }
         mails_ = std::move(list);
         ready_ = true;
+    }
+
+    std::shared_ptr<FolderCache> list_mails() {
+        auto cache = std::make_shared<FolderCache>();
+        cache->mailbox = mailbox;
+        session_->select(mailbox);
+        Connection& c = session_->connection();
+        auto r = c.command("UID FETCH 1:* (UID INTERNALDATE RFC822.SIZE BODY.PEEK[HEADER.FIELDS (" +
+                               std::string(mark_header) + ")])",
+                           "Nachrichten auflisten");
+        std::vector<std::pair<long long, std::uint32_t>> order;  // (received, UID)
+        std::map<std::uint32_t, std::string> marks;
+        for (const auto& u : r.untagged) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            std::uint32_t uid = 0;
+            long long when = 0;
+            bool dated = false;  // not an unsolicited flag update
+            std::uint32_t size = 0;
+            std::string mark;
+            const auto& items = u.values[2].items;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                const Value& v = items[i + 1];
+                if (items[i].is_atom("UID")) parse_uid(v.text, uid);
+                if (items[i].is_atom("INTERNALDATE")) {
+                    when = parse_internal_date(v.text);
+                    dated = true;
+                }
+                if (items[i].is_atom("RFC822.SIZE")) parse_uid(v.text, size);
+                if (items[i].kind == Value::Kind::atom && items[i].text.rfind("BODY[", 0) == 0)
+                    mark = mark_of(v.text);
+            }
+            if (!uid || !dated) continue;
+            order.emplace_back(when, uid);
+            cache->sizes[uid] = size;
+            if (!mark.empty()) marks[uid] = mark;
+        }
+        // A marked message whose original is still here: a save stopped between the APPEND
+        // and the EXPUNGE. The new message is complete (its attachments were on disk before
+        // it was sent), so the original goes now.
+        std::set<std::uint32_t> leftovers;
+        const std::string& validity = session_->validity(mailbox);
+        for (const auto& [uid, mark] : marks) {
+            char v[32] = {};
+            unsigned long old = 0, size = 0;
+            int used = 0;
+            if (std::sscanf(mark.c_str(), "%31s %lu %lu %n", v, &old, &size, &used) != 3 ||
+                mark.substr(static_cast<size_t>(used)) != mailbox)
+                continue;
+            auto found = cache->sizes.find(static_cast<std::uint32_t>(old));
+            if (validity.empty() || validity != v || old == uid || found == cache->sizes.end() ||
+                found->second != size)
+                continue;
+            leftovers.insert(found->first);
+        }
+        if (!leftovers.empty()) {
+            const std::string set = uid_set({leftovers.begin(), leftovers.end()});
+            c.command("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)", "Doppelte entfernen");
+            c.command("UID EXPUNGE " + set, "Doppelte entfernen");
+        }
+        // Received order, as the Maildir backend lists by delivery time: a saved mail keeps
+        // its internal date and so its place in later listings; equal dates go by UID.
+        std::sort(order.begin(), order.end());
+        std::set<std::uint32_t> seen;
+        for (const auto& o : order)
+            if (!leftovers.count(o.second) && seen.insert(o.second).second)
+                cache->uids.push_back(o.second);
+        return cache;
     }
 
     std::shared_ptr<ImapSession> session_;
@@ -358,6 +750,9 @@ class ImapFolder : public FolderNode {
     bool ready_ = false;
 };
 
+std::mutex sessions_mutex;
+std::vector<std::weak_ptr<ImapSession>> sessions;
+
 std::string display_of(const std::string& raw) {
     if (auto s = mutf7_decode(raw)) return *s;
     return raw;
@@ -367,7 +762,7 @@ class ImapStore : public FolderNode {
   public:
     explicit ImapStore(const StoreConfig& config)
         : name_(config.name), session_(std::make_shared<ImapSession>(config)) {
-        std::lock_guard<std::mutex> lock(session_->mutex);
+        std::lock_guard<std::recursive_mutex> lock(session_->mutex);
         auto r = session_->connection().command("LIST \"\" \"*\"", "Ordner auflisten");
         auto top = std::make_shared<ImapFolder>(session_, "", "");
         auto inbox = std::make_shared<ImapFolder>(session_, inbox_name, "INBOX");
@@ -420,12 +815,24 @@ class ImapStore : public FolderNode {
         kids_.assign(top->sub.begin(), top->sub.end());
     }
 
+    ~ImapStore() override {
+        std::lock_guard<std::recursive_mutex> lock(session_->mutex);
+        try {
+            session_->flush();
+        } catch (const platform::Error& e) {
+            session_->note_problem(e.description);
+        } catch (const std::exception&) {
+        }
+    }
+
     std::string name() const override { return name_; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
     long item_count() override { return 0; }
     std::shared_ptr<MimeMail> item(long) override {
         fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
     }
+
+    std::weak_ptr<ImapSession> session() const { return session_; }
 
   private:
     std::string name_;
@@ -436,7 +843,40 @@ class ImapStore : public FolderNode {
 }  // namespace
 
 std::shared_ptr<FolderNode> open_imap_store(const StoreConfig& config) {
-    return std::make_shared<ImapStore>(config);
+    auto store = std::make_shared<ImapStore>(config);
+    std::lock_guard<std::mutex> lock(sessions_mutex);
+    std::erase_if(sessions, [](const auto& w) { return w.expired(); });
+    sessions.push_back(store->session());
+    return store;
+}
+
+void flush_imap_saves() {
+    std::vector<std::shared_ptr<ImapSession>> open;
+    {
+        std::lock_guard<std::mutex> lock(sessions_mutex);
+        for (const auto& w : sessions)
+            if (auto s = w.lock()) open.push_back(s);
+    }
+    std::vector<std::string> seen;
+    for (const auto& s : open) {
+        std::lock_guard<std::recursive_mutex> lock(s->mutex);
+        try {
+            s->flush();
+        } catch (const platform::Error& e) {
+            s->note_problem(e.description);
+        }
+        for (auto& p : s->take_problems()) seen.push_back(std::move(p));
+    }
+    if (seen.empty()) return;
+    std::string text =
+        "Beim IMAP-Server ging nicht alles gut; die betroffenen Emails bleiben unverändert und "
+        "werden beim nächsten Lauf bearbeitet:";
+    for (const auto& p : seen) text += "\r\n" + p;
+    fail(e_fail, text);
+}
+
+void set_imap_timeout(int milliseconds) {
+    session_timeout_ms = milliseconds;
 }
 
 }  // namespace morvo::outlook::detail

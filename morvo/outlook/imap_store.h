@@ -2,8 +2,10 @@
 
 // The IMAP backend of the binding: a store of the profile that is an IMAP account
 // ("imap://user@host:port"). Folders come from LIST, mails of a folder are its messages in UID
-// order; reading uses BODY.PEEK[] so it never marks a mail as read; a save appends the new mail
-// with the old flags and internal date and only then expunges the old one by UID.
+// order; reading uses BODY.PEEK[] so it never marks a mail as read and reads the next mails
+// ahead in one FETCH. Saves complete in batches, like the Maildir backend's: the new mails are
+// appended (pipelined) with the old flags and internal dates, and only once each is confirmed
+// are the old ones flagged and expunged by UID set.
 
 #include <memory>
 
@@ -14,5 +16,12 @@ namespace morvo::outlook::detail {
 // Connects and logs in at once, so that an unreachable server or a rejected login fails when
 // the namespace is created; throws platform::Error with a description of what happened.
 std::shared_ptr<FolderNode> open_imap_store(const StoreConfig& config);
+
+// Completes the pending saves of every open IMAP store, then throws platform::Error naming
+// everything that failed with them since the last call (reads, listings, saves), if anything.
+void flush_imap_saves();
+
+// How long a connection waits for the server before it gives up (default a minute).
+void set_imap_timeout(int milliseconds);
 
 }  // namespace morvo::outlook::detail

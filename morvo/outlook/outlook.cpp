@@ -222,6 +222,7 @@ std::vector<StoreConfig> configured_stores() {
 
 void flush_saves() {
     detail::flush_maildir_saves();
+    detail::flush_imap_saves();
 }
 
 void set_store_override(std::optional<std::vector<StoreConfig>> stores) {

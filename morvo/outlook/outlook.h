@@ -76,7 +76,8 @@ void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 
 // Saves complete in batches (one file-system sync for many mails). A batch completes after 256
 // saves, a second after its first save, when a folder's mails are listed, when a NameSpace ends
-// and at program exit; this completes it now.
+// and at program exit; this completes it now. Throws platform::Error naming what failed on an
+// IMAP server since the last call (the mails concerned stay as they were).
 void flush_saves();
 
 class Attachment {

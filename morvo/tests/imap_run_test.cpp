@@ -2,11 +2,20 @@
 // the same filed files, the same run text and counters, the same mails afterwards (bodies and
 // attachments), the flags and internal dates kept, no mail lost or duplicated.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <regex>
+#include <thread>
+
+#include "morvo/outlook/imap_store.h"
 
 #include "morvo/run.h"
 #include "morvo/settings.h"
@@ -171,6 +180,215 @@ TEST(ImapRun, ServerThatRefusesTheLoginOrAnUntrustedCertificateFilesNothingAndLo
         EXPECT_NE(r.text.find(c.why), std::string::npos) << r.text;
     }
     EXPECT_EQ(flag_states(account, "INBOX"), before);
+}
+
+// A relay in front of the test server that breaks the connection once, when the client sends
+// `trigger`: the connection is closed before the trigger goes on, halfway into the literal that
+// follows it, or at the client's next bytes; or the server's answers stop (all of them, or
+// from halfway into the next one) while the connection stays open.
+class FaultRelay {
+  public:
+    enum class Fault { close_before, close_in_literal, close_after, no_answer, answer_cut };
+
+    FaultRelay(std::string trigger, Fault fault) : trigger_(std::move(trigger)), fault_(fault) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listener_, 8) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("relay");
+        port = ntohs(a.sin_port);
+        acceptor_ = std::thread([this] { accept_loop(); });
+    }
+    ~FaultRelay() {
+        stop_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        ::close(listener_);
+        acceptor_.join();
+        for (auto& t : links_) t.join();
+    }
+    int port = 0;
+    std::atomic<bool> fired{false};
+
+  private:
+    void accept_loop() {
+        for (;;) {
+            int client = ::accept(listener_, nullptr, nullptr);
+            if (client < 0) return;
+            links_.emplace_back([this, client] { relay(client); });
+        }
+    }
+
+    static bool send_all(int fd, std::string_view b) {
+        while (!b.empty()) {
+            ssize_t n = ::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            b.remove_prefix(static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    void relay(int client) {
+        int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port =
+            htons(static_cast<uint16_t>(std::stoi(outlook::test::env("VELTRIN_IMAP_PORT"))));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool open = ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        bool armed = false;     // the trigger went on; close at the client's next bytes
+        bool muted = false;     // nothing more goes to the client
+        bool cut_next = false;  // the next answer goes only half
+        std::string held;       // client bytes from the trigger on (close_in_literal)
+        char buf[65536];
+        while (open && !stop_) {
+            pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(p, 2, 100) <= 0) continue;
+            if (p[1].revents) {
+                ssize_t n = ::recv(server, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                std::string_view b(buf, static_cast<size_t>(n));
+                if (cut_next) {
+                    send_all(client, b.substr(0, b.size() / 2));
+                    cut_next = false;
+                    muted = true;
+                }
+                if (!muted && !send_all(client, b)) break;
+            }
+            if (p[0].revents) {
+                ssize_t n = ::recv(client, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                std::string b(buf, static_cast<size_t>(n));
+                if (armed) break;
+                if (!held.empty() || fired) {
+                    if (!held.empty()) held += b;
+                    if (held.empty()) open = send_all(server, b);
+                } else if (size_t at = b.find(trigger_); at != std::string::npos) {
+                    fired = true;
+                    std::string before = b.substr(0, at);
+                    open = send_all(server, before);
+                    switch (fault_) {
+                        case Fault::close_before:
+                            open = false;
+                            break;
+                        case Fault::close_in_literal:
+                            held = b.substr(at);
+                            break;
+                        case Fault::close_after:
+                            armed = true;
+                            [[fallthrough]];
+                        case Fault::no_answer:
+                        case Fault::answer_cut:
+                            open = open && send_all(server, b.substr(at));
+                            muted = fault_ == Fault::no_answer;
+                            cut_next = fault_ == Fault::answer_cut;
+                            break;
+                    }
+                } else {
+                    open = send_all(server, b);
+                }
+                if (!held.empty()) {  // "{N+}\r\n": pass the line and half of the literal
+                    size_t brace = held.find('{'), end = held.find("}\r\n");
+                    if (brace != std::string::npos && end != std::string::npos) {
+                        size_t n = std::stoul(held.substr(brace + 1));
+                        if (held.size() >= end + 3 + n / 2) {
+                            send_all(server, std::string_view(held).substr(0, end + 3 + n / 2));
+                            open = false;
+                        }
+                    }
+                }
+            }
+        }
+        ::close(server);
+        ::close(client);
+    }
+
+    std::string trigger_;
+    Fault fault_;
+    int listener_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+    std::vector<std::thread> links_;
+};
+
+// Per folder its counts, per mail its subject and the attachments it still has; sorted.
+std::vector<std::string> mails_of(const outlook::NameSpace& ns) {
+    std::vector<std::string> out;
+    for (auto line : outlook::test::describe(ns)) {
+        line = std::regex_replace(line, std::regex(" #[0-9]+: "), ": ");
+        size_t bar = line.find(" | ");  // the body's hash: its links name files of this run
+        size_t body_end = bar == std::string::npos ? bar : line.find(" | ", bar + 3);
+        if (bar != std::string::npos)
+            line =
+                line.substr(0, bar) + (body_end == std::string::npos ? "" : line.substr(body_end));
+        out.push_back(line);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::multiset<std::uint64_t> hashes(const RunResult& r) {
+    std::multiset<std::uint64_t> out;
+    for (const auto& [name, bytes] : r.files) out.insert(mkmailstore::fnv1a64(bytes));
+    return out;
+}
+
+// A save that breaks at any step is reported by its run, and the next run completes it: every
+// mail is there once, every attachment filed, no copy left by the broken save.
+TEST(ImapRun, SaveBrokenAtEachStepIsReportedAndCompletedByTheNextRunWithoutLossOrDuplicate) {
+    REQUIRE_DOVECOT();
+    using F = FaultRelay::Fault;
+    struct Case {
+        const char* step;
+        const char* trigger;
+        F fault;
+    };
+    const Case cases[] = {
+        {"after the FETCH", "BODY.PEEK[]", F::close_after},
+        {"in the APPEND literal", "APPEND ", F::close_in_literal},
+        {"after the APPEND, before the STORE", "UID STORE", F::close_before},
+        {"after the STORE, before the EXPUNGE", "UID EXPUNGE", F::close_before},
+        {"APPEND answers never sent", "APPEND ", F::no_answer},
+        {"FETCH answer cut short", "BODY.PEEK[]", F::answer_cut},
+    };
+    mkmailstore::Options opt;
+    opt.bulk_only = true;
+    opt.bulk_mails = 4;
+    opt.attachment_size = 4096;
+    const std::vector<std::string> lines = {store_name + std::string("|Massenpost")};
+    TempDir work;
+    const std::string storage = work.path() + "/ablage";
+    GeneratedStore maildir("maildir++", opt);
+    RunResult reference =
+        run_over(outlook::test::store_config(store_name, maildir.root), lines, storage);
+    const auto expected = mails_of(maildir.ns());
+    ASSERT_GE(reference.outcome.counters.ianlage, 4);
+    outlook::detail::set_imap_timeout(2000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        DovecotAccount account(opt);
+        RunResult broken, next;
+        {
+            FaultRelay relay(c.trigger, c.fault);
+            outlook::StoreConfig config = account.config();
+            config.location = "imap://" + account.user + "@127.0.0.1:" + std::to_string(relay.port);
+            broken = run_over(config, lines, storage);
+            EXPECT_TRUE(relay.fired);
+        }
+        EXPECT_NE(broken.text.find("Beim IMAP-Server ging nicht alles gut"), std::string::npos)
+            << broken.text;
+        next = run_over(account.config(), lines, storage);
+        EXPECT_EQ(next.text.find("Beim IMAP-Server"), std::string::npos) << next.text;
+        EXPECT_EQ(next.outcome.closing_status, reference.outcome.closing_status);
+        EXPECT_EQ(mails_of(account.ns()), expected);
+        auto filed = hashes(broken);
+        for (auto h : hashes(next)) filed.insert(h);
+        for (auto h : hashes(reference)) EXPECT_EQ(filed.count(h) > 0, true) << h;
+    }
+    outlook::detail::set_imap_timeout(60000);
 }
 
 }  // namespace
