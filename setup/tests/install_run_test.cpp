@@ -303,7 +303,8 @@ TEST_F(InstallRun, FailureToUnblockTheExtractorLeavesTheRun) {
     view = FakeView();
     view.install_path_value = win(inst);
     fs::remove_all(pkg);
-    EXPECT_THROW(StartInstallation(view, win(inst), "", {win(medium)}), platform::Error);
+    EXPECT_THROW(StartInstallation(view, win(inst), "", {.program_folder = win(medium)}),
+                 platform::Error);
     EXPECT_FALSE(view.installing);
     EXPECT_TRUE(view.statuses.empty());
     EXPECT_EQ(view.finish_pages, 0);
