@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "morvo/folder_tree.h"
+#include "morvo/journal.h"
 #include "morvo/settings.h"
 #include "platform/msgbox.h"
 
@@ -156,6 +157,8 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     // The filing reports through the window.
     FilingEnvironment fenv = default_filing_environment();
     if (env.clock) fenv.clock = env.clock;
+    Journal journal(strOrdner);
+    fenv.journal = &journal;
     FilingSink sink;
     sink.count_attachment = [&c] { add16(c.ianlage, 1); };
     sink.set_status = [&view](const std::string& t) { view.set_status(t); };
@@ -207,6 +210,10 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
         folder = outlook::MAPIFolder();
         if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
     }
+
+    // The journal goes once every changed mail is stored; a save that failed keeps it, so that
+    // the next run links the files it already holds.
+    if (outlook::flush_saves()) journal.clear();
 
     // 11: the summary.
     const std::string summary =
