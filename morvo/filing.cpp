@@ -5,6 +5,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "morvo/journal.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -41,22 +43,25 @@ size_t nth_char_from_end(std::string_view s, int n) {
     return i;
 }
 
-// Decodes the code point at i and moves i past it (malformed bytes come through one by one).
+constexpr char32_t kMalformed = 0xFFFFFFFF;
+
+// Decodes the code point at i and moves i past it. A byte that does not start a well-formed
+// UTF-8 sequence (overlong forms and surrogates included) comes back as kMalformed, one by one.
 char32_t next_code_point(std::string_view s, size_t& i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    if (i + static_cast<size_t>(len) > s.size()) len = 1;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    ++i;
+    if (c < 0x80) return c;
+    int len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i - 1 + static_cast<size_t>(len) > s.size()) return kMalformed;
+    char32_t cp = len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
     for (int k = 1; k < len; ++k) {
-        unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-        if (!is_continuation(cc)) {
-            len = 1;
-            cp = c;
-            break;
-        }
+        unsigned char cc = static_cast<unsigned char>(s[i - 1 + static_cast<size_t>(k)]);
+        if (!is_continuation(cc)) return kMalformed;
         cp = (cp << 6) | (cc & 0x3F);
     }
-    i += static_cast<size_t>(len);
+    static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kMalformed;
+    i += static_cast<size_t>(len - 1);
     return cp;
 }
 
@@ -130,7 +135,9 @@ std::string clean_display_name(std::string_view dn) {
                 out += '_';
                 break;
             default:
-                if (cp < 0x20 || cp == 0x7F)
+                // Bytes that are no UTF-8 are no characters a name can hold: the name and the
+                // link must be the same valid text.
+                if (cp < 0x20 || cp == 0x7F || cp == kMalformed)
                     out += '_';
                 else
                     out.append(dn.substr(start, i - start));
@@ -171,13 +178,9 @@ std::string free_target_path(std::string_view storage_path, std::string_view cle
 FilingEnvironment default_filing_environment() {
     FilingEnvironment env;
     env.clock = local_now;
-    env.file_exists = [](const std::string& path) {
-        try {
-            return !platform::Dir(path, platform::vbNormal).empty();
-        } catch (const std::exception&) {
-            return false;
-        }
-    };
+    // Every entry counts, whatever the hidden rule says: a hidden file, a folder or a link may
+    // hold the name as well as a file.
+    env.file_exists = [](const std::string& path) { return platform::entry_exists(path); };
     env.saved_size = [](const std::string& path) -> long long {
         std::string host = platform::host_path(path);
         struct stat st {};
@@ -205,6 +208,7 @@ long long attachment_size(const A& a) {
     }
 }
 
+// Removes a file this run created itself.
 void remove_partial(const std::string& windows_path) {
     std::string host = platform::host_path(windows_path);
     if (host.empty()) return;
@@ -222,7 +226,6 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
     } catch (const std::exception&) {
         return;
     }
-    if (count <= 0) return;
     std::string subject;
     auto read_subject = [&] {
         try {
@@ -230,6 +233,22 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         } catch (const std::exception&) {
         }
     };
+    bool is_protected = false;
+    try {
+        is_protected = item.is_protected();
+    } catch (const std::exception&) {
+    }
+    if (is_protected) {
+        read_subject();
+        const std::string report = "Email: " + subject +
+                                   " ist signiert oder verschlüsselt und bleibt unverändert "
+                                   "(eine Änderung würde die Signatur brechen)." +
+                                   kCrLf;
+        if (sink.set_status) sink.set_status(report);
+        if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
+        return;
+    }
+    if (count <= 0) return;
     long position = 1;
     for (long examined = 0; examined < count; ++examined) {
         outlook::Attachment a;
@@ -252,12 +271,30 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
             continue;
         }
         const std::string cleaned = clean_display_name(dn);
-        const std::string target =
-            free_target_path(storage_path, cleaned, env.clock(), env.file_exists);
         const long long expected = attachment_size(a);
+        std::string target;
         std::string failure;
+        bool created = false;  // only a file this call created may be removed again
         try {
-            a.SaveAsFile(target);
+            std::string sha;
+            if (env.journal) {
+                read_subject();
+                sha = a.sha256();
+                if (auto left = env.journal->take_filed(subject, dn, sha)) target = *left;
+            }
+            // Another program may take the free name before the file is there: the next one.
+            for (int attempt = 0; target.empty(); ++attempt) {
+                std::string candidate =
+                    free_target_path(storage_path, cleaned, env.clock(), env.file_exists);
+                if (env.journal) env.journal->record({subject, dn, sha, candidate});
+                try {
+                    a.SaveAsNewFile(candidate);
+                    target = candidate;
+                    created = true;
+                } catch (const platform::Error& e) {
+                    if (e.number != outlook::e_file_exists || attempt >= 100) throw;
+                }
+            }
             long long size = env.saved_size(target);
             if (size < 0)
                 failure = "Datei fehlt nach dem Speichern";
@@ -269,7 +306,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         }
         if (!failure.empty()) {
             // The attachment stays in the mail; no link points to a file that is not there.
-            remove_partial(target);
+            if (created) remove_partial(target);
             read_subject();
             const std::string report = "Anhang " + dn + " der Email: " + subject +
                                        " konnte nicht gespeichert werden und bleibt in der "

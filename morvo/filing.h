@@ -53,18 +53,24 @@ struct FilingSink {
         append_Textbox2;  // appends and puts the caret at the end
 };
 
+class Journal;
+
 struct FilingEnvironment {
     std::function<Stamp()> clock;
-    // The search among ordinary files for the collision rule.
+    // Whether a name is taken, for the collision rule: by any entry, hidden or not.
     std::function<bool(const std::string&)> file_exists;
     // The size of a saved file, or -1 when it is missing. (The binding forces saved files onto
     // the disk before a changed mail replaces the one that held the attachment.)
     std::function<long long(const std::string&)> saved_size;
+    // Records storage files before they are created, and hands back those a killed run left
+    // (nullptr: none).
+    Journal* journal = nullptr;
 };
 
 FilingEnvironment default_filing_environment();
 
-// Files every qualifying attachment of the item into the storage folder.
+// Files every qualifying attachment of the item into the storage folder; a storage file is a new
+// file, never a replaced one. A signed or encrypted mail is reported and left as it is.
 void file_mail_item(const outlook::MailItem& item, const std::string& storage_path,
                     const FilingEnvironment& env, const FilingSink& sink);
 

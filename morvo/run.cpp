@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "morvo/folder_tree.h"
+#include "morvo/journal.h"
 #include "morvo/settings.h"
 #include "platform/msgbox.h"
 
@@ -156,6 +157,8 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     // The filing reports through the window.
     FilingEnvironment fenv = default_filing_environment();
     if (env.clock) fenv.clock = env.clock;
+    Journal journal(strOrdner);
+    fenv.journal = &journal;
     FilingSink sink;
     sink.count_attachment = [&c] { add16(c.ianlage, 1); };
     sink.set_status = [&view](const std::string& t) { view.set_status(t); };
@@ -208,9 +211,11 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
         if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
     }
 
-    // Saves still held complete now, so that a failure on a server is reported in this run.
+    // Saves still held complete now, so that a failure on a server is reported in this run. The
+    // journal goes once every changed mail is stored; a save that failed keeps it, so that the
+    // next run links the files it already holds.
     try {
-        outlook::flush_saves();
+        if (outlook::flush_saves()) journal.clear();
     } catch (const platform::Error& e) {
         append(kCrLf + kCrLf + e.description + kCrLf, true);
     }

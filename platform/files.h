@@ -61,6 +61,9 @@ std::int64_t FileLen(std::string_view path);
 bool file_exists(std::string_view path);    // an existing non-folder
 bool folder_exists(std::string_view path);  // an existing folder
 bool path_exists(std::string_view path);    // either
+// Any directory entry of that name (Windows path, or a host path starting with "/"): file, hidden
+// file, folder, or a link (also a dangling one).
+bool entry_exists(std::string_view path);
 
 // Whole-file helpers for the components that write their own files (settings, logs, batch).
 // Bytes are written as given (convert with utf8_to_cp1252 first where a file is Windows-1252).
@@ -68,6 +71,12 @@ std::optional<std::string> read_file(std::string_view path);
 // Writes the safe way: a temporary name in the same folder, flushed, then renamed over the
 // target. Throws 76 when the folder is missing, 75 when it cannot be written.
 void write_file(std::string_view path, std::string_view bytes);
+// Creates a new file (Windows path, or host path starting with "/") holding the bytes, never
+// replacing anything: throws 58 when any entry of
+// that name exists (file, folder, link), 76 when the folder is missing, 61 when the disk is
+// full, 75 otherwise. The bytes go to a temporary name in the same folder first, so the name
+// never shows half a file; on failure only that temporary file is removed. Not flushed.
+void create_new_file(std::string_view path, std::string_view bytes);
 // Appends (creating the file). Throws like write_file.
 void append_file(std::string_view path, std::string_view bytes);
 

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/mutf7.h"
@@ -48,6 +49,7 @@ int dir_status(const std::string& path) {
 struct DirEntry {
     std::string name;
     bool is_dir;
+    bool is_file;  // a regular file (also through a link)
 };
 
 // The entries of a folder without "." and ".."; throws when it cannot be read.
@@ -60,8 +62,14 @@ std::vector<DirEntry> list_dir(const std::string& path) {
         std::string n = e->d_name;
         if (n == "." || n == "..") continue;
         bool is_dir = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) is_dir = dir_status(join(path, n)) == 0;
-        out.push_back({std::move(n), is_dir});
+        bool is_file = e->d_type == DT_REG;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st {};
+            bool ok = ::stat(join(path, n).c_str(), &st) == 0;
+            is_dir = ok && S_ISDIR(st.st_mode);
+            is_file = ok && S_ISREG(st.st_mode);
+        }
+        out.push_back({std::move(n), is_dir, is_file});
     }
     int e = errno;
     ::closedir(d);
@@ -191,13 +199,20 @@ class SaveBatch {
     void add(std::shared_ptr<MaildirMail> m);
     // Bytes held by pending saves changed by `delta`; many large mails complete the batch early.
     void held_bytes(long long delta);
-    void flush();
+    // False when a mail of the batch could not be saved (it stays as it was).
+    bool flush();
+    // False when a save failed since the last call, in this batch or an earlier one.
+    bool flush_all() {
+        bool ok = flush();
+        return std::exchange(failed_, false) ? false : ok;
+    }
 
   private:
     std::vector<std::shared_ptr<MaildirMail>> pending_;
     long long held_ = 0;
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
+    bool failed_ = false;
 };
 
 // One mail file of a Maildir folder. The file may be renamed by other mail programs (flag
@@ -217,15 +232,20 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
             return b;
         }
         std::string path = pending_tmp_.empty() ? current_path() : pending_tmp_;
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking: a FIFO put in place of the mail since the listing must not stop the run.
+        const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+        int fd = ::open(path.c_str(), flags);
         if (fd < 0 && errno == ENOENT && pending_tmp_.empty()) {  // renamed by another program
             path = locate();
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = ::open(path.c_str(), flags);
         }
         if (fd < 0) fail_errno(errno, "Nachricht " + path);
         struct stat st {};
-        size_t cap =
-            ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 65536;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            fail(mapi_e_corrupt_data, "Die Nachricht " + path + " ist keine Datei.");
+        }
+        size_t cap = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 65536;
         Bytes b;
         b.data = static_cast<char*>(std::malloc(cap));
         for (;;) {
@@ -428,8 +448,8 @@ void SaveBatch::held_bytes(long long delta) {
     if (held_ > (64LL << 20) && !flushing_) flush();  // one mail saved again and again, grown
 }
 
-void SaveBatch::flush() {
-    if (pending_.empty() || flushing_) return;
+bool SaveBatch::flush() {
+    if (pending_.empty() || flushing_) return true;
     flushing_ = true;
     std::vector<std::shared_ptr<MaildirMail>> batch;
     batch.swap(pending_);
@@ -437,6 +457,7 @@ void SaveBatch::flush() {
     std::vector<std::shared_ptr<MaildirMail>> written;
     for (const auto& m : batch)
         if (m->write_pending()) written.push_back(m);
+    bool all = written.size() == batch.size();
     batch.swap(written);
     std::vector<std::string> dirs;
     for (const auto& m : batch)
@@ -447,7 +468,8 @@ void SaveBatch::flush() {
     if (!make_durable(dirs)) {
         for (const auto& m : batch) m->abandon_pending();
         flushing_ = false;
-        return;
+        failed_ = true;
+        return false;
     }
     std::vector<std::string> old_files;
     for (const auto& m : batch) {
@@ -456,6 +478,8 @@ void SaveBatch::flush() {
     }
     if (make_durable(dirs)) remove_files(old_files);  // ... and their names in cur/
     flushing_ = false;
+    if (!all) failed_ = true;
+    return all;
 }
 
 class MaildirFolder : public FolderNode {
@@ -555,8 +579,9 @@ class MaildirFolder : public FolderNode {
                 int st = dir_status(d);
                 if (st == ENOENT || st == ENOTDIR) continue;  // a folder that holds no mails
                 if (st != 0) fail_errno(st, "Ordner " + d);
+                // FIFOs, devices and sockets are no mails: opening one could wait for ever.
                 for (const auto& e : list_dir(d))
-                    if (!e.is_dir && e.name[0] != '.') files.emplace_back(sub, e.name);
+                    if (e.is_file && e.name[0] != '.') files.emplace_back(sub, e.name);
             }
             drop_replaced(files);
             std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
@@ -708,8 +733,8 @@ class MaildirStore : public FolderNode {
 
 }  // namespace
 
-void flush_maildir_saves() {
-    SaveBatch::instance().flush();
+bool flush_maildir_saves() {
+    return SaveBatch::instance().flush_all();
 }
 
 std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config) {

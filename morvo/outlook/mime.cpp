@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace morvo::outlook::detail {
 
@@ -120,13 +123,41 @@ bool is_attachment(GMimeObject* o) {
     return (n && *n) || is_attachment_disposition(o);
 }
 
+bool has_type(GMimeObject* o, const char* type, const char* subtype) {
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    return ct && g_mime_content_type_is_type(ct, type, subtype);
+}
+
+// A signature or the key material of an encrypted mail: part of the mail's protection, never a
+// file of its own.
+bool is_protection_part(GMimeObject* o) {
+    for (const char* sub : {"pkcs7-signature", "x-pkcs7-signature", "pgp-signature",
+                            "pgp-encrypted", "pkcs7-mime", "x-pkcs7-mime"})
+        if (has_type(o, "application", sub)) return true;
+    return false;
+}
+
+// Signed or encrypted content anywhere in the tree (forwarded mails aside, which are filed
+// whole): changing any part would break the signature or leave nothing to decrypt.
+bool is_protected(GMimeObject* o) {
+    if (has_type(o, "multipart", "signed") || has_type(o, "multipart", "encrypted") ||
+        has_type(o, "application", "pkcs7-mime") || has_type(o, "application", "x-pkcs7-mime"))
+        return true;
+    if (!GMIME_IS_MULTIPART(o)) return false;
+    GMimeMultipart* mp = GMIME_MULTIPART(o);
+    int n = g_mime_multipart_get_count(mp);
+    for (int i = 0; i < n; ++i)
+        if (is_protected(g_mime_multipart_get_part(mp, i))) return true;
+    return false;
+}
+
 // Depth-first, in document order; forwarded mails are not entered.
 void collect_attachments(GMimeObject* o, std::vector<GMimeObject*>& out) {
     if (GMIME_IS_MULTIPART(o)) {
         GMimeMultipart* mp = GMIME_MULTIPART(o);
         int n = g_mime_multipart_get_count(mp);
         for (int i = 0; i < n; ++i) collect_attachments(g_mime_multipart_get_part(mp, i), out);
-    } else if (is_attachment(o)) {
+    } else if (is_attachment(o) && !is_protection_part(o)) {
         out.push_back(o);
     }
 }
@@ -160,16 +191,66 @@ GMimeMultipart* find_parent(GMimeObject* root, GMimeObject* child) {
     return nullptr;
 }
 
+[[noreturn]] void fail_unreadable() {
+    fail(mapi_e_corrupt_data, "Der Inhalt der Anlage kann nicht gelesen werden.");
+}
+
+// Base64 as mail clients read it: characters outside the alphabet are skipped, and padding ends
+// a group, not the data (some writers pad every line). Text that does not decode completely (a
+// group cut short, as in a truncated mail) fails: such a part must not leave its mail.
+std::string decode_base64(std::string_view text) {
+    static const auto table = [] {
+        std::array<signed char, 256> t{};
+        t.fill(-1);
+        const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            t[static_cast<unsigned char>(abc[i])] = static_cast<signed char>(i);
+        return t;
+    }();
+    std::string out;
+    out.reserve(text.size() / 4 * 3 + 3);
+    unsigned bits = 0;
+    int group = 0;  // characters of the current group of four
+    for (char ch : text) {
+        if (ch == '=') {
+            if (group == 1) fail_unreadable();  // one character holds no whole byte
+            group = 0;
+            bits = 0;
+            continue;
+        }
+        int v = table[static_cast<unsigned char>(ch)];
+        if (v < 0) continue;
+        bits = (bits << 6) | static_cast<unsigned>(v);
+        ++group;
+        if (group >= 2) out += static_cast<char>((bits >> (2 * (4 - group))) & 0xFF);
+        if (group == 4) {
+            group = 0;
+            bits = 0;
+        }
+    }
+    if (group != 0) fail_unreadable();  // cut short without its padding
+    return out;
+}
+
 std::string decoded_content(GMimePart* part) {
     GMimeDataWrapper* w = g_mime_part_get_content(part);
     if (!w) return {};
+    if (g_mime_data_wrapper_get_encoding(w) == GMIME_CONTENT_ENCODING_BASE64) {
+        GMimeStream* encoded = g_mime_data_wrapper_get_stream(w);
+        if (!encoded) return {};
+        GRef<GMimeStream> raw(g_mime_stream_mem_new());
+        g_mime_stream_reset(encoded);
+        if (g_mime_stream_write_to_stream(encoded, raw.get()) < 0) fail_unreadable();
+        g_mime_stream_reset(encoded);
+        GByteArray* a = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(raw.get()));
+        return decode_base64(std::string_view(reinterpret_cast<const char*>(a->data), a->len));
+    }
     // Sized for the decoded content up front: growing by doubling would copy it again and again.
     GMimeStream* encoded = g_mime_data_wrapper_get_stream(w);
     gint64 length = encoded ? g_mime_stream_length(encoded) : -1;
     guint reserve = length > 0 && length < (1LL << 30) ? static_cast<guint>(length) + 1024 : 0;
     GRef<GMimeStream> mem(g_mime_stream_mem_new_with_byte_array(g_byte_array_sized_new(reserve)));
-    if (g_mime_data_wrapper_write_to_stream(w, mem.get()) < 0)
-        fail(mapi_e_corrupt_data, "Der Inhalt der Anlage kann nicht gelesen werden.");
+    if (g_mime_data_wrapper_write_to_stream(w, mem.get()) < 0) fail_unreadable();
     return bytes_of(mem.get());
 }
 
@@ -512,12 +593,24 @@ MimeMail::Parsed& MimeMail::parsed() {
     return *parsed_;
 }
 
+bool MimeMail::is_protected() {
+    return detail::is_protected(parsed().root());
+}
+
+namespace {
+[[noreturn]] void fail_protected() {
+    fail(e_access_denied, "Die Nachricht ist signiert oder verschlüsselt und bleibt unverändert.");
+}
+}  // namespace
+
+// A signed or encrypted mail offers no attachments: none of its parts may leave it.
 long MimeMail::attachment_count() {
+    if (is_protected()) return 0;
     return static_cast<long>(parsed().attachments().size());
 }
 
 std::shared_ptr<PartRef> MimeMail::attachment(long index) {
-    auto list = parsed().attachments();
+    auto list = is_protected() ? std::vector<GMimeObject*>{} : parsed().attachments();
     if (index < 1 || index > static_cast<long>(list.size()))
         fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
     auto ref = std::make_shared<PartRef>();
@@ -583,12 +676,36 @@ void MimeMail::save_part(const PartRef& part, const std::string& host_path) {
     forget_decoded();
 }
 
+void MimeMail::save_part_as_new(const PartRef& part, const std::string& host_path) {
+    const std::string& bytes = decoded(part);
+    try {
+        platform::create_new_file(host_path, bytes);
+    } catch (const platform::Error& e) {
+        if (e.number == platform::kErrFileExists)
+            fail(e_file_exists, "Die Datei " + host_path + " ist bereits vorhanden.");
+        fail(e.number == platform::kErrPathFileAccess ? e_access_denied : e_fail,
+             "Die Datei " + host_path + " kann nicht angelegt werden.");
+    }
+    note_saved(host_path);
+    forget_decoded();
+}
+
+std::string MimeMail::part_sha256(const PartRef& part) {
+    const std::string& bytes = decoded(part);
+    gchar* hex = g_compute_checksum_for_data(
+        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string out = hex ? hex : "";
+    g_free(hex);
+    return out;
+}
+
 long MimeMail::part_size(const PartRef& part) {
     return static_cast<long>(decoded(part).size());
 }
 
 void MimeMail::remove_part(PartRef& part) {
     GMimeObject* o = live_object(part);
+    if (is_protected()) fail_protected();
     forget_decoded();
     Parsed& p = parsed();
     GMimeObject* target = o;
@@ -619,7 +736,15 @@ std::string MimeMail::body() {
 
 void MimeMail::set_body(std::string_view text) {
     Parsed& p = parsed();
+    if (is_protected()) fail_protected();
+    // Never bytes that are not UTF-8: the next reading would take the whole text for another
+    // charset.
     std::string new_text = to_lf(text);
+    if (!g_utf8_validate(new_text.data(), static_cast<gssize>(new_text.size()), nullptr)) {
+        gchar* valid = g_utf8_make_valid(new_text.data(), static_cast<gssize>(new_text.size()));
+        new_text = valid;
+        g_free(valid);
+    }
     GMimeObject* root = p.root();
     GMimeObject* plain = find_text(root, "plain");
     GMimeObject* html = nullptr;
@@ -769,6 +894,12 @@ void write_file_safely(const std::string& host_path, std::string_view bytes) {
         ::unlink(tmp.c_str());
         fail(e_fail, "Die Datei " + host_path + " kann nicht angelegt werden: " + std::strerror(e));
     }
+    note_saved(host_path);
+}
+
+void note_saved(const std::string& host_path) {
+    size_t slash = host_path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : host_path.substr(0, slash + 1);
     std::lock_guard lock(saved_mutex);
     if (std::find(saved_folders.begin(), saved_folders.end(), dir) == saved_folders.end())
         saved_folders.push_back(dir);

@@ -26,6 +26,11 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     std::string display_name(const PartRef& part);
     std::string text_value(const PartRef& part);
     void save_part(const PartRef& part, const std::string& host_path);
+    // Creates the file; fails with e_file_exists when any entry has that name.
+    void save_part_as_new(const PartRef& part, const std::string& host_path);
+    std::string part_sha256(const PartRef& part);  // of the decoded content, lower-case hex
+    // Is or holds signed or encrypted content: then it is never changed.
+    bool is_protected();
     long part_size(const PartRef& part);
     void remove_part(PartRef& part);
 
@@ -60,6 +65,9 @@ struct PartRef {
 // the target, so the name never shows half a file); throws platform::Error. The data is not
 // forced to disk here: see make_saved_files_durable.
 void write_file_safely(const std::string& host_path, std::string_view bytes);
+
+// Records a file saved outside write_file_safely for the next make_durable.
+void note_saved(const std::string& host_path);
 
 // Forces onto the disk the file systems of `folders` and of every file saved by
 // write_file_safely since the last successful call: one sync per file system, not one per file.

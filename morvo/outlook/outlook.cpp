@@ -220,9 +220,10 @@ std::vector<StoreConfig> configured_stores() {
     fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
 }
 
-void flush_saves() {
-    detail::flush_maildir_saves();
+bool flush_saves() {
+    const bool complete = detail::flush_maildir_saves();
     detail::flush_imap_saves();
+    return complete;
 }
 
 void set_store_override(std::optional<std::vector<StoreConfig>> stores) {
@@ -250,6 +251,16 @@ long Attachment::Size() const {
 void Attachment::SaveAsFile(std::string_view path) const {
     check(ref_.get());
     ref_->mail->save_part(*ref_, detail::to_host_path(path));
+}
+
+void Attachment::SaveAsNewFile(std::string_view path) const {
+    check(ref_.get());
+    ref_->mail->save_part_as_new(*ref_, detail::to_host_path(path));
+}
+
+std::string Attachment::sha256() const {
+    check(ref_.get());
+    return ref_->mail->part_sha256(*ref_);
 }
 
 void Attachment::Delete() const {
@@ -291,6 +302,11 @@ void MailItem::set_Body(std::string_view text) const {
 void MailItem::Save() const {
     check(mail_.get());
     mail_->save();
+}
+
+bool MailItem::is_protected() const {
+    check(mail_.get());
+    return mail_->is_protected();
 }
 
 std::string MailItem::Subject() const {

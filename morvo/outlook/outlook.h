@@ -39,6 +39,7 @@ inline constexpr long mapi_e_corrupt_data = hresult(0x8004011B);  // damaged or 
 inline constexpr long e_access_denied = hresult(0x80070005);      // folder or file not readable
 inline constexpr long e_fail = hresult(0x80004005);               // any other failure of a call
 inline constexpr long e_invalidarg = hresult(0x80070057);         // argument not accepted
+inline constexpr long e_file_exists = hresult(0x80070050);        // the name is taken
 inline constexpr long disp_e_badindex = hresult(0x8002000B);      // position out of range
 inline constexpr long cannot_create_object = 429;                 // no mail program / profile
 inline constexpr long object_not_set = 91;                        // call on a "Nothing" handle
@@ -76,9 +77,10 @@ void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 
 // Saves complete in batches (one file-system sync for many mails). A batch completes after 256
 // saves, a second after its first save, when a folder's mails are listed, when a NameSpace ends
-// and at program exit; this completes it now. Throws platform::Error naming what failed on an
-// IMAP server since the last call (the mails concerned stay as they were).
-void flush_saves();
+// and at program exit; this completes it now. False when a save could not be completed (its
+// mail then stays as it was); throws platform::Error naming what failed on an IMAP server since
+// the last call (the mails concerned stay as they were).
+bool flush_saves();
 
 class Attachment {
   public:
@@ -91,6 +93,11 @@ class Attachment {
     long Size() const;
     // Writes the decoded content to the file (Windows path or host path), replacing it.
     void SaveAsFile(std::string_view path) const;
+    // Writes the decoded content to a new file and never replaces anything: fails with
+    // e_file_exists when any entry (file, hidden file, folder, link) has that name.
+    void SaveAsNewFile(std::string_view path) const;
+    // SHA-256 of the decoded content (lower-case hex).
+    std::string sha256() const;
     // Removes the attachment from its mail (in memory until the mail's Save); later
     // attachments move up one position; this handle is dead afterwards.
     void Delete() const;
@@ -130,6 +137,9 @@ class MailItem {
     // flush_saves).
     void Save() const;
     std::string Subject() const;
+    // A signed or encrypted mail (or one holding such content) offers no attachments and is
+    // never changed.
+    bool is_protected() const;
     bool is_nothing() const { return !mail_; }
 
   private:

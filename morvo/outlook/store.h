@@ -57,7 +57,7 @@ class MailList {
 std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores);
 
 // Completes the saves of Maildir mails that are still pending.
-void flush_maildir_saves();
+bool flush_maildir_saves();
 
 // A Maildir store as a top-level folder named `name`.
 std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "core_fixture.h"
@@ -221,6 +223,31 @@ TEST_F(Files, WholeFiles) {
     EXPECT_EQ(error_of([&] { platform::write_file(dir.win("out.txt"), "x"); }),
               platform::kErrPathFileAccess);
     EXPECT_EQ(slurp(dir.file("out.txt")), "neu");
+}
+
+// Whatever holds the name stays as it was, and nothing else is left behind.
+TEST_F(Files, NewFilesNeverReplaceAnEntry) {
+    std::filesystem::create_directories(dir.file("taken/folder"));
+    std::ofstream(dir.file("taken/file")) << "old";
+    std::ofstream(dir.file("taken/.hidden")) << "old";
+    ::symlink("nowhere", dir.file("taken/dangling").c_str());
+    ::symlink("file", dir.file("taken/link").c_str());
+    for (const char* name : {"folder", "file", ".hidden", "dangling", "link"}) {
+        SCOPED_TRACE(name);
+        const std::string win = dir.win(std::string("taken\\") + name);
+        EXPECT_TRUE(platform::entry_exists(win));
+        EXPECT_EQ(error_of([&] { platform::create_new_file(win, "new"); }),
+                  platform::kErrFileExists);
+    }
+    EXPECT_EQ(slurp(dir.file("taken/file")), "old");
+    EXPECT_EQ(slurp(dir.file("taken/.hidden")), "old");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("taken/folder")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("taken")), {}), 5);
+    platform::create_new_file(dir.file("taken/neu"), "new");  // a host path too
+    EXPECT_EQ(slurp(dir.file("taken/neu")), "new");
+    EXPECT_FALSE(platform::entry_exists(dir.win("taken\\frei")));
+    EXPECT_EQ(error_of([&] { platform::create_new_file(dir.win("no\\x"), "x"); }),
+              platform::kErrPathNotFound);
 }
 
 }  // namespace

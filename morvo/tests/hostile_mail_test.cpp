@@ -1,0 +1,195 @@
+// Mail from anyone, filed for real: each mail of the table either leaves every attachment in
+// one new storage file of its own bytes, linked from the mail, or stays byte for byte as it was.
+// Nothing that was in the storage folder before is touched.
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+
+#include "morvo/filing.h"
+#include "morvo/journal.h"
+#include "morvo/tests/hostile_mails.h"
+#include "morvo/tests/outlook_test_util.h"
+#include "platform/paths.h"
+
+namespace morvo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace hostile;
+using outlook::test::read_bytes;
+using outlook::test::TempDir;
+
+// The "file:" links at the top of a body.
+std::vector<std::string> links_of(const std::string& body) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (body.compare(at, 5, "file:") == 0) {
+        size_t end = body.find("\r\n", at);
+        out.push_back(body.substr(at + 5, end - at - 5));
+        if (end == std::string::npos) break;
+        at = end + 4;
+    }
+    return out;
+}
+
+std::map<std::string, std::string> folder_state(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        out[e.path().filename().string()] = e.is_regular_file() ? read_bytes(e.path()) : "<dir>";
+    return out;
+}
+
+bool valid_utf8(const std::string& s) {
+    return g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr);
+}
+
+struct Store {
+    TempDir dir;
+    std::string root = dir.path() + "/Maildir";
+    std::string ablage = dir.path() + "/ablage";
+    std::string ablage_win;
+    Store() {
+        for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(root + "/" + sub);
+        fs::create_directories(ablage);
+        ablage_win = platform::windows_path(ablage);
+    }
+    void add(const std::string& name, const std::string& bytes) const {
+        std::ofstream(root + "/cur/" + name, std::ios::binary) << bytes;
+    }
+    // Files every mail of the inbox; returns the run's texts.
+    std::string file_all(Journal* journal = nullptr) const {
+        auto app = outlook::Application::with_stores(
+            {outlook::test::store_config(outlook::test::store_name, root)});
+        auto folder =
+            app.GetNamespace("MAPI").Folders(outlook::test::store_name).Folders("Posteingang");
+        FilingEnvironment env = default_filing_environment();
+        env.clock = [] { return kStamp; };
+        env.journal = journal;
+        std::string texts;
+        FilingSink sink;
+        sink.append_Textbox2 = [&](const std::string& t) { texts += t; };
+        for (long i = 1; i <= folder.Items().Count(); ++i)
+            file_mail_item(folder.Items(i), ablage_win, env, sink);
+        EXPECT_TRUE(outlook::flush_saves());
+        return texts;
+    }
+    outlook::MailItem first() const {
+        auto app = outlook::Application::with_stores(
+            {outlook::test::store_config(outlook::test::store_name, root)});
+        return app.GetNamespace("MAPI")
+            .Folders(outlook::test::store_name)
+            .Folders("Posteingang")
+            .Items(1);
+    }
+    std::vector<std::string> mail_files() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(root + "/cur")) out.push_back(e.path());
+        return out;
+    }
+};
+
+TEST(HostileMail, EachIsFiledWholeOrLeftAsItWas) {
+    for (const auto& row : hostile_mails()) {
+        SCOPED_TRACE(row.what);
+        Store s;
+        if (row.prepare) row.prepare(s.ablage);
+        const auto before = folder_state(s.ablage);
+        s.add("1700000000.M1P1Q1.host:2,S", row.bytes);
+        const std::string texts = s.file_all();
+        // Whatever was there before is still there, as it was.
+        const auto after = folder_state(s.ablage);
+        for (const auto& [name, bytes] : before) {
+            ASSERT_TRUE(after.count(name)) << name << " removed";
+            EXPECT_EQ(after.at(name), bytes) << name << " replaced";
+        }
+        auto files = s.mail_files();
+        ASSERT_EQ(files.size(), 1u) << "mail lost or doubled";
+        if (row.outcome == Outcome::unchanged) {
+            EXPECT_EQ(read_bytes(files[0]), row.bytes);
+            EXPECT_EQ(after.size(), before.size());
+            continue;
+        }
+        auto item = s.first();
+        EXPECT_EQ(item.Attachments().Count(), 0);
+        const std::string body = item.Body();
+        EXPECT_TRUE(valid_utf8(body));
+        if (!row.body_keeps.empty()) {
+            EXPECT_NE(body.find(row.body_keeps), std::string::npos);
+        }
+        std::multiset<std::string> linked;
+        for (const auto& link : links_of(body)) {
+            EXPECT_TRUE(valid_utf8(link)) << link;
+            const std::string host = platform::host_path(link);
+            EXPECT_FALSE(before.count(fs::path(host).filename().string())) << link;
+            linked.insert(read_bytes(host));
+        }
+        EXPECT_EQ(linked, std::multiset<std::string>(row.filed.begin(), row.filed.end()));
+        EXPECT_EQ(after.size(), before.size() + row.filed.size()) << texts;
+    }
+}
+
+TEST(HostileMail, SignedAndEncryptedMailsAreNamedOnceAndOfferNothing) {
+    Store s;
+    for (const auto& row : hostile_mails())
+        if (std::string(row.what).find("signed") != std::string::npos)
+            s.add("1700000000.M1P1Q1.host:2,S", row.bytes);
+    EXPECT_EQ(s.first().Attachments().Count(), 0);
+    const std::string texts = s.file_all();
+    size_t first = texts.find("signiert oder verschlüsselt");
+    ASSERT_NE(first, std::string::npos) << texts;
+    EXPECT_EQ(texts.find("signiert oder verschlüsselt", first + 1), std::string::npos);
+}
+
+// Entries of cur/ that are no regular files are no mails and are never opened.
+TEST(HostileMail, FifosAndDevicesInAMaildirAreSkipped) {
+    Store s;
+    s.add("1700000001.M1P1Q1.host:2,S",
+          mail("real", kMixed, mixed({text_part("x"), file_part("filename=\"a.txt\"", b64("a"))})));
+    ASSERT_EQ(::mkfifo((s.root + "/cur/1700000000.M1P1Q1.fifo:2,S").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", s.root + "/cur/1700000002.M1P1Q1.dev:2,S");
+    s.file_all();  // a blocking open would hang here
+    EXPECT_EQ(folder_state(s.ablage).size(), 1u);
+    EXPECT_TRUE(fs::is_fifo(s.root + "/cur/1700000000.M1P1Q1.fifo:2,S"));
+}
+
+// A run killed after it created storage files but before the mails were stored: the next run
+// links those files instead of filing the attachments again.
+TEST(HostileMail, AKilledRunIsFinishedNotRepeated) {
+    Store s;
+    const std::string original =
+        mail("kill", kMixed,
+             mixed({text_part("x"), file_part("filename=\"a.txt\"", b64("eins")),
+                    file_part("filename=\"a.txt\"", b64("eins")),
+                    file_part("filename=\"b.txt\"", b64("zwei"))}));
+    s.add("1700000000.M1P1Q1.host:2,S", original);
+    {
+        Journal journal(s.ablage_win);
+        s.file_all(&journal);
+    }
+    ASSERT_EQ(folder_state(s.ablage).size(), 4u);  // three files and the journal
+    // The kill: the changed mail never replaced the old one.
+    for (const auto& f : s.mail_files()) fs::remove(f);
+    s.add("1700000000.M1P1Q1.host:2,S", original);
+    Journal journal(s.ablage_win);
+    s.file_all(&journal);
+    journal.clear();
+    auto state = folder_state(s.ablage);
+    EXPECT_EQ(state.size(), 3u);
+    auto body = s.first().Body();
+    std::multiset<std::string> linked;
+    for (const auto& link : links_of(body)) linked.insert(read_bytes(platform::host_path(link)));
+    EXPECT_EQ(linked, (std::multiset<std::string>{"eins", "eins", "zwei"}));
+    // A damaged journal costs a duplicate, never an attachment.
+    std::ofstream(s.ablage + "/.morvo-journal") << "F\tzz\tkaputt\n\xFF";
+    Journal damaged(s.ablage_win);
+    EXPECT_FALSE(damaged.take_filed("kill", "a.txt", std::string(64, '0')));
+}
+
+}  // namespace
+}  // namespace morvo
