@@ -732,9 +732,11 @@ std::string MimeMail::part_sha256(const PartRef& part) {
 }
 
 namespace {
-// A header's value as written, unfolded: a long record is folded at its separators.
+// A header's value, unfolded (a long record is folded at its separators) and with encoded
+// words decoded, should a program on the way have put its value into them.
 std::string unfolded_value(GMimeHeader* h) {
-    const char* raw = g_mime_header_get_raw_value(h);
+    const char* raw = g_mime_header_get_value(h);
+    if (!raw) raw = g_mime_header_get_raw_value(h);
     std::string v = raw ? raw : "";
     v.erase(std::remove_if(v.begin(), v.end(), [](char c) { return c == '\r' || c == '\n'; }),
             v.end());

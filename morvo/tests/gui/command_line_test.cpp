@@ -194,11 +194,21 @@ TEST(CommandLine, ReattachKilledAtRandomThenRunAgainLosesNothing) {
             for (const auto& a : set) EXPECT_TRUE(now.at(subject).count(a)) << a.substr(0, 40);
         }
     };
-    // Kills spread over a reattach's length. A kill between a mail's new file and the removal
-    // of the old one may leave the mail twice; every attachment must still be somewhere.
+    // How long a whole reattach takes here, to spread the kills over it.
+    auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(run_headless(prog, {"--reattach"}, out), 0) << read_bytes(out);
+    const int full_ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - began)
+                                             .count());
+    nothing_lost("whole reattach");
+    // Each round files everything again, then kills a reattach at a random moment. A kill
+    // between a mail's new file and the removal of the old one may leave the mail twice; every
+    // attachment must still be somewhere.
     std::mt19937 rng(21);
     for (int round = 0; round < 20; ++round) {
-        run_headless(prog, {"--reattach"}, out, std::uniform_int_distribution<>(0, 400)(rng));
+        ASSERT_EQ(run_headless(prog, {"--run"}, out), 0) << read_bytes(out);
+        run_headless(prog, {"--reattach"}, out,
+                     std::uniform_int_distribution<>(0, full_ms + full_ms / 5)(rng));
         nothing_lost("round " + std::to_string(round));
     }
     int last = run_headless(prog, {"--reattach"}, out);
