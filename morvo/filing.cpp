@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 
@@ -175,6 +176,42 @@ std::string free_target_path(std::string_view storage_path, std::string_view cle
     return target;
 }
 
+std::optional<std::string> link_file_path(std::string_view link) {
+    constexpr std::string_view url = "file:///";
+    constexpr std::string_view old = "file:";
+    if (link.substr(0, url.size()) == url) {
+        std::string host = "/";
+        std::string_view rest = link.substr(url.size());
+        for (size_t i = 0; i < rest.size(); ++i) {
+            if (rest[i] != '%') {
+                host += rest[i];
+                continue;
+            }
+            auto hexval = [](char c) {
+                return c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
+            };
+            if (i + 2 >= rest.size()) return std::nullopt;
+            int hi = hexval(rest[i + 1]), lo = hexval(rest[i + 2]);
+            if (hi < 0 || lo < 0) return std::nullopt;
+            host += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        }
+        if (host.find('\0') != std::string::npos) return std::nullopt;
+        return platform::windows_path(host);
+    }
+    if (link.substr(0, old.size()) != old) return std::nullopt;
+    std::string_view path = link.substr(old.size());
+    // A drive letter path or a UNC name; nothing relative.
+    bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                 path[1] == ':' && path[2] == '\\';
+    bool unc = path.substr(0, 2) == "\\\\";
+    if (!drive && !unc) return std::nullopt;
+    return std::string(path);
+}
+
 FilingEnvironment default_filing_environment() {
     FilingEnvironment env;
     env.clock = local_now;
@@ -273,13 +310,17 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         const std::string cleaned = clean_display_name(dn);
         const long long expected = attachment_size(a);
         std::string target;
+        // What reattaching needs, read before saving (which lets go of the decoded bytes).
+        outlook::FilingRecord record;
         std::string failure;
         bool created = false;  // only a file this call created may be removed again
         try {
-            std::string sha;
+            record.name = dn;
+            record.type = a.ContentType();
+            record.sha256 = a.Sha256();
+            const std::string& sha = record.sha256;
             if (env.journal) {
                 read_subject();
-                sha = a.sha256();
                 if (auto left = env.journal->take_filed(subject, dn, sha)) target = *left;
             }
             // Another program may take the free name before the file is there: the next one.
@@ -296,6 +337,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
                 }
             }
             long long size = env.saved_size(target);
+            record.size = size;
             if (size < 0)
                 failure = "Datei fehlt nach dem Speichern";
             else if (expected >= 0 && size != expected)
@@ -314,6 +356,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
                                        failure + ")" + kCrLf;
             if (sink.set_status) sink.set_status(report);
             if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
+            if (sink.keep_attachment) sink.keep_attachment();
             ++position;
             continue;
         }
@@ -326,6 +369,13 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         } catch (const std::exception&) {
         }
         if (!deleted) ++position;
+        if (deleted) {
+            record.link = link;
+            try {
+                item.add_FilingRecord(record);
+            } catch (const std::exception&) {
+            }
+        }
         try {
             std::string body = item.Body();
             item.set_Body(link + kCrLf + kCrLf + body);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,8 @@ struct FilingSink {
     std::function<void(const std::string&)> set_status;
     std::function<void(const std::string&)>
         append_Textbox2;  // appends and puts the caret at the end
+    // Called once per qualifying attachment that stays in its mail (reported in the text).
+    std::function<void()> keep_attachment;
 };
 
 class Journal;
@@ -68,6 +71,11 @@ struct FilingEnvironment {
 };
 
 FilingEnvironment default_filing_environment();
+
+// The storage file a link line names (Windows path): "file:C:\\dir\\x.pdf" as written by
+// earlier versions, or a file URL "file:///dir/x.pdf" (percent-encoded host path). nullopt for
+// anything else.
+std::optional<std::string> link_file_path(std::string_view link);
 
 // Files every qualifying attachment of the item into the storage folder; a storage file is a new
 // file, never a replaced one. A signed or encrypted mail is reported and left as it is.

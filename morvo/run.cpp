@@ -160,9 +160,13 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     Journal journal(strOrdner);
     fenv.journal = &journal;
     FilingSink sink;
-    sink.count_attachment = [&c] { add16(c.ianlage, 1); };
+    sink.count_attachment = [&c, &view] {
+        add16(c.ianlage, 1);
+        view.attachment_filed();
+    };
     sink.set_status = [&view](const std::string& t) { view.set_status(t); };
     sink.append_Textbox2 = [&append](const std::string& t) { append(t, true); };
+    sink.keep_attachment = [&view] { view.something_stayed(); };
 
     // 8-10: the folder lines in file order.
     for (const std::string& line : settings.folder_lines) {
@@ -178,6 +182,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
                        " Zeile ist nicht vorhanden." + kCrLf + "Bitte überprüfen!" + kCrLf + kCrLf,
                    false);
             items = 0;
+            view.something_stayed();
             neue_Ordnersuche(env);
         } else if (found == Lookup::found) {
             try {
@@ -205,6 +210,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
                     continue;
                 }
                 file_mail_item(item, strOrdner, fenv, sink);
+                view.mail_done(i, items);
             }
         }
         folder = outlook::MAPIFolder();

@@ -27,6 +27,11 @@ class RunView {
     virtual void Textbox2_caret_to_end() = 0;
     virtual void set_status(const std::string& text) = 0;
     virtual void show_log_button() = 0;
+    // For views without a window (the command line): a qualifying attachment or a folder line
+    // that stayed as it was (the text reports it), and each mail when it is done.
+    virtual void something_stayed() {}
+    virtual void attachment_filed() {}
+    virtual void mail_done(long /*position*/, long /*count*/) {}
 };
 
 struct RunEnvironment {

@@ -690,15 +690,6 @@ void MimeMail::save_part_as_new(const PartRef& part, const std::string& host_pat
     forget_decoded();
 }
 
-std::string MimeMail::part_sha256(const PartRef& part) {
-    const std::string& bytes = decoded(part);
-    gchar* hex = g_compute_checksum_for_data(
-        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-    std::string out = hex ? hex : "";
-    g_free(hex);
-    return out;
-}
-
 long MimeMail::part_size(const PartRef& part) {
     return static_cast<long>(decoded(part).size());
 }
@@ -840,9 +831,183 @@ void MimeMail::save() {
     modified_ = false;
 }
 
+std::string MimeMail::content_type(const PartRef& part) {
+    GMimeObject* o = live_object(part);
+    if (GMIME_IS_MESSAGE_PART(o)) return "message/rfc822";
+    GMimeContentType* ct = g_mime_object_get_content_type(o);
+    const char* t = ct ? g_mime_content_type_get_media_type(ct) : nullptr;
+    const char* s = ct ? g_mime_content_type_get_media_subtype(ct) : nullptr;
+    std::string out =
+        std::string(t && *t ? t : "application") + "/" + (s && *s ? s : "octet-stream");
+    for (char& c : out) c = g_ascii_tolower(c);
+    return out;
+}
+
+std::string MimeMail::part_sha256(const PartRef& part) {
+    return sha256_of(decoded(part));
+}
+
+namespace {
+// A header's value, unfolded (a long record is folded at its separators) and with encoded
+// words decoded, should a program on the way have put its value into them.
+std::string unfolded_value(GMimeHeader* h) {
+    const char* raw = g_mime_header_get_value(h);
+    if (!raw) raw = g_mime_header_get_raw_value(h);
+    std::string v = raw ? raw : "";
+    v.erase(std::remove_if(v.begin(), v.end(), [](char c) { return c == '\r' || c == '\n'; }),
+            v.end());
+    return v;
+}
+}  // namespace
+
+std::vector<std::string> MimeMail::record_values() {
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(parsed().message));
+    std::vector<std::string> out;
+    int n = g_mime_header_list_get_count(list);
+    for (int i = 0; i < n; ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
+        const char* name = g_mime_header_get_name(h);
+        if (!name || g_ascii_strcasecmp(name, kFilingHeader) != 0) continue;
+        out.push_back(unfolded_value(h));
+    }
+    return out;
+}
+
+void MimeMail::add_record(std::string_view value) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(parsed().message));
+    g_mime_header_list_append(list, kFilingHeader, "", nullptr);
+    // Written as it is, folded at its separators: the value is ASCII already, and GMime would
+    // turn its long words into encoded words.
+    std::string raw = " ";
+    for (char c : value) {
+        raw += c;
+        if (c == ';') raw += "\n";
+    }
+    raw += "\n";
+    g_mime_header_set_raw_value(
+        g_mime_header_list_get_header_at(list, g_mime_header_list_get_count(list) - 1),
+        raw.c_str());
+    modified_ = true;
+}
+
+namespace {
+
+// Removes the line `link` (and the empty line filing put after it) from LF text.
+bool remove_link_line(std::string& text, const std::string& link) {
+    size_t at = 0;
+    while ((at = text.find(link, at)) != std::string::npos) {
+        size_t end = at + link.size();
+        if ((at == 0 || text[at - 1] == '\n') && (end == text.size() || text[end] == '\n')) {
+            if (end < text.size()) ++end;
+            if (end < text.size() && text[end] == '\n') ++end;
+            text.erase(at, end - at);
+            return true;
+        }
+        at = end;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool MimeMail::reattach(const FilingRecord& r, std::string_view bytes) {
+    Parsed& p = parsed();
+    forget_decoded();
+    // The part first: it is the one thing that must not fail half-way.
+    GMimeObject* part = nullptr;
+    if (r.type == "message/rfc822") {
+        GByteArray* copy = g_byte_array_sized_new(static_cast<guint>(bytes.size()));
+        g_byte_array_append(copy, reinterpret_cast<const guint8*>(bytes.data()),
+                            static_cast<guint>(bytes.size()));
+        GRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(copy));
+        GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+        GMimeMessage* inner = g_mime_parser_construct_message(parser.get(), nullptr);
+        if (!inner) fail(mapi_e_corrupt_data, "Die abgelegte Nachricht ist keine E-Mail.");
+        GMimeMessagePart* mp = g_mime_message_part_new_with_message("rfc822", inner);
+        g_object_unref(inner);
+        part = GMIME_OBJECT(mp);
+        g_mime_object_set_disposition(part, "attachment");
+        g_mime_object_set_content_disposition_parameter(part, "filename", r.name.c_str());
+    } else {
+        size_t slash = r.type.find('/');
+        GMimePart* mp = g_mime_part_new_with_type(r.type.substr(0, slash).c_str(),
+                                                  r.type.substr(slash + 1).c_str());
+        GRef<GMimeStream> mem(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+        GRef<GMimeDataWrapper> w(
+            g_mime_data_wrapper_new_with_stream(mem.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+        g_mime_part_set_content(mp, w.get());
+        // Base64 gives back exactly these bytes, line ends included.
+        g_mime_part_set_content_encoding(mp, GMIME_CONTENT_ENCODING_BASE64);
+        g_mime_object_set_disposition(GMIME_OBJECT(mp), "attachment");
+        g_mime_part_set_filename(mp, r.name.c_str());
+        part = GMIME_OBJECT(mp);
+    }
+    GRef<GMimeObject> keep(part);
+
+    GMimeObject* root = p.root();
+    GMimeContentType* rct = g_mime_object_get_content_type(root);
+    if (GMIME_IS_MULTIPART(root) && rct && g_mime_content_type_is_type(rct, "multipart", "mixed")) {
+        g_mime_multipart_add(GMIME_MULTIPART(root), part);
+    } else {
+        g_object_ref(root);
+        GRef<GMimeObject> old(root);
+        GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), root);
+        g_mime_multipart_add(mixed.get(), part);
+        g_mime_message_set_mime_part(p.message, GMIME_OBJECT(mixed.get()));
+    }
+
+    // The record goes: the attachment is back.
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(p.message));
+    for (int i = g_mime_header_list_get_count(list) - 1; i >= 0; --i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
+        const char* name = g_mime_header_get_name(h);
+        if (!name || g_ascii_strcasecmp(name, kFilingHeader) != 0) continue;
+        auto rec = parse_filing_record(unfolded_value(h));
+        if (rec && rec->link == r.link) {
+            g_mime_header_list_remove_at(list, i);
+            break;
+        }
+    }
+
+    // The link line leaves the text and, where filing put it, the HTML alternative.
+    bool found = false;
+    root = p.root();
+    if (GMimeObject* plain = find_text(root, "plain")) {
+        std::string text = part_text(plain);
+        found = remove_link_line(text, r.link);
+        if (found) set_text_content(GMIME_PART(plain), text);
+        GMimeMultipart* parent = find_parent(root, plain);
+        GMimeObject* html = nullptr;
+        if (parent &&
+            g_mime_content_type_is_type(g_mime_object_get_content_type(GMIME_OBJECT(parent)),
+                                        "multipart", "alternative"))
+            html = find_text(GMIME_OBJECT(parent), "html");
+        if (html) {
+            std::string raw = decoded_content(GMIME_PART(html));
+            const std::string snippet = html_snippet(r.link + "\n\n");
+            size_t at = raw.find(snippet);
+            if (at != std::string::npos) {
+                raw.erase(at, snippet.size());
+                set_part_content(GMIME_PART(html), raw);
+            }
+        }
+    }
+    modified_ = true;
+    return found;
+}
+
 std::string MimeMail::subject() {
     const char* s = g_mime_message_get_subject(parsed().message);
     return s ? s : "";
+}
+
+std::string sha256_of(std::string_view bytes) {
+    gchar* hex = g_compute_checksum_for_data(
+        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string out = hex ? hex : "";
+    g_free(hex);
+    return out;
 }
 
 namespace {

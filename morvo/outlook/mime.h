@@ -28,11 +28,17 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     void save_part(const PartRef& part, const std::string& host_path);
     // Creates the file; fails with e_file_exists when any entry has that name.
     void save_part_as_new(const PartRef& part, const std::string& host_path);
-    std::string part_sha256(const PartRef& part);  // of the decoded content, lower-case hex
     // Is or holds signed or encrypted content: then it is never changed.
     bool is_protected();
     long part_size(const PartRef& part);
     void remove_part(PartRef& part);
+    std::string content_type(const PartRef& part);
+    std::string part_sha256(const PartRef& part);  // of the decoded content, lower-case hex
+
+    // Filing records (see outlook.h): the raw header values, adding one, and undoing one.
+    std::vector<std::string> record_values();
+    void add_record(std::string_view value);
+    bool reattach(const FilingRecord& r, std::string_view bytes);
 
     std::string body();
     void set_body(std::string_view text);
@@ -78,6 +84,8 @@ bool make_durable(const std::vector<std::string>& folders = {});
 
 // Replaces the sync of one file system (given by a folder on it) for tests; {} restores it.
 void set_file_system_sync(std::function<bool(const std::string& folder)> sync);
+
+std::string sha256_of(std::string_view bytes);
 
 // Converts a Windows path ("C:\x\y") to the host path; host paths pass unchanged.
 std::string to_host_path(std::string_view path);

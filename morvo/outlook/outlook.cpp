@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -248,6 +249,16 @@ long Attachment::Size() const {
     return ref_->mail->part_size(*ref_);
 }
 
+std::string Attachment::ContentType() const {
+    check(ref_.get());
+    return ref_->mail->content_type(*ref_);
+}
+
+std::string Attachment::Sha256() const {
+    check(ref_.get());
+    return ref_->mail->part_sha256(*ref_);
+}
+
 void Attachment::SaveAsFile(std::string_view path) const {
     check(ref_.get());
     ref_->mail->save_part(*ref_, detail::to_host_path(path));
@@ -256,11 +267,6 @@ void Attachment::SaveAsFile(std::string_view path) const {
 void Attachment::SaveAsNewFile(std::string_view path) const {
     check(ref_.get());
     ref_->mail->save_part_as_new(*ref_, detail::to_host_path(path));
-}
-
-std::string Attachment::sha256() const {
-    check(ref_.get());
-    return ref_->mail->part_sha256(*ref_);
 }
 
 void Attachment::Delete() const {
@@ -312,6 +318,129 @@ bool MailItem::is_protected() const {
 std::string MailItem::Subject() const {
     check(mail_.get());
     return mail_->subject();
+}
+
+std::vector<FilingRecord> MailItem::FilingRecords() const {
+    check(mail_.get());
+    std::vector<FilingRecord> out;
+    for (const auto& v : mail_->record_values())
+        if (auto r = parse_filing_record(v)) out.push_back(std::move(*r));
+    return out;
+}
+
+void MailItem::add_FilingRecord(const FilingRecord& r) const {
+    check(mail_.get());
+    mail_->add_record(format_filing_record(r));
+}
+
+bool MailItem::Reattach(const FilingRecord& r, std::string_view bytes) const {
+    check(mail_.get());
+    return mail_->reattach(r, bytes);
+}
+
+// --- Filing records ---------------------------------------------------------------------------
+
+namespace {
+
+std::string percent_encode(std::string_view s) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> percent_decode(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        if (i + 2 >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(s[i + 2])))
+            return std::nullopt;
+        out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
+        i += 2;
+    }
+    return out;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+bool valid_type(std::string_view t) {
+    size_t slash = t.find('/');
+    if (slash == 0 || slash == std::string_view::npos || slash + 1 == t.size()) return false;
+    for (unsigned char c : t)
+        if (!(std::isalnum(c) || c == '/' || c == '-' || c == '+' || c == '.' || c == '_'))
+            return false;
+    return t.find('/', slash + 1) == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string format_filing_record(const FilingRecord& r) {
+    return "link*=UTF-8''" + percent_encode(r.link) + "; name*=UTF-8''" + percent_encode(r.name) +
+           "; type=" + r.type + "; size=" + std::to_string(r.size) + "; sha256=" + r.sha256;
+}
+
+std::optional<FilingRecord> parse_filing_record(std::string_view value) {
+    FilingRecord r;
+    bool link = false, name = false, type = false, size = false, sha = false;
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t semi = value.find(';', start);
+        std::string_view field = trim(value.substr(
+            start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
+        start = semi == std::string_view::npos ? value.size() + 1 : semi + 1;
+        size_t eq = field.find('=');
+        if (eq == std::string_view::npos) continue;
+        std::string_view key = trim(field.substr(0, eq));
+        std::string_view val = trim(field.substr(eq + 1));
+        constexpr std::string_view ext = "UTF-8''";
+        auto extended = [&](std::string& into) {
+            if (val.substr(0, ext.size()) != ext) return false;
+            auto d = percent_decode(val.substr(ext.size()));
+            if (!d || d->empty() || d->find_first_of("\r\n", 0) != std::string::npos) return false;
+            into = std::move(*d);
+            return true;
+        };
+        if (key == "link*") {
+            link = extended(r.link);
+        } else if (key == "name*") {
+            name = extended(r.name);
+        } else if (key == "type") {
+            std::string t(val);
+            for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            type = valid_type(t);
+            r.type = t;
+        } else if (key == "size") {
+            size = !val.empty() && val.size() < 19 &&
+                   val.find_first_not_of("0123456789") == std::string_view::npos;
+            if (size) r.size = std::stoll(std::string(val));
+        } else if (key == "sha256") {
+            sha = val.size() == 64 &&
+                  val.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+            r.sha256 = std::string(val);
+        }
+    }
+    if (!(link && name && type && size && sha)) return std::nullopt;
+    return r;
+}
+
+std::string sha256_hex(std::string_view bytes) {
+    return detail::sha256_of(bytes);
 }
 
 // --- Items, Folders, MAPIFolder, NameSpace ----------------------------------------------------

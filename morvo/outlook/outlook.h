@@ -82,6 +82,26 @@ void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 // the last call (the mails concerned stay as they were).
 bool flush_saves();
 
+// What filing records in the mail for each attachment it files (one header per attachment,
+// not shown to the reader): enough to put the attachment back and to know it was filed.
+struct FilingRecord {
+    std::string link;  // the link line written into the body
+    std::string name;  // the attachment's DisplayName
+    std::string type;  // "type/subtype"
+    long long size = 0;
+    std::string sha256;  // lower-case hex of the decoded content
+};
+
+inline constexpr const char* kFilingHeader = "X-Morvolan-Filed";
+
+// The header value of a record (ASCII only: link and name as RFC 2231 extended values) and its
+// reading back; nullopt for a value that is not a complete record.
+std::string format_filing_record(const FilingRecord& r);
+std::optional<FilingRecord> parse_filing_record(std::string_view value);
+
+// SHA-256 of bytes as lower-case hex.
+std::string sha256_hex(std::string_view bytes);
+
 class Attachment {
   public:
     Attachment() = default;
@@ -91,13 +111,15 @@ class Attachment {
     std::string text() const;
     // The size in bytes of what SaveAsFile writes (the decoded content).
     long Size() const;
+    // "type/subtype" in lower case.
+    std::string ContentType() const;
+    // SHA-256 (hex) of what SaveAsFile writes.
+    std::string Sha256() const;
     // Writes the decoded content to the file (Windows path or host path), replacing it.
     void SaveAsFile(std::string_view path) const;
     // Writes the decoded content to a new file and never replaces anything: fails with
     // e_file_exists when any entry (file, hidden file, folder, link) has that name.
     void SaveAsNewFile(std::string_view path) const;
-    // SHA-256 of the decoded content (lower-case hex).
-    std::string sha256() const;
     // Removes the attachment from its mail (in memory until the mail's Save); later
     // attachments move up one position; this handle is dead afterwards.
     void Delete() const;
@@ -140,6 +162,15 @@ class MailItem {
     // A signed or encrypted mail (or one holding such content) offers no attachments and is
     // never changed.
     bool is_protected() const;
+    // The filing records of the mail, in header order; headers that are no complete record are
+    // left out.
+    std::vector<FilingRecord> FilingRecords() const;
+    // Adds a record header (in memory until Save).
+    void add_FilingRecord(const FilingRecord& r) const;
+    // Undoes one filing in memory (until Save): the bytes become an attachment again with the
+    // record's name and type, the record's header goes and the link line (with the empty line
+    // after it) leaves the text. Returns false when the body held no such link line.
+    bool Reattach(const FilingRecord& r, std::string_view bytes) const;
     bool is_nothing() const { return !mail_; }
 
   private:

@@ -1,0 +1,31 @@
+// Undoing filings: every attachment that a filing recorded in its mail goes back into the mail,
+// and its storage file goes once the mail holding the bytes again is saved and read back.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "morvo/outlook/outlook.h"
+
+namespace morvo {
+
+struct ReattachEnvironment {
+    std::string storage_path;  // Windows path; only files directly in it are put back
+    std::function<outlook::Application()> create_application;
+    std::function<void(const std::string&)> print;  // the report, line by line
+};
+
+struct ReattachResult {
+    long restored = 0;  // attachments back in their mails, storage files removed
+    long stayed = 0;    // records left as they were (each reported), folders not found
+};
+
+// The folder lines as display paths ("Store|Folder|Sub"), already decoded.
+ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
+                                const ReattachEnvironment& env);
+
+// A folder line resolved in the namespace; Nothing when a name is missing.
+outlook::MAPIFolder resolve_folder_line(const outlook::NameSpace& ns, const std::string& line);
+
+}  // namespace morvo

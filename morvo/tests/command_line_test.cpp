@@ -1,0 +1,334 @@
+// The command lines: filing records, links read back, a dry run that changes nothing, archive
+// then reattach over Maildir and IMAP, and the reasons a mode cannot run.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "morvo/cli.h"
+#include "morvo/filing.h"
+#include "morvo/settings.h"
+#include "morvo/tests/imap_test_util.h"
+#include "platform/paths.h"
+
+namespace morvo {
+namespace {
+
+using outlook::FilingRecord;
+using outlook::test::DovecotAccount;
+using outlook::test::GeneratedStore;
+using outlook::test::read_bytes;
+using outlook::test::store_name;
+using outlook::test::TempDir;
+
+const std::string kStore = store_name;
+const std::string kSha(64, 'a');
+
+TEST(FilingRecord, ReadsBackWhatWasWrittenAndNothingElse) {
+    const FilingRecord r{"file:C:\\srv\\ablage\\Bericht ä; \"x\"_2024_1_1_1_1_1.pdf",
+                         "Bericht ä; \"x\".pdf", "application/pdf", 1234, kSha};
+    auto back = outlook::parse_filing_record(outlook::format_filing_record(r));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->link, r.link);
+    EXPECT_EQ(back->name, r.name);
+    EXPECT_EQ(back->type, r.type);
+    EXPECT_EQ(back->size, r.size);
+    EXPECT_EQ(back->sha256, r.sha256);
+    for (char c : outlook::format_filing_record(r))
+        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "not plain ASCII: " << int(c);
+
+    const std::string good_tail = "; type=text/plain; size=3; sha256=" + kSha;
+    const std::string link = "link*=UTF-8''file%3AC%3A%5Cx.txt; ";
+    const struct {
+        std::string value;
+        bool valid;
+    } table[] = {
+        {link + "name*=UTF-8''x.txt" + good_tail, true},
+        {" " + link + "\tname*=UTF-8''x.txt" + good_tail, true},  // folded
+        {link + good_tail, false},                                // no name
+        {link + "name*=UTF-8''" + good_tail, false},              // empty name
+        {link + "name*=UTF-8''a%0Ab" + good_tail, false},         // a line break in it
+        {link + "name*=UTF-8''a%zz" + good_tail, false},          // broken escape
+        {link + "name*=UTF-8''a%4" + good_tail, false},           // cut escape
+        {link + "name=x.txt" + good_tail, false},                 // not an extended value
+        {link + "name*=UTF-8''x.txt; type=text; size=3; sha256=" + kSha, false},
+        {link + "name*=UTF-8''x.txt; type=text/plain\r\nBcc: a; size=3; sha256=" + kSha, false},
+        {link + "name*=UTF-8''x.txt; type=text/plain; size=-3; sha256=" + kSha, false},
+        {link + "name*=UTF-8''x.txt; type=text/plain; size=99999999999999999999; sha256=" + kSha,
+         false},
+        {link + "name*=UTF-8''x.txt; type=text/plain; size=3; sha256=" + kSha.substr(1), false},
+        {link + "name*=UTF-8''x.txt; type=text/plain; size=3; sha256=" + std::string(64, 'G'),
+         false},
+        {"", false},
+        {";;;==;", false},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(outlook::parse_filing_record(row.value).has_value(), row.valid) << row.value;
+}
+
+TEST(LinkFilePath, BothFormsAndNothingElse) {
+    const struct {
+        std::string link;
+        std::optional<std::string> path;
+    } table[] = {
+        {"file:C:\\srv\\ablage\\x.pdf", "C:\\srv\\ablage\\x.pdf"},
+        {"file:\\\\srv\\share\\x.pdf", "\\\\srv\\share\\x.pdf"},
+        {"file:///srv/ablage/x.pdf", platform::windows_path("/srv/ablage/x.pdf")},
+        {"file:///srv/ablage/B%C3%A4r%20x.pdf", platform::windows_path("/srv/ablage/Bär x.pdf")},
+        {"file:///srv/ablage/x%2", std::nullopt},
+        {"file:///srv/ablage/x%GG", std::nullopt},
+        {"file:///srv/a%00b", std::nullopt},
+        {"file:ablage\\x.pdf", std::nullopt},
+        {"file://host/x.pdf", std::nullopt},
+        {"http://host/x.pdf", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& row : table) EXPECT_EQ(link_file_path(row.link), row.path) << row.link;
+}
+
+// A program folder with its settings, a storage folder and a store behind the binding; the
+// command lines run in this process.
+struct CommandLine {
+    TempDir program, ablage;
+    std::string ablage_win;
+    CommandLine(const outlook::StoreConfig& store, const std::vector<std::string>& lines) {
+        ablage_win = platform::windows_path(ablage.path());
+        platform::set_app_path(platform::windows_path(program.path()));
+        outlook::set_store_override(std::vector{store});
+        write_text_file(platform::windows_path(ini()), settings_file_text(ablage_win, lines));
+    }
+    ~CommandLine() {
+        outlook::set_store_override(std::nullopt);
+        platform::set_app_path("");
+    }
+    std::string ini() const { return program.path() + "/morvo.ini"; }
+    int run(std::vector<std::string> args) {
+        std::ostringstream o, e;
+        int rc = run_command_line(args, o, e, false);
+        out = o.str();
+        err = e.str();
+        outlook::flush_saves();
+        return rc;
+    }
+    std::map<std::string, std::string> stored() const {
+        std::map<std::string, std::string> files;
+        for (const auto& e : std::filesystem::directory_iterator(ablage.path()))
+            files[e.path().filename().string()] = read_bytes(e.path().string());
+        return files;
+    }
+    std::string out, err;
+};
+
+// Per mail (by subject): its attachments as name, type and bytes, sorted; the body.
+struct MailView {
+    std::multiset<std::string> attachments;
+    std::string body;
+    bool operator==(const MailView&) const = default;
+};
+std::map<std::string, MailView> mails(const outlook::NameSpace& ns, const std::string& folder) {
+    std::map<std::string, MailView> out;
+    outlook::MAPIFolder f = ns.Folders(kStore).Folders(folder);
+    TempDir tmp;
+    for (long i = 1; i <= f.Items().Count(); ++i) {
+        outlook::MailItem m;
+        try {
+            m = f.Items(i);
+            m.Subject();
+        } catch (const platform::Error&) {
+            continue;  // damaged sample mails stay as they are
+        }
+        MailView v;
+        v.body = m.Body();
+        for (long a = 1; a <= m.Attachments().Count(); ++a) {
+            outlook::Attachment att = m.Attachments(a);
+            att.SaveAsFile(tmp.path() + "/a");
+            v.attachments.insert(
+                att.DisplayName() + " " + att.ContentType() + " " +
+                std::to_string(mkmailstore::fnv1a64(read_bytes(tmp.path() + "/a"))));
+        }
+        out[m.Subject()] = v;
+    }
+    return out;
+}
+
+enum class Backend { maildir, imap };
+
+class ArchiveThenReattach : public ::testing::TestWithParam<Backend> {};
+
+INSTANTIATE_TEST_SUITE_P(Stores, ArchiveThenReattach,
+                         ::testing::Values(Backend::maildir, Backend::imap), [](const auto& info) {
+                             return info.param == Backend::imap ? "imap" : "maildir";
+                         });
+
+TEST_P(ArchiveThenReattach, GivesBackTheOriginals) {
+    if (GetParam() == Backend::imap) REQUIRE_DOVECOT();
+    mkmailstore::Options opt;
+    opt.bulk_mails = 3;
+    GeneratedStore store("maildir++", opt);
+    std::unique_ptr<DovecotAccount> account;
+    if (GetParam() == Backend::imap) account = std::make_unique<DovecotAccount>(opt);
+    auto config = account ? account->config() : outlook::test::store_config(store_name, store.root);
+    auto ns = [&] { return outlook::Application::with_stores({config}).GetNamespace("MAPI"); };
+    CommandLine cl(config, {kStore + "|Posteingang", kStore + "|Massenpost"});
+    const auto inbox = mails(ns(), "Posteingang");
+    const auto bulk = mails(ns(), "Massenpost");
+
+    ASSERT_EQ(cl.run({"--run"}), kExitDone) << cl.out << cl.err;
+    const auto files = cl.stored();
+    ASSERT_FALSE(files.empty());
+    EXPECT_NE(mails(ns(), "Posteingang"), inbox);
+    // One record per storage file, each naming its file by its link and bytes.
+    size_t records = 0;
+    {
+        auto n = ns();
+        for (const char* folder : {"Posteingang", "Massenpost"}) {
+            auto f = n.Folders(kStore).Folders(folder);
+            for (long i = 1; i <= f.Items().Count(); ++i) {
+                try {
+                    for (const auto& r : f.Items(i).FilingRecords()) {
+                        ++records;
+                        auto path = link_file_path(r.link);
+                        ASSERT_TRUE(path);
+                        EXPECT_EQ(outlook::sha256_hex(read_bytes(platform::host_path(*path))),
+                                  r.sha256);
+                    }
+                } catch (const platform::Error&) {
+                }
+            }
+        }
+    }
+    EXPECT_EQ(records, files.size());
+
+    // A file changed since: it stays, its mail keeps the link, the rest comes back.
+    const std::string changed = files.begin()->first;
+    std::ofstream(cl.ablage.path() + "/" + changed, std::ios::app) << "x";
+    EXPECT_EQ(cl.run({"--reattach"}), kExitStayed) << cl.out << cl.err;
+    EXPECT_NE(cl.out.find("bleibt verlinkt"), std::string::npos) << cl.out;
+    EXPECT_EQ(cl.stored().size(), 1u);
+
+    // Put right, a second reattach finishes the job: every mail as it was before the run.
+    std::filesystem::resize_file(cl.ablage.path() + "/" + changed, files.at(changed).size());
+    EXPECT_EQ(cl.run({"--reattach"}), kExitDone) << cl.out << cl.err;
+    EXPECT_TRUE(cl.stored().empty());
+    const auto inbox_after = mails(ns(), "Posteingang");
+    const auto bulk_after = mails(ns(), "Massenpost");
+    for (const auto* before : {&inbox, &bulk}) {
+        const auto& after = before == &inbox ? inbox_after : bulk_after;
+        ASSERT_EQ(after.size(), before->size());
+        for (const auto& [subject, view] : *before) {
+            SCOPED_TRACE(subject);
+            ASSERT_TRUE(after.count(subject));
+            EXPECT_EQ(after.at(subject).attachments, view.attachments);
+            EXPECT_EQ(after.at(subject).body, view.body);
+        }
+    }
+}
+
+TEST(DryRun, ChangesNoByteAndListsWhatARunFiles) {
+    mkmailstore::Options opt;
+    opt.bulk_mails = 3;
+    GeneratedStore store("maildir++", opt);
+    CommandLine cl(outlook::test::store_config(store_name, store.root),
+                   {kStore + "|Posteingang", kStore + "|Massenpost"});
+    const auto store_before = store.snapshot();
+    const std::string ini_before = read_bytes(cl.ini());
+    ASSERT_EQ(cl.run({"--dry-run"}), kExitDone) << cl.err;
+    EXPECT_EQ(store.snapshot(), store_before);
+    EXPECT_EQ(read_bytes(cl.ini()), ini_before);
+    EXPECT_TRUE(cl.stored().empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cl.program.path()),
+                            std::filesystem::directory_iterator()),
+              1);  // no log either
+    const std::string preview = cl.out;
+
+    // A real run files exactly as many attachments and bytes as the preview said.
+    ASSERT_EQ(cl.run({"--run"}), kExitDone) << cl.err;
+    long long bytes = 0;
+    for (const auto& [name, content] : cl.stored()) bytes += static_cast<long long>(content.size());
+    EXPECT_NE(preview.find("Abzulegen: " + std::to_string(cl.stored().size()) + " Anlagen, " +
+                           std::to_string(bytes) + " Bytes"),
+              std::string::npos)
+        << preview;
+}
+
+TEST(CommandLineModes, CannotRunGivesStatusTwoAndTheReason) {
+    GeneratedStore store;
+    const auto config = outlook::test::store_config(store_name, store.root);
+    const struct {
+        const char* what;
+        std::function<void(CommandLine&)> spoil;
+        std::vector<std::string> args;
+        std::string reason;
+    } table[] = {
+        {"no settings",
+         [](CommandLine& c) { std::filesystem::remove(c.ini()); },
+         {"--run"},
+         "kann nicht gelesen werden"},
+        {"damaged settings",
+         [](CommandLine& c) { std::ofstream(c.ini()) << "\x01\x02garbage"; },
+         {"--dry-run"},
+         "nennt keinen Ablageordner"},
+        {"storage folder gone",
+         [](CommandLine& c) { std::filesystem::remove_all(c.ablage.path()); },
+         {"--reattach"},
+         "kann nicht erreicht werden"},
+        {"no store",
+         [](CommandLine&) { outlook::set_store_override(std::vector<outlook::StoreConfig>{}); },
+         {"--run"},
+         "Keine Verbindung zum Mailprogramm"},
+        {"unknown option", [](CommandLine&) {}, {"--run", "--fast"}, "--fast"},
+        {"two modes", [](CommandLine&) {}, {"--run", "--reattach"}, "Nur eine Betriebsart"},
+        {"folder without reattach", [](CommandLine&) {}, {"--run", "--folder", "x"}, "--folder"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        const auto before = store.snapshot();
+        CommandLine cl(config, {kStore + "|Posteingang"});
+        row.spoil(cl);
+        EXPECT_EQ(cl.run(row.args), kExitCannotRun);
+        EXPECT_NE(cl.err.find(row.reason), std::string::npos) << cl.err;
+        EXPECT_EQ(store.snapshot(), before);
+    }
+    if (::geteuid() != 0) {  // root writes anywhere
+        CommandLine cl(config, {kStore + "|Posteingang"});
+        std::filesystem::permissions(cl.ablage.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+        EXPECT_EQ(cl.run({"--run"}), kExitCannotRun);
+        EXPECT_NE(cl.err.find("nicht beschreibbar"), std::string::npos) << cl.err;
+        std::filesystem::permissions(cl.ablage.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
+}
+
+TEST(Reattach, RecordsOutsideTheStorageFolderAreNeverFollowed) {
+    GeneratedStore store;
+    const auto config = outlook::test::store_config(store_name, store.root);
+    CommandLine cl(config, {kStore + "|Posteingang"});
+    // A mail from outside may carry a record of its own, naming a file it knows the bytes of.
+    TempDir elsewhere;
+    const std::string victim = elsewhere.path() + "/victim.txt";
+    std::ofstream(victim) << "known bytes";
+    {
+        auto item = outlook::Application::with_stores({config})
+                        .GetNamespace("MAPI")
+                        .Folders(kStore)
+                        .Folders("Posteingang")
+                        .Items(1);
+        item.add_FilingRecord({"file:" + platform::windows_path(victim), "victim.txt", "text/plain",
+                               11, outlook::sha256_hex("known bytes")});
+        item.add_FilingRecord({"file:" + cl.ablage_win + "\\..\\" +
+                                   std::filesystem::path(elsewhere.path()).filename().string() +
+                                   "\\victim.txt",
+                               "victim.txt", "text/plain", 11, outlook::sha256_hex("known bytes")});
+        item.Save();
+        outlook::flush_saves();
+    }
+    EXPECT_EQ(cl.run({"--reattach", "--folder", kStore + "|Posteingang"}), kExitStayed) << cl.out;
+    EXPECT_EQ(read_bytes(victim), "known bytes");
+    EXPECT_NE(cl.out.find("nicht im Ablageordner"), std::string::npos) << cl.out;
+}
+
+}  // namespace
+}  // namespace morvo
