@@ -291,7 +291,9 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         if (!deleted) ++position;
         try {
             std::string body = item.Body();
-            item.set_Body(link + kCrLf + kCrLf + body);
+            // The mail gets a file URL that the desktop opens; the run's text keeps the
+            // Windows form.
+            item.set_Body(platform::file_url(target) + kCrLf + kCrLf + body);
         } catch (const std::exception&) {
         }
         try {

@@ -61,6 +61,8 @@ std::int64_t FileLen(std::string_view path);
 bool file_exists(std::string_view path);    // an existing non-folder
 bool folder_exists(std::string_view path);  // an existing folder
 bool path_exists(std::string_view path);    // either
+// An existing folder in which this process may create files.
+bool folder_writable(std::string_view path);
 
 // Whole-file helpers for the components that write their own files (settings, logs, batch).
 // Bytes are written as given (convert with utf8_to_cp1252 first where a file is Windows-1252).
