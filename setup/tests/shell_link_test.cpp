@@ -240,6 +240,34 @@ TEST_F(ShellLink, IconIsAPictureOrAThemedIconOfTheTarget) {
     }
 }
 
+// A container in a folder the user cannot write to still starts natively: its payload is
+// copied to a private folder, never beside the container. (Run as an unprivileged user when the
+// tests run as root, who could write anyway.)
+TEST_F(ShellLink, ContainerInAReadOnlyFolderStarts) {
+    const bool root = ::geteuid() == 0;
+    if (root && !tool_available("setpriv")) GTEST_SKIP() << "setpriv missing";
+    const fs::path folder = dir_ / "nur lesen";
+    fs::create_directories(folder);
+    std::ofstream(folder / "Prog.exe")
+        << platform::container_head() << "#!/bin/sh\necho \"gestartet $1\"\nexit 3\n";
+    fs::permissions(folder / "Prog.exe",
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    fs::permissions(dir_, fs::perms::others_exec | fs::perms::group_exec, fs::perm_options::add);
+    const std::string as_user = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const std::string cmd = "cd / && env -u XDG_RUNTIME_DIR " + as_user + "sh -c '\"$0\" eins' '" +
+                            (folder / "Prog.exe").string() + "' > '" + (dir_ / "out.txt").string() +
+                            "'";
+    const int status = std::system(cmd.c_str());
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(slurp(dir_ / "out.txt"), "gestartet eins\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
 // A program in the layer's container: Exec names the container itself, the desktop starts it
 // with its arguments from its folder, and the private copy of the payload goes again.
 TEST_F(ShellLink, ContainerProgramStartsFromTheDesktop) {
