@@ -176,42 +176,6 @@ std::string free_target_path(std::string_view storage_path, std::string_view cle
     return target;
 }
 
-std::optional<std::string> link_file_path(std::string_view link) {
-    constexpr std::string_view url = "file:///";
-    constexpr std::string_view old = "file:";
-    if (link.substr(0, url.size()) == url) {
-        std::string host = "/";
-        std::string_view rest = link.substr(url.size());
-        for (size_t i = 0; i < rest.size(); ++i) {
-            if (rest[i] != '%') {
-                host += rest[i];
-                continue;
-            }
-            auto hexval = [](char c) {
-                return c >= '0' && c <= '9'   ? c - '0'
-                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                              : -1;
-            };
-            if (i + 2 >= rest.size()) return std::nullopt;
-            int hi = hexval(rest[i + 1]), lo = hexval(rest[i + 2]);
-            if (hi < 0 || lo < 0) return std::nullopt;
-            host += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        }
-        if (host.find('\0') != std::string::npos) return std::nullopt;
-        return platform::windows_path(host);
-    }
-    if (link.substr(0, old.size()) != old) return std::nullopt;
-    std::string_view path = link.substr(old.size());
-    // A drive letter path or a UNC name; nothing relative.
-    bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-                 path[1] == ':' && path[2] == '\\';
-    bool unc = path.substr(0, 2) == "\\\\";
-    if (!drive && !unc) return std::nullopt;
-    return std::string(path);
-}
-
 FilingEnvironment default_filing_environment() {
     FilingEnvironment env;
     env.clock = local_now;
@@ -360,7 +324,9 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
             ++position;
             continue;
         }
+        // The mail gets a file URL that the desktop opens; the run's text keeps the Windows form.
         const std::string link = "file:" + target;
+        const std::string url = platform::file_url(target);
         if (sink.count_attachment) sink.count_attachment();
         bool deleted = false;
         try {
@@ -370,7 +336,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         }
         if (!deleted) ++position;
         if (deleted) {
-            record.link = link;
+            record.link = url;
             try {
                 item.add_FilingRecord(record);
             } catch (const std::exception&) {
@@ -378,7 +344,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         }
         try {
             std::string body = item.Body();
-            item.set_Body(link + kCrLf + kCrLf + body);
+            item.set_Body(url + kCrLf + kCrLf + body);
         } catch (const std::exception&) {
         }
         try {

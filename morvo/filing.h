@@ -72,11 +72,6 @@ struct FilingEnvironment {
 
 FilingEnvironment default_filing_environment();
 
-// The storage file a link line names (Windows path): "file:C:\\dir\\x.pdf" as written by
-// earlier versions, or a file URL "file:///dir/x.pdf" (percent-encoded host path). nullopt for
-// anything else.
-std::optional<std::string> link_file_path(std::string_view link);
-
 // Files every qualifying attachment of the item into the storage folder; a storage file is a new
 // file, never a replaced one. A signed or encrypted mail is reported and left as it is.
 void file_mail_item(const outlook::MailItem& item, const std::string& storage_path,

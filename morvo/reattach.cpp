@@ -45,7 +45,7 @@ struct StorageFile {
 // bytes are still the ones filed. Otherwise the reason.
 std::string read_storage_file(const outlook::FilingRecord& r, const std::string& storage_host,
                               StorageFile& f) {
-    auto win = link_file_path(r.link);
+    auto win = platform::file_link_target(r.link);
     if (!win) return "Verweis unlesbar: " + r.link;
     f.host = platform::host_path(*win);
     std::error_code ec;

@@ -370,6 +370,11 @@ bool folder_exists(std::string_view path) {
     return is_dir(host_path(path));
 }
 
+bool folder_writable(std::string_view path) {
+    const std::string h = host_path(path);
+    return is_dir(h) && access(h.c_str(), W_OK | X_OK) == 0;
+}
+
 bool path_exists(std::string_view path) {
     const std::string h = host_path(path);
     struct stat st;

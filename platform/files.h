@@ -64,6 +64,8 @@ bool path_exists(std::string_view path);    // either
 // Any directory entry of that name (Windows path, or a host path starting with "/"): file, hidden
 // file, folder, or a link (also a dangling one).
 bool entry_exists(std::string_view path);
+// An existing folder in which this process may create files.
+bool folder_writable(std::string_view path);
 
 // Whole-file helpers for the components that write their own files (settings, logs, batch).
 // Bytes are written as given (convert with utf8_to_cp1252 first where a file is Windows-1252).

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -17,6 +18,7 @@
 
 #include "platform/codepage.h"
 #include "platform/name_index.h"
+#include "platform/program_container.h"
 
 namespace platform {
 namespace {
@@ -501,6 +503,72 @@ std::string windows_path(std::string_view host) {
     return std::string(1, letter) + ":\\" + to_backslashes(split_components(below, false));
 }
 
+std::string file_url(std::string_view windows) {
+    std::string host = host_path(windows);
+    if (host.empty()) {  // not mounted here: the name as given, a UNC name with its server
+        host = std::string(windows);
+        std::replace(host.begin(), host.end(), '\\', '/');
+        if (host.rfind("//", 0) != 0) host.insert(0, "/");
+    }
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = host.rfind("//", 0) == 0 ? "file:" : "file://";
+    for (const unsigned char c : host) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> file_link_target(std::string_view link) {
+    if (link.size() < 6 || !std::equal(link.begin(), link.begin() + 5, "file:", [](char a, char b) {
+            return std::tolower(a) == b;
+        }))
+        return std::nullopt;
+    std::string_view rest = link.substr(5);
+    if (rest.empty()) return std::nullopt;
+    if (rest[0] != '/') {  // the older form: a Windows path, a drive's or a UNC name
+        const bool drive = rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) &&
+                           rest[1] == ':' && rest[2] == '\\';
+        if (!drive && rest.substr(0, 2) != "\\\\") return std::nullopt;
+        return std::string(rest);
+    }
+    if (rest.substr(0, 2) == "//") {
+        rest.remove_prefix(2);
+        const std::size_t slash = rest.find('/');
+        const std::string_view authority = rest.substr(0, slash);
+        if (slash == std::string_view::npos || (!authority.empty() && authority != "localhost"))
+            return std::nullopt;  // a file on another host is no file here
+        rest.remove_prefix(slash);
+    }
+    std::string host;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        auto digit = [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                   : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+                   : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                               : -1;
+        };
+        if (rest[i] == '%') {
+            // A broken escape names no file we wrote: nothing, rather than a guess.
+            if (i + 2 >= rest.size() || digit(rest[i + 1]) < 0 || digit(rest[i + 2]) < 0)
+                return std::nullopt;
+            host += static_cast<char>(digit(rest[i + 1]) * 16 + digit(rest[i + 2]));
+            i += 2;
+        } else if (rest[i] == '?' || rest[i] == '#') {
+            break;  // query and fragment are not part of the path
+        } else {
+            host += rest[i];
+        }
+    }
+    if (host.find('\0') != std::string::npos) return std::nullopt;
+    return windows_path(host);
+}
+
 std::string app_path() {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -516,6 +584,12 @@ std::string app_path() {
         const std::string cmdline = read_text_file("/proc/self/cmdline");
         const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
         if (!argv0.empty() && argv0[0] == '/') exe = argv0;
+    }
+    // Started natively, the container's head runs a private copy of the payload named like the
+    // container, and tells it the container file; its folder is the program's.
+    if (const char* container = std::getenv(kContainerVariable); container && *container == '/') {
+        const std::string c = container;
+        if (c.substr(c.rfind('/') + 1) == exe.substr(exe.rfind('/') + 1)) exe = c;
     }
     const auto slash = exe.rfind('/');
     return windows_path(slash == 0 ? "/" : exe.substr(0, slash));
@@ -583,7 +657,8 @@ bool PathIsDirectoryA(std::string_view path) {
 std::string GetShortPathNameA(std::string_view long_path) {
     const std::string h = host_path(long_path);
     struct stat st;
-    if (h.empty() || stat(h.c_str(), &st) != 0) return "";
+    // No 8.3 names here: an existing path comes back unchanged, up to the system's path limit.
+    if (h.empty() || h.size() >= PATH_MAX || stat(h.c_str(), &st) != 0) return "";
     return std::string(long_path.substr(0, long_path.find('\0')));
 }
 

@@ -55,6 +55,16 @@ std::string host_path(std::string_view windows_path);
 // the current folder.
 std::string windows_path(std::string_view host_path);
 
+// The link to a file that a mail carries: a file URL of the host path, as the desktop opens it
+// (RFC 8089, "file://" + the absolute path; every byte but letters, digits, "-._~" and "/"
+// percent-encoded, so blanks, umlauts, "#" and "%" survive mail clients' link detection).
+std::string file_url(std::string_view windows_path);
+
+// The Windows path a link names: a file URL (file:///..., file://localhost/..., file:/...;
+// percent-decoded) or the older form "file:" + a Windows path ("file:C:\Ablage\x.pdf").
+// Nothing when the text is no file link.
+std::optional<std::string> file_link_target(std::string_view link);
+
 // The folder of the running program, as a Windows path without a trailing backslash (a drive
 // root keeps its backslash, "C:\"). Tests may set it; "" restores the real folder.
 std::string app_path();

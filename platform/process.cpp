@@ -21,6 +21,7 @@
 
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/program_container.h"
 #include "platform/transcript.h"
 
 extern char** environ;
@@ -143,6 +144,35 @@ bool is_host_executable_head(const char* head, size_t n) {
            (n >= 2 && head[0] == '#' && head[1] == '!');
 }
 
+// How a file starts and, for a container, where its payload begins: after the sh head that
+// mkpackage writes, or (containers made before that head existed) right after "MZ".
+ProgramKind program_kind_at(const std::string& host, off_t& offset) {
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0) return ProgramKind::NotFound;
+    if (!S_ISREG(st.st_mode)) return ProgramKind::NotProgram;
+    char head[kContainerHeadSize + 4];
+    size_t n = 0;
+    if (!read_head(host, head, sizeof head, n)) return ProgramKind::NotProgram;
+    if (is_host_executable_head(head, n)) {
+        // A script needs its run bit; its interpreter would not read it otherwise.
+        if (head[0] == '#' && ::access(host.c_str(), X_OK) != 0) return ProgramKind::NotProgram;
+        return ProgramKind::Host;
+    }
+    if (n < 2 || head[0] != 'M' || head[1] != 'Z') return ProgramKind::NotProgram;
+    const std::string_view mark = kContainerMarkLine;
+    if (n > kContainerHeadSize && std::string_view(head, n).substr(0, mark.size()) == mark &&
+        head[mark.size()] == '\n' &&
+        is_host_executable_head(head + kContainerHeadSize, n - kContainerHeadSize)) {
+        offset = static_cast<off_t>(kContainerHeadSize);
+        return ProgramKind::Container;
+    }
+    if (is_host_executable_head(head + 2, n - 2)) {
+        offset = 2;
+        return ProgramKind::Container;
+    }
+    return ProgramKind::NotProgram;
+}
+
 // Copies the container's payload into an anonymous in-memory file that can be executed.
 int copy_payload(const std::string& host, off_t offset) {
     int in = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
@@ -252,7 +282,7 @@ std::vector<std::string> child_environment() {
             child_script = std::string(entry.substr(entry.find('=') + 1));
         else if (is("VELTRIN_CHILD_TRANSCRIPT"))
             child_transcript = std::string(entry.substr(entry.find('=') + 1));
-        else if (!is("VELTRIN_USER_SCRIPT") && !is("VELTRIN_TRANSCRIPT"))
+        else if (!is("VELTRIN_USER_SCRIPT") && !is("VELTRIN_TRANSCRIPT") && !is(kContainerVariable))
             env.emplace_back(entry);
     }
     if (!child_script.empty()) env.push_back("VELTRIN_USER_SCRIPT=" + child_script);
@@ -262,12 +292,12 @@ std::vector<std::string> child_environment() {
 
 // Starts the program; returns the pid or -1 with errno set when the program did not start.
 // posix_spawn does not copy this (possibly large) process the way fork does.
-long spawn(const std::string& host_program, ProgramKind kind, const std::vector<std::string>& args,
-           const std::string& host_cwd) {
+long spawn(const std::string& host_program, ProgramKind kind, off_t payload_offset,
+           const std::vector<std::string>& args, const std::string& host_cwd) {
     int exec_fd = -1;
     bool script = false;
     if (kind == ProgramKind::Container) {
-        exec_fd = payload_fd(host_program, 2, script);
+        exec_fd = payload_fd(host_program, payload_offset, script);
         if (exec_fd < 0) return -1;
     } else if (kind == ProgramKind::Host && ::access(host_program.c_str(), X_OK) != 0) {
         // An executable without its run bit (a copy that lost it) still is a program; the
@@ -319,10 +349,11 @@ long spawn(const std::string& host_program, ProgramKind kind, const std::vector<
 long start_program(const std::string& windows_program, const std::string& arguments,
                    const std::string& host_cwd) {
     std::string host = host_path(windows_program);
-    ProgramKind kind = program_kind(host);
+    off_t offset = 0;
+    ProgramKind kind = program_kind_at(host, offset);
     if (kind == ProgramKind::NotFound) throw Error(53, "File not found");
     if (kind == ProgramKind::NotProgram) throw Error(5, "Invalid procedure call or argument");
-    long pid = spawn(host, kind, split_arguments(arguments), host_cwd);
+    long pid = spawn(host, kind, offset, split_arguments(arguments), host_cwd);
     if (pid < 0) {
         if (errno == ENOENT) throw Error(53, "File not found");
         throw Error(5, "Invalid procedure call or argument");
@@ -452,20 +483,8 @@ std::vector<std::string> split_arguments(std::string_view s) {
 }
 
 ProgramKind program_kind(const std::string& host) {
-    struct stat st;
-    if (::stat(host.c_str(), &st) != 0) return ProgramKind::NotFound;
-    if (!S_ISREG(st.st_mode)) return ProgramKind::NotProgram;
-    char head[6];
-    size_t n = 0;
-    if (!read_head(host, head, sizeof head, n)) return ProgramKind::NotProgram;
-    if (is_host_executable_head(head, n)) {
-        // A script needs its run bit; its interpreter would not read it otherwise.
-        if (head[0] == '#' && ::access(host.c_str(), X_OK) != 0) return ProgramKind::NotProgram;
-        return ProgramKind::Host;
-    }
-    if (n >= 2 && head[0] == 'M' && head[1] == 'Z' && is_host_executable_head(head + 2, n - 2))
-        return ProgramKind::Container;
-    return ProgramKind::NotProgram;
+    off_t offset = 0;
+    return program_kind_at(host, offset);
 }
 
 long Shell(std::string_view command_line, long /*window_style*/) {

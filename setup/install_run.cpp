@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "platform/error.h"
@@ -279,10 +280,10 @@ class Run {
 
             step([&] { platform::MkDir(D); });
             std::string S;
-            step([&] { S = GetShortPath(D); });
+            if (usable_target_folder(D)) step([&] { S = GetShortPath(D); });
             std::string N = ini("DateiN" + idx, "Dateien");
-            // A folder that could not be made has no short form; extracting would then aim at
-            // the bare name in the root, so the entry is left out.
+            // Without a usable folder (reported above) the entry is left out: extracting would
+            // aim at the bare name in the root.
             if (!S.empty()) {
                 step([&] {
                     std::string cmd = extractor_copy() + " " + GetShortPath(program_folder_) +
@@ -306,6 +307,19 @@ class Run {
             }
             step([&] { AdvanceProgress(view_, step_); });
         }
+    }
+
+    // A target folder that is missing after MkDir or that cannot be written is reported once,
+    // naming it, even where the run is otherwise silent: its files are not placed, and the
+    // finish page must not be the first the user hears of it.
+    bool usable_target_folder(const std::string& D) {
+        if (platform::folder_writable(D)) return true;
+        if (!unusable_folders_.insert(D).second) return false;
+        const bool exists = platform::folder_exists(D);
+        const std::string description =
+            (exists ? "Fehler beim Zugriff auf Pfad/Datei: " : "Pfad nicht gefunden: ") + D;
+        if (!report_.report(exists ? 75 : 76, description)) throw StopRun{};
+        return false;
     }
 
     void fonts() {
@@ -354,8 +368,12 @@ class Run {
             std::string T = ini("LinkT" + idx, "Links");
             step([&] {
                 std::string target = ExpandPlaceholders(ini("LinkN" + idx, "Links"));
+                // "LinkI" names a picture for the shortcut; without it the target stands for
+                // its own icon and the shortcut gets a themed one.
+                std::string icon = ini("LinkI" + idx, "Links");
+                icon = icon.empty() ? target : ExpandPlaceholders(icon);
                 cShellLink link;
-                link.CreateShellLink(L + "\\" + T, target, F_, "", target, 0,
+                link.CreateShellLink(L + "\\" + T, target, F_, "", icon, 0,
                                      mShellLink::SW_SHOWNORMAL, "");
                 placed("Verknüpfung", L + "\\" + T);
             });
@@ -381,6 +399,7 @@ class Run {
     float scale_ = 0;
     double step_ = 0;
     int logged_ = 0;
+    std::set<std::string> unusable_folders_;
     int k_ = 0;
     int threshold_ = 0;
     int b_ = 2;

@@ -60,10 +60,9 @@ void WaitForProcess(long process_id) {
 
 std::string GetShortPath(std::string_view path) {
     try {
-        std::string result = platform::GetShortPathNameA(path);
-        // The buffer holds 256 characters; a longer name does not fit and yields nothing.
-        if (result.size() >= 256) return {};
-        return result;
+        // The 256-character buffer was a Windows limit; here a path is as long as the system
+        // allows, and the layer returns an existing one unchanged.
+        return platform::GetShortPathNameA(path);
     } catch (...) {
         return {};
     }

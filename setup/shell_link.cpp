@@ -58,6 +58,7 @@ constexpr const char* key_target = "X-Veltrin-Target";
 constexpr const char* key_arguments = "X-Veltrin-Arguments";
 constexpr const char* key_icon_index = "X-Veltrin-IconIndex";
 constexpr const char* key_show_cmd = "X-Veltrin-ShowCmd";
+constexpr const char* key_icon_file = "X-Veltrin-IconFile";
 
 // Escapes of a desktop entry string value.
 std::string escape_value(const std::string& s) {
@@ -122,32 +123,45 @@ std::string exec_argument(const std::string& arg) {
     return out;
 }
 
-// A program file on the medium or in the install folder may be in the layer's container ("MZ" and
-// the host program). A desktop cannot start that as it is: the entry runs a small shell step that
-// unpacks the payload beside the container (so that the program finds its own folder there; the
-// temporary folder when that one is read-only), starts it and removes the copy.
-constexpr const char* container_runner =
-    "t=\"$(dirname \"$0\")/.$(basename \"$0\").$$\"; "
-    "{ tail -c +3 \"$0\" > \"$t\" && chmod 700 \"$t\"; } 2>/dev/null || "
-    "{ t=$(mktemp) && tail -c +3 \"$0\" > \"$t\" && chmod 700 \"$t\"; } || exit 1; "
-    "(sleep 3; rm -f \"$t\") & exec \"$t\" \"$@\"";
-
-// The Exec value that starts the target with its arguments.
+// The Exec value that starts the target with its arguments. A program in the layer's container
+// starts as it is: its head is a shell stub, which is what launchers fall back to.
 std::string exec_line(const std::string& target, const std::string& arguments) {
     std::string exec;
-    switch (platform::program_kind(target)) {
-        case platform::ProgramKind::Container:
-            exec = "sh -c " + exec_argument(container_runner) + " ";
-            break;
-        case platform::ProgramKind::NotProgram:
-            exec = "xdg-open ";  // a document opens with the desktop's handler
-            break;
-        default:
-            break;
-    }
+    if (platform::program_kind(target) == platform::ProgramKind::NotProgram)
+        exec = "xdg-open ";  // a document opens with the desktop's handler
     exec += exec_argument(target);
     for (const auto& a : platform::split_arguments(arguments)) exec += " " + exec_argument(a);
     return exec;
+}
+
+std::string lower_extension(const std::string& host_file) {
+    std::string ext = fs::path(host_file).extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+// The Icon value: the icon file when it is a picture a desktop can show, else a themed icon
+// that fits the target (a program file or its container holds no icon a desktop can read).
+std::string icon_value(const std::string& host_icon, const std::string& target) {
+    if (!host_icon.empty() && fs::is_regular_file(host_icon)) {
+        const std::string ext = lower_extension(host_icon);
+        if (ext == ".png" || ext == ".svg" || ext == ".svgz" || ext == ".xpm") return host_icon;
+    }
+    if (fs::is_directory(target)) return "folder";
+    switch (platform::program_kind(target)) {
+        case platform::ProgramKind::Host:
+        case platform::ProgramKind::Container:
+            return "application-x-executable";
+        default:
+            break;
+    }
+    const std::string ext = lower_extension(target);
+    if (ext == ".pdf") return "application-pdf";
+    if (ext == ".htm" || ext == ".html") return "text-html";
+    if (ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".bmp" || ext == ".gif")
+        return "image-x-generic";
+    return "text-x-generic";
 }
 
 std::string link_name(const std::string& host_file) {
@@ -265,6 +279,11 @@ std::string cut_at_nul(const std::string& buffer) {
 bool cShellLink::GetSystemFolderPath(long /*hwnd*/, long Id, std::string& sfPath) {
     std::optional<std::string> host = special_folder_host_path(Id);
     if (!host) return false;
+    // A desktop session creates its special folders; a fresh account may not have them yet.
+    if (!host->empty()) {
+        std::error_code ec;
+        fs::create_directories(*host, ec);
+    }
     std::string path = host->empty() ? std::string() : platform::windows_path(*host);
     // The platform's buffer is trimmed of the padding spaces on both ends.
     while (!path.empty() && path.front() == ' ') path.erase(0, 1);
@@ -290,8 +309,10 @@ bool cShellLink::CreateShellLink(const std::string& LnkFile, const std::string& 
         e << key_target << "=" << escape_value(target) << "\n";
         if (!WorkDir.empty()) e << "Path=" << escape_value(platform::host_path(WorkDir)) << "\n";
         if (!ExeArgs.empty()) e << key_arguments << "=" << escape_value(ExeArgs) << "\n";
+        const std::string icon = IconFile.empty() ? std::string() : platform::host_path(IconFile);
+        e << "Icon=" << escape_value(icon_value(icon, target)) << "\n";
         if (!IconFile.empty()) {
-            e << "Icon=" << escape_value(platform::host_path(IconFile)) << "\n";
+            e << key_icon_file << "=" << escape_value(icon) << "\n";
             e << key_icon_index << "=" << IconIdx << "\n";
         }
         e << "Comment=" << escape_value(lnkCap) << "\n";
@@ -323,7 +344,10 @@ bool cShellLink::GetShellLinkInfo(const std::string& LnkFile, std::string& ExeFi
         ExeFile = buffer_of(win(target));
         WorkDir = buffer_of(win(value("Path")));
         ExeArgs = buffer_of(value(key_arguments));
-        std::string icon = value("Icon");
+        // Entries written before the icon file had a key of its own carry it in Icon.
+        std::string icon = keys.count(key_icon_file)    ? value(key_icon_file)
+                           : keys.count(key_icon_index) ? value("Icon")
+                                                        : std::string();
         IconFile = buffer_of(!icon.empty() && icon[0] == '/' ? win(icon) : icon);
         IconIdx = to_long(value(key_icon_index));
         ShowCmd = to_long(value(key_show_cmd));

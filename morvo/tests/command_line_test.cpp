@@ -85,7 +85,8 @@ TEST(LinkFilePath, BothFormsAndNothingElse) {
         {"http://host/x.pdf", std::nullopt},
         {"", std::nullopt},
     };
-    for (const auto& row : table) EXPECT_EQ(link_file_path(row.link), row.path) << row.link;
+    for (const auto& row : table)
+        EXPECT_EQ(platform::file_link_target(row.link), row.path) << row.link;
 }
 
 // A program folder with its settings, a storage folder and a store behind the binding; the
@@ -189,7 +190,7 @@ TEST_P(ArchiveThenReattach, GivesBackTheOriginals) {
                 try {
                     for (const auto& r : f.Items(i).FilingRecords()) {
                         ++records;
-                        auto path = link_file_path(r.link);
+                        auto path = platform::file_link_target(r.link);
                         ASSERT_TRUE(path);
                         EXPECT_EQ(outlook::sha256_hex(read_bytes(platform::host_path(*path))),
                                   r.sha256);

@@ -10,9 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 
+#include "morvo/filing.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/tests/outlook_test_util.h"
+#include "platform/paths.h"
 
 namespace morvo::outlook {
 namespace {
@@ -526,6 +529,78 @@ TEST(OutlookMail, MailWithoutMimeAndEmptyBodies) {
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.types, std::vector<std::string>{"text/plain"});
     EXPECT_EQ(s.item(s.ns(), s.mail("Scan")).Attachments().Count(), 0);
+}
+
+// An archived mail's links, in the text and in the HTML href, are file URLs that resolve to the
+// filed files, also for a storage folder whose names hold blanks, umlauts, "#" and "%".
+TEST(OutlookMail, FiledLinksResolveToTheFiledFiles) {
+    const bool have_gio = std::system("command -v gio >/dev/null 2>&1") == 0;
+    for (const char* subject : {"Angebot mit Bild", "Rechnung März", "Plan"}) {
+        SCOPED_TRACE(subject);
+        GeneratedStore s;
+        const std::string ablage = s.dir.path() + "/Ablage Grüße #1 100%";
+        std::filesystem::create_directories(ablage);
+        const auto& m = s.mail(subject);
+        const std::string dir = folder_dir_of(s, m);
+        const auto files_before = s.mail_files(dir);
+        {
+            NameSpace ns = s.ns();
+            FilingEnvironment env = default_filing_environment();
+            env.clock = [] { return Stamp{2024, 3, 7, 9, 5, 12}; };
+            file_mail_item(s.item(ns, m), platform::windows_path(ablage), env, {});
+        }
+        IndependentParse p(file_of_saved_mail(s, dir, files_before));
+        ASSERT_TRUE(p.ok);
+        std::vector<std::string> links;
+        for (size_t at = 0; p.plain.compare(at, 5, "file:") == 0;) {
+            const size_t end = p.plain.find_first_of("\r\n", at);
+            links.push_back(p.plain.substr(at, end - at));
+            at = p.plain.find_first_not_of("\r\n", end);
+        }
+        std::set<std::string> filed;
+        for (const auto& e : std::filesystem::directory_iterator(ablage))
+            filed.insert(e.path().string());
+        ASSERT_EQ(links.size(), filed.size());
+        for (const auto& link : links) {
+            SCOPED_TRACE(link);
+            EXPECT_EQ(link.rfind("file:///", 0), 0u);
+            EXPECT_EQ(link.find_first_of(" #%\xc3", 8), link.find('%', 8));  // only escapes
+            const auto target = platform::file_link_target(link);
+            ASSERT_TRUE(target);
+            EXPECT_EQ(filed.count(platform::host_path(*target)), 1u);
+            if (m.has_html) EXPECT_NE(p.html.find("<a href=\"" + link + "\">"), std::string::npos);
+            if (have_gio) {
+                const std::string cmd = "gio info -a standard::size '" + link + "' >/dev/null";
+                EXPECT_EQ(std::system(cmd.c_str()), 0) << "gio cannot open the link";
+            }
+        }
+    }
+}
+
+// Links written before file URLs (a Windows path after "file:") still name their file.
+TEST(OutlookMail, BothLinkFormsNameTheFile) {
+    const struct {
+        const char* link;
+        const char* host;  // "" for no file link
+    } cases[] = {
+        {"file:///srv/ablage/Rechnung_Maerz_2024_3_7_9_5_12.pdf",
+         "/srv/ablage/Rechnung_Maerz_2024_3_7_9_5_12.pdf"},
+        {"file:///srv/Ablage%20Gr%C3%BC%C3%9Fe%20%231%20100%25/a%2Cb.pdf",
+         "/srv/Ablage Grüße #1 100%/a,b.pdf"},
+        {"file://localhost/srv/x.pdf", "/srv/x.pdf"},
+        {"FILE:/srv/x.pdf", "/srv/x.pdf"},
+        {"file:C:\\srv\\ablage\\x.pdf", "/srv/ablage/x.pdf"},
+        {"file://anderer-rechner/srv/x.pdf", ""},
+        {"file:", ""},
+        {"http://example.org/x.pdf", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const auto target = platform::file_link_target(c.link);
+        EXPECT_EQ(target ? platform::host_path(*target) : std::string(), c.host);
+        if (*c.host && std::string(c.link).rfind("file:///", 0) == 0)
+            EXPECT_EQ(platform::file_url(platform::windows_path(c.host)), c.link);
+    }
 }
 
 }  // namespace

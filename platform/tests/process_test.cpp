@@ -1,5 +1,6 @@
 // Program start by Windows command-line rules, the program container, waiting and exit codes.
 #include "platform/process.h"
+#include "platform/program_container.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -161,6 +162,14 @@ TEST_F(ShellTest, ContainerRunsItsPayload) {
     write(dir.file("script.dat"), "MZ#!/bin/sh\nexit 4\n", false);
     EXPECT_EQ(run_and_wait(dir.win("script.dat")), 4u);
     EXPECT_EQ(platform::program_kind(dir.file("elf.exe")), platform::ProgramKind::Container);
+    // As mkpackage writes it: the sh head, then the program; the layer skips the head.
+    write(dir.file("head.exe"), platform::container_head() + slurp("/bin/sh"), false);
+    EXPECT_EQ(run_and_wait(dir.win("head.exe") + R"( -c "exit 7")"), 7u);
+    std::string blocked = slurp(dir.file("head.exe"));
+    blocked[0] = 'X';
+    write(dir.file("head-blocked.exe"), blocked, true);
+    EXPECT_EQ(platform::program_kind(dir.file("head-blocked.exe")),
+              platform::ProgramKind::NotProgram);
 }
 
 TEST_F(ShellTest, ContainerChangedBetweenStartsRunsWhatItHoldsNow) {

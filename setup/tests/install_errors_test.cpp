@@ -1,9 +1,13 @@
 // The two failure regimes of the install run and the error report's counter.
 #include <gmock/gmock.h>
 
+#include <cstdlib>
+#include <optional>
+
 #include "install_util.h"
 #include "platform/error.h"
 #include "setup/error_report.h"
+#include "setup/shell_link.h"
 
 namespace setup::testing {
 namespace {
@@ -161,6 +165,47 @@ TEST(InstallNumbers, ScriptValuesAsNumbers) {
     } catch (const platform::Error& e) {
         EXPECT_EQ(e.number, 6);
     }
+}
+
+// A fresh account without any XDG folder: the special folders are made when used, so the run
+// shows exactly the reports a prepared account gets, and the group folder named in the log exists.
+TEST_F(InstallErrors, FreshHomeGetsTheReportsOfAPreparedOne) {
+    setup::set_special_folder_resolver({});  // the real XDG lookup
+    struct Saved {
+        const char* name;
+        std::optional<std::string> value;
+    } saved[] = {{"HOME", {}}, {"XDG_CONFIG_HOME", {}}, {"XDG_DATA_HOME", {}}};
+    for (auto& v : saved)
+        if (const char* e = std::getenv(v.name)) v.value = e;
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    std::vector<std::vector<std::string>> seen;
+    for (const bool prepared : {true, false}) {
+        SCOPED_TRACE(prepared ? "prepared" : "fresh");
+        const fs::path home = root / (prepared ? "benutzt" : "neu");
+        fs::create_directories(home);
+        if (prepared) {
+            fs::create_directories(home / ".local/share/applications");
+            fs::create_directories(home / "Desktop");
+        }
+        ::setenv("HOME", home.c_str(), 1);
+        boxes.clear();
+        script({"[Main]", "ProgrammGruppe=Gruppe", "Uninstall=1", "[Dateien]", "AnzahlDateien=0",
+                "[Links]", "AnzLinks=1", "LinkPath1=#Desktop#", "LinkT1=x.desktop",
+                "LinkN1=#InstallPath#\\x"});
+        EXPECT_TRUE(install().finished);
+        seen.push_back(box_texts());
+        EXPECT_TRUE(fs::is_directory(home / ".local/share/applications/Gruppe"));
+        EXPECT_TRUE(fs::is_directory(home / "Desktop/Gruppe"));
+    }
+    for (auto& v : saved) {
+        if (v.value)
+            ::setenv(v.name, v.value->c_str(), 1);
+        else
+            ::unsetenv(v.name);
+    }
+    EXPECT_EQ(seen[0], seen[1]);
+    EXPECT_THAT(seen[1], ElementsAre(recoverable(11, "Division durch Null")));
 }
 
 }  // namespace

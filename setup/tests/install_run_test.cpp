@@ -2,6 +2,8 @@
 // components, installation-time programs, shortcuts.
 #include <gmock/gmock.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "install_util.h"
@@ -150,21 +152,67 @@ TEST_F(InstallRun, ReinstallWithFewerEntriesLeavesSurplusKeysBeyondTheCounts) {
                   "AnzLinks=1\r\n");
 }
 
-TEST_F(InstallRun, EntryWhoseFolderCannotBeMadeIsSkippedSilently) {
-    add_file("lost.txt", "nowhere");
-    add_file("kept.txt", "here");
-    script({"[Main]", "Uninstall=1", "[Dateien]", "AnzahlDateien=2",
-            "Datei0=#InstallPath#\\missing\\deeper", "DateiN0=lost.txt", "Datei1=#InstallPath#",
-            "DateiN1=kept.txt"});
+// A target folder that cannot be used is one recoverable report naming it, however many entries
+// aim at it; the other entries are placed and the run ends on the finish page.
+TEST_F(InstallRun, UnusableTargetFolderIsReportedOnceByName) {
+    struct Case {
+        const char* sub;     // below the install folder
+        bool make_readonly;  // else: its parent is missing, MkDir cannot make it
+        const char* number;
+    } cases[] = {{"missing\\deeper", false, "76"}, {"nur lesen", true, "75"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sub);
+        fs::remove_all(inst);
+        boxes.clear();
+        const fs::path folder = inst / fs::path(std::string(c.sub)).make_preferred();
+        if (c.make_readonly) {
+            fs::create_directories(inst / c.sub);
+            fs::permissions(inst / c.sub, fs::perms::owner_read | fs::perms::owner_exec);
+            if (::access((inst / c.sub).c_str(), W_OK) == 0) {  // root writes anyway
+                fs::permissions(inst / c.sub, fs::perms::owner_all);
+                continue;
+            }
+        }
+        add_file("lost.txt", "nowhere");
+        add_file("lost2.txt", "nowhere");
+        add_file("kept.txt", "here");
+        script({"[Main]", "Uninstall=1", "[Dateien]", "AnzahlDateien=3",
+                std::string("Datei0=#InstallPath#\\") + c.sub, "DateiN0=lost.txt",
+                std::string("Datei1=#InstallPath#\\") + c.sub, "DateiN1=lost2.txt",
+                "Datei2=#InstallPath#", "DateiN2=kept.txt"});
+        InstallResult r = install();
+        if (c.make_readonly) fs::permissions(inst / c.sub, fs::perms::owner_all);
+        EXPECT_TRUE(r.finished);
+        ASSERT_EQ(box_texts().size(), 1u);
+        EXPECT_THAT(box_texts()[0], HasSubstr(std::string("Fehlernummer: ") + c.number));
+        EXPECT_THAT(box_texts()[0], HasSubstr(win(inst) + "\\" + c.sub));
+        EXPECT_EQ(read(inst / "kept.txt"), "here");
+        EXPECT_FALSE(fs::exists(inst / c.sub / "lost.txt"));
+        EXPECT_FALSE(fs::exists(fs::path("/lost.txt")));
+        EXPECT_EQ(r.logged, 1);
+        EXPECT_EQ(view.advances, 3);
+        view.advances = 0;
+    }
+}
+
+// An install folder longer than the old 256-character buffer places every file.
+TEST_F(InstallRun, InstallPathOf300CharactersPlacesEveryFile) {
+    fs::path deep = root / "Programme";
+    while (deep.string().size() < 300)
+        deep /= "Ein recht langer Ordnername " + std::to_string(deep.string().size());
+    inst = deep;
+    view.install_path_value = win(inst);
+    ASSERT_GE(win(inst).size(), 300u);
+    add_file("a.txt", "A");
+    add_file("b.txt", "B");
+    script({"[Main]", "Uninstall=1", "[Dateien]", "AnzahlDateien=2", "Datei0=#InstallPath#",
+            "DateiN0=a.txt", "Datei1=#InstallPath#\\sub", "DateiN1=b.txt"});
     InstallResult r = install();
     EXPECT_TRUE(r.finished);
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(read(inst / "kept.txt"), "here");
-    EXPECT_FALSE(fs::exists(inst / "missing"));
-    EXPECT_FALSE(fs::exists(fs::path("/lost.txt")));
-    EXPECT_EQ(r.logged, 1);
-    EXPECT_THAT(log_text(), HasSubstr("Datei0=" + win(inst) + "\\kept.txt\r\nAnzDatei=0\r\n"));
-    EXPECT_EQ(view.advances, 2);
+    EXPECT_TRUE(boxes.empty()) << box_texts()[0];
+    EXPECT_EQ(read(inst / "a.txt"), "A");
+    EXPECT_EQ(read(inst / "sub" / "b.txt"), "B");
+    EXPECT_EQ(r.logged, 2);
 }
 
 TEST_F(InstallRun, ComponentsRegisterOnlyForLowerCaseX) {

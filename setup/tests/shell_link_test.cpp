@@ -13,6 +13,7 @@
 
 #include "platform/environment.h"
 #include "platform/paths.h"
+#include "platform/program_container.h"
 
 namespace {
 
@@ -117,7 +118,8 @@ TEST_F(ShellLink, WrittenValuesComeBackWithEveryOptionalFieldSetOrEmpty) {
 
         const std::string text = slurp(dir_ / c.name);
         EXPECT_EQ(text.find("Path=") != std::string::npos, !c.work.empty());
-        EXPECT_EQ(text.find("\nIcon=") != std::string::npos, !c.icon.empty());
+        // A program holds no icon a desktop can show: a themed one stands in.
+        EXPECT_NE(text.find("\nIcon=application-x-executable\n"), std::string::npos);
         EXPECT_NE(text.find("Comment=" + c.cap + "\n"), std::string::npos);  // even when empty
         // Paths inside the entry are host paths.
         EXPECT_NE(text.find(prog.string()), std::string::npos);
@@ -149,9 +151,10 @@ TEST_F(ShellLink, NameIsUsedAsGivenAndEmptyArgumentsWriteNothing) {
 TEST_F(ShellLink, SpecialFolders) {
     setup::cShellLink link;
     std::string path = "before";
-    setup::set_special_folder_resolver([](long id) -> std::optional<std::string> {
+    const std::string menu = (dir_ / "srv" / "menu").string();
+    setup::set_special_folder_resolver([&](long id) -> std::optional<std::string> {
         if (id == 0) return std::string();  // resolves to an empty path
-        if (id == 2) return std::string("/srv/menu/");
+        if (id == 2) return menu + "/";
         return std::nullopt;
     });
     EXPECT_TRUE(link.GetSystemFolderPath(0, 0, path));
@@ -159,7 +162,8 @@ TEST_F(ShellLink, SpecialFolders) {
     EXPECT_FALSE(link.GetSystemFolderPath(0, 5, path));
     EXPECT_EQ(path, "before");
     EXPECT_TRUE(link.GetSystemFolderPath(0, 2, path));
-    EXPECT_EQ(path, "C:\\srv\\menu");
+    EXPECT_EQ(path, win(menu));
+    EXPECT_TRUE(fs::is_directory(menu));  // created with its parents when used
 
     // The real lookup: the XDG desktop folder and the applications folder of the data home.
     setup::set_special_folder_resolver({});
@@ -174,6 +178,8 @@ TEST_F(ShellLink, SpecialFolders) {
     EXPECT_EQ(path, win(dir_ / "home" / "Schreibtisch"));
     EXPECT_TRUE(link.GetSystemFolderPath(0, 2, path));
     EXPECT_EQ(path, win(dir_ / "data" / "applications"));
+    EXPECT_TRUE(fs::is_directory(dir_ / "home" / "Schreibtisch"));
+    EXPECT_TRUE(fs::is_directory(dir_ / "data" / "applications"));
     fs::remove(dir_ / "cfg" / "user-dirs.dirs");
     EXPECT_TRUE(link.GetSystemFolderPath(0, 0, path));
     EXPECT_EQ(path, win(dir_ / "home" / "Desktop"));
@@ -205,42 +211,105 @@ TEST_F(ShellLink, DesktopAcceptsAndStartsTheShortcut) {
     EXPECT_EQ(slurp(ran), "/a\nzwei Worte\n50%\n$HOME\n`x`\nback\\slash\n");
 }
 
-// A program in the layer's container starts from its own folder with its arguments, and the
-// unpacked copy goes again.
+// Every shortcut names an icon a desktop can show: the icon file when it is a picture, else a
+// themed icon that fits the target.
+TEST_F(ShellLink, IconIsAPictureOrAThemedIconOfTheTarget) {
+    const fs::path prog = make_program("prog");
+    std::ofstream(dir_ / "Produkt.svg") << "<svg xmlns=\"http://www.w3.org/2000/svg\"/>";
+    std::ofstream(dir_ / "Handbuch.pdf") << "%PDF-1.4";
+    std::ofstream(dir_ / "Liesmich.txt") << "Text";
+    struct Case {
+        fs::path target, icon;
+        std::string expected;
+    } cases[] = {
+        {prog, dir_ / "Produkt.svg", (dir_ / "Produkt.svg").string()},
+        {prog, prog, "application-x-executable"},
+        {prog, dir_ / "fehlt.svg", "application-x-executable"},
+        {dir_ / "Handbuch.pdf", dir_ / "Handbuch.pdf", "application-pdf"},
+        {dir_ / "Liesmich.txt", "", "text-x-generic"},
+        {dir_, "", "folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.string() + " / " + c.icon.string());
+        setup::cShellLink link;
+        const fs::path lnk = dir_ / "l.desktop";
+        ASSERT_TRUE(link.CreateShellLink(win(lnk), win(c.target), "", "",
+                                         c.icon.empty() ? "" : win(c.icon), 0, 5, ""));
+        EXPECT_NE(slurp(lnk).find("\nIcon=" + c.expected + "\n"), std::string::npos) << slurp(lnk);
+        EXPECT_EQ(setup::cut_at_nul(read_back(win(lnk)).icon), c.icon.empty() ? "" : win(c.icon));
+    }
+}
+
+// A container in a folder the user cannot write to still starts natively: its payload is
+// copied to a private folder, never beside the container. (Run as an unprivileged user when the
+// tests run as root, who could write anyway.)
+TEST_F(ShellLink, ContainerInAReadOnlyFolderStarts) {
+    const bool root = ::geteuid() == 0;
+    if (root && !tool_available("setpriv")) GTEST_SKIP() << "setpriv missing";
+    const fs::path folder = dir_ / "nur lesen";
+    fs::create_directories(folder);
+    std::ofstream(folder / "Prog.exe")
+        << platform::container_head() << "#!/bin/sh\necho \"gestartet $1\"\nexit 3\n";
+    fs::permissions(folder / "Prog.exe",
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    fs::permissions(dir_, fs::perms::others_exec | fs::perms::group_exec, fs::perm_options::add);
+    const std::string as_user = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const std::string cmd = "cd / && env -u XDG_RUNTIME_DIR " + as_user + "sh -c '\"$0\" eins' '" +
+                            (folder / "Prog.exe").string() + "' > '" + (dir_ / "out.txt").string() +
+                            "'";
+    const int status = std::system(cmd.c_str());
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(slurp(dir_ / "out.txt"), "gestartet eins\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+// A program in the layer's container: Exec names the container itself, the desktop starts it
+// with its arguments from its folder, and the private copy of the payload goes again.
 TEST_F(ShellLink, ContainerProgramStartsFromTheDesktop) {
     if (!tool_available("desktop-file-validate") || !tool_available("gio")) {
         GTEST_SKIP() << "desktop-file-utils or libglib2.0-bin missing";
     }
     const fs::path folder = dir_ / "Install Ordner";
     fs::create_directories(folder);
+    fs::create_directories(dir_ / "run");
+    const EnvVar runtime("XDG_RUNTIME_DIR", (dir_ / "run").string());
     const fs::path prog = folder / "Uninstall.exe";
-    std::ofstream(prog)
-        << "MZ#!/bin/sh\n{ dirname \"$0\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
-           "done; } > \""
-        << (dir_ / "ran.tmp").string() << "\"\nmv \"" << (dir_ / "ran.tmp").string() << "\" \""
-        << (dir_ / "ran.txt").string() << "\"\n";
+    std::ofstream(prog) << platform::container_head()
+                        << "#!/bin/sh\n{ pwd; dirname \"$VELTRIN_CONTAINER\"; for a in \"$@\"; do "
+                           "printf '%s\\n' \"$a\"; done; } > \""
+                        << (dir_ / "ran.tmp").string() << "\"\nmv \"" << (dir_ / "ran.tmp").string()
+                        << "\" \"" << (dir_ / "ran.txt").string() << "\"\n";
     fs::permissions(prog, fs::perms::owner_all);
     setup::cShellLink link;
     const fs::path lnk = dir_ / "Entfernen.desktop";
     ASSERT_TRUE(
         link.CreateShellLink(win(lnk), win(prog), win(folder), "/s \"a b\"", win(prog), 0, 5, ""));
+    EXPECT_NE(slurp(lnk).find("\nExec=\"" + prog.string() + "\" /s \"a b\"\n"), std::string::npos)
+        << slurp(lnk);
     const std::string validate =
         "desktop-file-validate '" + lnk.string() + "' > '" + (dir_ / "v.txt").string() + "' 2>&1";
     EXPECT_EQ(std::system(validate.c_str()), 0) << slurp(dir_ / "v.txt");
+    EXPECT_EQ(slurp(dir_ / "v.txt"), "");
     ASSERT_EQ(std::system(("gio launch '" + lnk.string() + "'").c_str()), 0);
     const fs::path ran = dir_ / "ran.txt";
     for (int i = 0; i < 100 && !fs::exists(ran); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ASSERT_TRUE(fs::exists(ran)) << "the shortcut did not start the container's program";
-    EXPECT_EQ(slurp(ran), folder.string() + "\n/s\na b\n");
+    EXPECT_EQ(slurp(ran), folder.string() + "\n" + folder.string() + "\n/s\na b\n");
     Read r = read_back(win(lnk));
     EXPECT_EQ(setup::cut_at_nul(r.exe), win(prog));
-    // The unpacked copy is removed a moment later.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
-    int files = 0;
-    for (const auto& e : fs::directory_iterator(folder)) files += e.is_regular_file();
-    EXPECT_EQ(files, 1);
+    // The private copy goes when the program has ended; nothing is written beside it.
+    bool empty = false;
+    for (int i = 0; i < 100 && !(empty = fs::is_empty(dir_ / "run")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(empty);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/program_container.h"
 #include "tools/cab/cab_writer.h"
 #include "tools/extractor/extractor.h"
 
@@ -235,11 +236,12 @@ Result make_medium(const std::string& source, const std::string& medium, const s
     per_file.folder_per_file = true;
     cab::write_cabinet(medium + "/data02.cab", products, per_file);
 
-    write_bytes(medium + "/Setup.dat", "MZ" + read_file(extractor_bin), 0755);
+    write_bytes(medium + "/Setup.dat", platform::container_head() + read_file(extractor_bin), 0755);
 
     std::string uninstall_bin = bin + "/uninstall";
     if (is_regular(uninstall_bin)) {
-        write_bytes(medium + "/unins.ex_", "MZ" + read_file(uninstall_bin), 0755);
+        write_bytes(medium + "/unins.ex_", platform::container_head() + read_file(uninstall_bin),
+                    0755);
     } else {
         ::unlink((medium + "/unins.ex_").c_str());
         result.notes.push_back("uninstall not built: the medium has no unins.ex_");

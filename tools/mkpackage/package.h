@@ -3,8 +3,8 @@
 //               source folder that is not a product file (pictures, licence, ...), one folder
 //   data02.cab  the product files named by the script's [Dateien] DateiN0.. entries, one
 //               cabinet folder per file so that one file extracts without the others
-//   Setup.dat   "MZ" + the extractor program
-//   unins.ex_   "MZ" + the uninstaller program, when it has been built
+//   Setup.dat   the extractor in the program container (platform/program_container.h)
+//   unins.ex_   the uninstaller in the program container, when it has been built
 //   setup       a copy of the setup program, when it has been built
 #pragma once
 

@@ -1,7 +1,8 @@
 # Gathers the sample package source in STAGE: the files of this folder that belong to the
 # package, and the product program MORVO (stripped of debug data). Without MORVO (a build
 # without the window programs) a small stand-in script says that Morvolan was not built.
-set(package_files Setup.INX Lizenz.rtf Liesmich.txt background.jpg Wizard.jpg button.bmp logo.dat)
+set(package_files Setup.INX Lizenz.rtf Liesmich.txt Morvolan.svg background.jpg Wizard.jpg button.bmp
+  logo.dat)
 file(REMOVE_RECURSE "${STAGE}")
 file(MAKE_DIRECTORY "${STAGE}")
 foreach(f ${package_files})

@@ -31,8 +31,8 @@ TEST(SamplePackage, ScriptIsWindowsTextWithTheProductFiles) {
 TEST(SamplePackage, StagedSourceMakesTheMediumLayout) {
     TempDir dir("sample");
     // What the build stages: the package files of the folder and the product program.
-    for (const char* f : {"Setup.INX", "Lizenz.rtf", "Liesmich.txt", "background.jpg", "Wizard.jpg",
-                          "button.bmp", "logo.dat"})
+    for (const char* f : {"Setup.INX", "Lizenz.rtf", "Liesmich.txt", "Morvolan.svg",
+                          "background.jpg", "Wizard.jpg", "button.bmp", "logo.dat"})
         std::filesystem::copy_file(sample + "/" + f, dir / f);
     write_file(dir / "morvo", "#!/bin/sh\n");
     auto plan = mkpackage::plan_package(dir.path());
@@ -41,7 +41,7 @@ TEST(SamplePackage, StagedSourceMakesTheMediumLayout) {
                                         "logo.dat"}));
     std::vector<std::string> products;
     for (const auto& [name, host] : plan.products) products.push_back(name);
-    EXPECT_EQ(products, (std::vector<std::string>{"morvo", "Liesmich.txt"}));
+    EXPECT_EQ(products, (std::vector<std::string>{"morvo", "Liesmich.txt", "Morvolan.svg"}));
     std::string rtf = read_file(sample + "/Lizenz.rtf");
     EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
 }

@@ -169,7 +169,7 @@ TEST(CommandLine, ReattachKilledAtRandomThenRunAgainLosesNothing) {
                     }
                     // Still filed: held by its storage file when that has the recorded bytes.
                     for (const auto& r : m.FilingRecords()) {
-                        auto path = link_file_path(r.link);
+                        auto path = platform::file_link_target(r.link);
                         std::string bytes =
                             path ? read_bytes(platform::host_path(*path)) : std::string();
                         if (outlook::sha256_hex(bytes) == r.sha256)
@@ -221,7 +221,7 @@ TEST(CommandLine, ReattachKilledAtRandomThenRunAgainLosesNothing) {
         for (long i = 1; i <= f.Items().Count(); ++i) try {
                 for (const auto& r : f.Items(i).FilingRecords())
                     EXPECT_FALSE(std::filesystem::exists(
-                        platform::host_path(link_file_path(r.link).value_or(""))))
+                        platform::host_path(platform::file_link_target(r.link).value_or(""))))
                         << r.link;
             } catch (const platform::Error&) {
             }

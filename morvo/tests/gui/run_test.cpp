@@ -193,7 +193,7 @@ TEST_P(RunOver, FilesEveryQualifyingAttachment) {
             auto it = stored_bytes.find(a.bytes);
             ASSERT_NE(it, stored_bytes.end()) << a.display_name;
             stored_bytes.erase(it);
-            links.push_back("file:" + fx.ablage_win + "\\");
+            links.push_back(platform::file_url(fx.ablage_win) + "/");
         }
         // The body begins with one link per filed attachment, the last filed first.
         std::string body = item.Body();

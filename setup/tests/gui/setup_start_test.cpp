@@ -52,8 +52,8 @@ class SetupStart : public ::testing::Test {
         const fs::path sample = fs::path(VELTRIN_SOURCE_DIR) / "tools" / "sample";
         const fs::path source = root_ / "source";
         fs::create_directories(source);
-        for (const char* f : {"Setup.INX", "Lizenz.rtf", "Liesmich.txt", "background.jpg",
-                              "Wizard.jpg", "button.bmp", "logo.dat"}) {
+        for (const char* f : {"Setup.INX", "Lizenz.rtf", "Liesmich.txt", "Morvolan.svg",
+                              "background.jpg", "Wizard.jpg", "button.bmp", "logo.dat"}) {
             fs::copy_file(sample / f, source / f);
         }
         std::ofstream(source / "morvo") << "#!/bin/sh\nexit 0\n";

@@ -176,12 +176,28 @@ TEST_F(WizardEndToEnd, InstallsThroughEveryPageWithTheFolderChooser) {
     EXPECT_TRUE(fs::exists(inst / "Uninstall.exe"));
     const std::string log = slurp(inst / "Uninstall.ini");
     EXPECT_NE(log.find("Datei0=" + win(inst) + "\\morvo\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("AnzDatei=1\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("AnzDatei=2\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Titel=Morvolan 1.0\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("AnzLinks=3\r\n"), std::string::npos) << log;
     const fs::path group = root / "home" / ".local" / "share" / "applications" / "Morvolan";
     EXPECT_TRUE(fs::exists(group / "Morvolan.desktop"));
     EXPECT_TRUE(fs::exists(group / "Morvolan entfernen.desktop"));
+    // The entries look like the desktop's own: the program or its container in Exec, the
+    // product's picture as the icon, nothing for the validator to object to.
+    const bool validator = std::system("command -v desktop-file-validate >/dev/null 2>&1") == 0;
+    for (const char* name : {"Morvolan.desktop", "Morvolan entfernen.desktop"}) {
+        SCOPED_TRACE(name);
+        const std::string entry = slurp(group / name);
+        EXPECT_NE(entry.find("\nIcon=" + (inst / "Morvolan.svg").string() + "\n"),
+                  std::string::npos)
+            << entry;
+        EXPECT_NE(entry.find("\nExec=\"" + inst.string() + "/"), std::string::npos) << entry;
+        if (validator)
+            EXPECT_EQ(
+                std::system(("desktop-file-validate '" + (group / name).string() + "'").c_str()),
+                0);
+    }
+    EXPECT_TRUE(fs::exists(inst / "Morvolan.svg"));
     // The package folder is emptied but stays.
     EXPECT_TRUE(fs::exists(root / "temp dir" / "~Veltrin"));
     EXPECT_TRUE(fs::is_empty(root / "temp dir" / "~Veltrin"));

@@ -9,10 +9,13 @@
 #include <QString>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "../fixture.h"
 #include "platform/process.h"
+#include "platform/program_container.h"
 #include "platform/transcript.h"
 
 namespace uninstall {
@@ -236,6 +239,58 @@ TEST(UninstallProgram, ContainerCopyStartedThroughTheLayer) {
     EXPECT_TRUE(contains(transcript, "Möchten Sie Beispiel 1.0 deinstallieren?")) << transcript;
     ASSERT_TRUE(wait_until_gone(in.tree, {A}));
     EXPECT_EQ(without_run(in.tree.listing()), without_run(in.before));
+}
+
+// The installed "Uninstall.exe" started natively, as the user does: from a shell, and through its
+// desktop entry. Both remove everything. A blocked copy (first byte "X") refuses both ways and
+// writes nothing anywhere.
+TEST(UninstallProgram, ContainerStartsFromAShellAndFromItsDesktopEntry) {
+    const bool have_gio = std::system("command -v gio >/dev/null 2>&1") == 0;
+    for (const bool blocked : {false, true}) {
+        for (const std::string way : {"sh", "gio"}) {
+            if (way == "gio" && !have_gio) continue;
+            SCOPED_TRACE(way + (blocked ? " blocked" : ""));
+            Installation in;
+            const std::string A = "opt/Beispiel 1.0";
+            const std::string exe = in.tree.path(A + "/Uninstall.exe");
+            std::ifstream in_program(program(), std::ios::binary);
+            std::string bytes = platform::container_head() +
+                                std::string(std::istreambuf_iterator<char>(in_program), {});
+            if (blocked) bytes[0] = 'X';  // as setup's BlockExe leaves it
+            in.tree.write(A + "/Uninstall.exe", bytes);
+            ::chmod(exe.c_str(), 0755);
+            const std::string entry = in.tree.path("run/Entfernen.desktop");
+            in.tree.write("run/Entfernen.desktop",
+                          "[Desktop Entry]\nType=Application\nName=Entfernen\nExec=\"" + exe +
+                              "\"\nIcon=application-x-executable\n");
+            in.tree.write("run/script.txt", kYesScript);
+            in.tree.mkdirs("run/xdg");
+            ::chmod(in.tree.path("run/xdg").c_str(), 0700);
+            const auto before = in.tree.listing();
+            const std::string env = "QT_QPA_PLATFORM=offscreen HOME='" + in.tree.path("home") +
+                                    "' XDG_RUNTIME_DIR='" + in.tree.path("run/xdg") +
+                                    "' VELTRIN_USER_SCRIPT='" + in.tree.path("run/script.txt") +
+                                    "' VELTRIN_TRANSCRIPT='" + in.tree.path("run/transcript.txt") +
+                                    "' ";
+            const std::string cmd = way == "sh" ? "cd '" + in.tree.path("run") + "' && F='" +
+                                                      in.tree.path(A) + "' " + env +
+                                                      "sh -c '\"$F/Uninstall.exe\"' 2>/dev/null"
+                                                : env + "gio launch '" + entry + "'";
+            const int status = std::system(cmd.c_str());
+            if (blocked) {
+                if (way == "sh") EXPECT_NE(status, 0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                EXPECT_EQ(in.tree.listing(), before);
+                continue;
+            }
+            EXPECT_EQ(status, 0);
+            ASSERT_TRUE(wait_until_gone(in.tree, {A})) << in.tree.read("run/transcript.txt");
+            EXPECT_EQ(without_run(in.tree.listing()), without_run(in.before));
+            EXPECT_TRUE(in.tree.listing("run/xdg").empty());  // the private copy went too
+            EXPECT_TRUE(contains(in.tree.read("run/transcript.txt"),
+                                 "Uninstallation erfolgreich abgeschlossen."));
+        }
+    }
 }
 
 }  // namespace
