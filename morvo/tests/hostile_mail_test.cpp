@@ -25,13 +25,13 @@ using namespace hostile;
 using outlook::test::read_bytes;
 using outlook::test::TempDir;
 
-// The "file:" links at the top of a body.
+// The files named by the "file:" links at the top of a body (Windows paths).
 std::vector<std::string> links_of(const std::string& body) {
     std::vector<std::string> out;
     size_t at = 0;
     while (body.compare(at, 5, "file:") == 0) {
         size_t end = body.find("\r\n", at);
-        out.push_back(body.substr(at + 5, end - at - 5));
+        out.push_back(platform::file_link_target(body.substr(at, end - at)).value_or(""));
         if (end == std::string::npos) break;
         at = end + 4;
     }
