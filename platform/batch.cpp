@@ -240,6 +240,11 @@ class Interpreter {
                 const std::string h = host_path(name);
                 delete_file(h, name, has_switch(a, 'f'), line, deleted, refused);
             } else {
+                // Like rd /s: a recursive deletion never starts at a system folder.
+                if (has_switch(a, 's') && is_system_folder(folder_win)) {
+                    add(line, "Zugriff verweigert - " + name);
+                    continue;
+                }
                 const std::string folder = host_path(folder_win);
                 if (!folder.empty()) {
                     delete_matching(folder, pattern, has_switch(a, 's'), has_switch(a, 'f'), line,
