@@ -2,6 +2,7 @@
 // message, so that a broken property shows up in libFuzzer as a crash with its input.
 #pragma once
 
+#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,8 +30,11 @@ inline const std::string& scratch() {
 }
 
 [[noreturn]] inline void broken(const char* property, std::string_view detail = {}) {
-    std::fprintf(stderr, "property broken: %s\n%.*s\n", property, static_cast<int>(detail.size()),
-                 detail.data());
+    // Through the sanitizers' report channel: scripts/fuzz closes the harness's own stderr
+    // (the extractor and the batch interpreter talk a lot), libFuzzer keeps that channel open.
+    const std::string text =
+        "property broken: " + std::string(property) + ": " + std::string(detail);
+    __sanitizer_report_error_summary(text.c_str());
     std::abort();
 }
 
