@@ -138,6 +138,10 @@ class Interpreter {
     explicit Interpreter(BatchReport& report) : report_(report) {}
 
     void run(const std::vector<std::string>& lines) {
+        // Without "if" nothing can leave a backward goto: such a loop would never end, so the
+        // batch stops after this many jumps.
+        constexpr int kMaxJumps = 1000;
+        int jumps = 0;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             BatchReport::Line line;
             line.number = static_cast<int>(i) + 1;
@@ -147,6 +151,13 @@ class Interpreter {
             if (!line.message.empty()) std::cerr << line.message << '\n';
             report_.lines.push_back(std::move(line));
             if (stop_) break;
+            if (jump_ && ++jumps > kMaxJumps) {
+                report_.lines.back().message =
+                    "Endlosschleife - die Stapelverarbeitung wurde nach " +
+                    std::to_string(kMaxJumps) + " Sprüngen beendet.";
+                std::cerr << report_.lines.back().message << '\n';
+                break;
+            }
             if (jump_) {
                 const auto target = find_label(lines, *jump_);
                 if (!target) {
@@ -240,6 +251,11 @@ class Interpreter {
                 const std::string h = host_path(name);
                 delete_file(h, name, has_switch(a, 'f'), line, deleted, refused);
             } else {
+                // Like rd /s: a recursive deletion never starts at a system folder.
+                if (has_switch(a, 's') && is_system_folder(folder_win)) {
+                    add(line, "Zugriff verweigert - " + name);
+                    continue;
+                }
                 const std::string folder = host_path(folder_win);
                 if (!folder.empty()) {
                     delete_matching(folder, pattern, has_switch(a, 's'), has_switch(a, 'f'), line,

@@ -24,8 +24,8 @@ struct BatchReport {
 // not a known command is reported (on stderr and in the report) and the next line runs.
 // Known commands, in any case: del/erase [/f] [/q] [/s] names..., rd/rmdir [/s] [/q] folder,
 // rem, echo, @ in front of a line, ":label" lines (no effect). A batch may delete itself; the
-// lines after that still run because the file was read first. rd /s never removes a system
-// folder (is_system_folder).
+// lines after that still run because the file was read first. Neither rd /s nor del /s ever
+// works on a system folder (is_system_folder).
 BatchReport run_batch(std::string_view batch_windows_path);
 
 // Starts the batch detached, the way a program starts a batch file and goes on: the

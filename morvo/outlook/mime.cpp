@@ -809,8 +809,18 @@ void MimeMail::save() {
     {
         GRef<GMimeStream> mem(g_mime_stream_mem_new_with_byte_array(out));
         g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(mem.get()), FALSE);
-        if (g_mime_object_write_to_stream(GMIME_OBJECT(p.message), nullptr, mem.get()) < 0)
-            fail(e_fail, "Die Nachricht kann nicht geschrieben werden.");
+        // GMime passes every part that it does not re-encode through a line-end filter: written
+        // in the mail's own line ends, the bytes of an unencoded attachment stay as they were.
+        const guint8* lf =
+            static_cast<const guint8*>(std::memchr(p.bytes->data, '\n', p.bytes->len));
+        GMimeFormatOptions* options = g_mime_format_options_new();
+        g_mime_format_options_set_newline_format(options, lf && lf > p.bytes->data && lf[-1] == '\r'
+                                                              ? GMIME_NEWLINE_FORMAT_DOS
+                                                              : GMIME_NEWLINE_FORMAT_UNIX);
+        const auto written =
+            g_mime_object_write_to_stream(GMIME_OBJECT(p.message), options, mem.get());
+        g_mime_format_options_free(options);
+        if (written < 0) fail(e_fail, "Die Nachricht kann nicht geschrieben werden.");
     }
     // A second reading of what is about to replace the mail: never store something that no
     // longer parses or has lost attachments on the way.

@@ -605,3 +605,49 @@ TEST(OutlookMail, BothLinkFormsNameTheFile) {
 
 }  // namespace
 }  // namespace morvo::outlook
+
+namespace morvo::outlook {
+namespace {
+
+struct MemorySource : detail::MailSource {
+    std::string bytes;
+    Bytes load() override {
+        Bytes b{static_cast<char*>(std::malloc(bytes.size() + 1)), bytes.size()};
+        std::memcpy(b.data, bytes.data(), bytes.size());
+        return b;
+    }
+    void store(std::string_view b) override { bytes = b; }
+};
+
+// Removing one attachment leaves the bytes of an unencoded one alone, whichever line ends the
+// mail uses (found by the MIME fuzz harness: CR LF became LF).
+TEST(OutlookMail, RemovingOnePartKeepsTheLineEndsOfTheOthers) {
+    TempDir dir;
+    for (const std::string eol : {"\r\n", "\n"}) {
+        SCOPED_TRACE(eol.size());
+        auto source = std::make_shared<MemorySource>();
+        const std::string raw = "Zeile 1" + eol + "Zeile 2" + eol;
+        for (const std::string line :
+             {"Subject: x", "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
+              "--b", "Content-Type: application/octet-stream; name=a.bin",
+              "Content-Transfer-Encoding: base64", "", "AAEC", "--b",
+              "Content-Type: application/octet-stream; name=roh.txt", ""})
+            source->bytes += line + eol;
+        source->bytes += raw + "--b--" + eol;
+        auto saved_part = [&](detail::MimeMail& mail, long index) {
+            mail.save_part(*mail.attachment(index), dir.path() + "/p");
+            return read_bytes(dir.path() + "/p");
+        };
+        auto mail = std::make_shared<detail::MimeMail>(source);
+        const std::string before = saved_part(*mail, 2);
+        ASSERT_EQ(before + eol, raw);  // the last line end belongs to the boundary
+        mail->remove_part(*mail->attachment(1));
+        mail->save();
+        auto again = std::make_shared<detail::MimeMail>(source);
+        ASSERT_EQ(again->attachment_count(), 1);
+        EXPECT_EQ(saved_part(*again, 1), before);
+    }
+}
+
+}  // namespace
+}  // namespace morvo::outlook

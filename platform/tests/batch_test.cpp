@@ -125,6 +125,12 @@ TEST(Batch, LinesTable) {
          {"x.txt", "job.bat"},
          {},
          {1}},
+        {"a goto loop is cut off and ends the batch",
+         {"y.txt"},
+         ":oben\r\nrem nichts\r\ngoto oben\r\ndel \"{D}\\y.txt\"\r\n",
+         {"y.txt", "job.bat"},
+         {},
+         {3}},
         {"lines ended by LF alone, unknown commands in between",
          {"x.txt", "y.txt"},
          "copy a b\ndel \"{D}\\x.txt\"\nfoo\rdel \"{D}\\y.txt\"",
@@ -181,7 +187,8 @@ TEST(Batch, ReadOnlyFilesNeedForce) {
     EXPECT_EQ(tree.listing(), (std::set<std::string>{"job.bat", "ro.txt"}));
 }
 
-// rd /s never takes the home folder or a folder holding it, and never follows a link out.
+// rd /s and del /s never take the home folder or a folder holding it, and never follow a
+// link out.
 TEST(Batch, RdKeepsSystemFoldersAndDoesNotFollowLinks) {
     Tree tree;
     tree.write("home/letter.txt", "mine");
@@ -192,21 +199,21 @@ TEST(Batch, RdKeepsSystemFoldersAndDoesNotFollowLinks) {
     const std::string saved = old_home ? old_home : "";
     ::setenv("HOME", tree.path("home").c_str(), 1);
     const std::string d = platform::windows_path(tree.host);
-    tree.write("job.bat", "rd /s /q \"" + d + "\\home\"\r\nrd /s /q \"" + d +
-                              "\"\r\n"
-                              "rd /s /q \"" +
-                              d + "\\inst\"\r\n");
+    // del /s is held to the same rule: with the pattern or with the bare folder.
+    tree.write("job.bat", "rd /s /q \"" + d + "\\home\"\r\nrd /s /q \"" + d + "\"\r\n" +
+                              "del /s /q \"" + d + "\\*.txt\"\r\ndel /s /q \"" + d +
+                              "\\home\"\r\nrd /s /q \"" + d + "\\inst\"\r\n");
     const auto report = platform::run_batch(d + "\\job.bat");
     if (old_home) {
         ::setenv("HOME", saved.c_str(), 1);
     } else {
         ::unsetenv("HOME");
     }
-    ASSERT_EQ(report.lines.size(), 3u);
-    for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(report.lines.size(), 5u);
+    for (int i = 0; i < 4; ++i) {
         EXPECT_NE(report.lines[i].message.find("Zugriff verweigert"), std::string::npos) << i;
     }
-    EXPECT_TRUE(report.lines[2].message.empty());
+    EXPECT_TRUE(report.lines[4].message.empty());
     EXPECT_EQ(tree.listing(), (std::set<std::string>{"home", "home/letter.txt", "job.bat",
                                                      "outside", "outside/keep.txt"}));
 }

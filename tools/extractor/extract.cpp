@@ -83,15 +83,19 @@ mspack_file* sys_open(mspack_system* self, const char* filename, int mode) {
     return reinterpret_cast<mspack_file*>(f);
 }
 
+// libmspack may hand these a null handle: after a damaged folder sends it looking for the next
+// cabinet of a set, it drops the folder's input but keeps reading from it for the next entry.
+// Every call then fails, and the entry is reported as damaged.
 void sys_close(mspack_file* file) {
     auto* f = reinterpret_cast<File*>(file);
+    if (!f) return;
     if (f->data && f->owns_map) ::munmap(const_cast<unsigned char*>(f->data), f->size);
     delete f;
 }
 
 int sys_read(mspack_file* file, void* buffer, int bytes) {
     auto* f = reinterpret_cast<File*>(file);
-    if (f->writing || bytes < 0) return -1;
+    if (!f || f->writing || bytes < 0) return -1;
     std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(bytes), f->size - f->pos);
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
@@ -106,7 +110,7 @@ int sys_read(mspack_file* file, void* buffer, int bytes) {
 
 int sys_write(mspack_file* file, void* buffer, int bytes) {
     auto* f = reinterpret_cast<File*>(file);
-    if (!f->writing || bytes < 0) return -1;
+    if (!f || !f->writing || bytes < 0) return -1;
     const char* p = static_cast<const char*>(buffer);
     int left = bytes;
     while (left > 0) {
@@ -121,19 +125,21 @@ int sys_write(mspack_file* file, void* buffer, int bytes) {
 
 int sys_seek(mspack_file* file, off_t offset, int mode) {
     auto* f = reinterpret_cast<File*>(file);
-    if (f->writing) return -1;
+    if (!f || f->writing) return -1;
     off_t base = mode == MSPACK_SYS_SEEK_START ? 0
                  : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(f->pos)
                                                : static_cast<off_t>(f->size);
-    off_t to = base + offset;
-    if (to < 0 || static_cast<std::size_t>(to) > f->size) return -1;
+    off_t to = 0;
+    if (__builtin_add_overflow(base, offset, &to) || to < 0 ||
+        static_cast<std::size_t>(to) > f->size)
+        return -1;  // never past the end: a later read would start outside the map
     f->pos = static_cast<std::size_t>(to);
     return 0;
 }
 
 off_t sys_tell(mspack_file* file) {
     auto* f = reinterpret_cast<File*>(file);
-    return f->writing ? -1 : static_cast<off_t>(f->pos);
+    return !f || f->writing ? -1 : static_cast<off_t>(f->pos);
 }
 
 void sys_message(mspack_file*, const char* format, ...) {

@@ -329,6 +329,34 @@ TEST(ExtractorProgram, OneFileDecompressesOnlyItsOwnFolder) {
     EXPECT_NE(extract_all(cab, dir / "all").status, 0);
 }
 
+// A damaged folder: its first entry starts past the folder's data, the header claims one block
+// more than there is and an empty block header follows the data. Reading past the data ends
+// libmspack's input for the folder while it keeps the folder's state for the next entry. The
+// sound entry before them (c.txt) is still extracted.
+TEST(ExtractorProgram, ReportsEveryEntryOfADamagedFolder) {
+    TempDir dir("damaged");
+    cab::Options stored;
+    stored.compression = cab::Compression::none;
+    std::string bytes = cab::build_cabinet(
+        {entry("a.txt", "AAAA"), entry("b.txt", "BBBB"), entry("c.txt", "C")}, stored);
+    auto put32 = [&](std::size_t at, unsigned v) {
+        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    const std::size_t files_at = static_cast<unsigned char>(bytes[16]);
+    bytes[36 + 4] = 3;       // the folder's block count
+    put32(files_at + 4, 9);  // a.txt and b.txt begin past the folder's 9 bytes
+    put32(files_at + 22 + 4, 9);
+    bytes.append(8, '\0');  // a block header of no bytes, as in a set of cabinets
+    put32(8, static_cast<unsigned>(bytes.size()));
+    write_file(dir / "d.cab", bytes);
+
+    RunResult r = extract_all(dir / "d.cab", dir / "out");
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const char* name : {"a.txt", "b.txt"})
+        EXPECT_NE(r.err.find(std::string(name) + ": "), std::string::npos) << name << r.err;
+    EXPECT_EQ(tree(dir / "out"), (std::map<std::string, std::string>{{"c.txt", "C"}}));
+}
+
 TEST(ExtractorProgram, FailsWithAMessage) {
     TempDir dir("fail");
     std::string cab = dir / "d.cab";
