@@ -223,7 +223,7 @@ TEST(PackageCheck, SamplePackagePasses) {
     TempDir dir("check-sample");
     const std::string sample = std::string(VELTRIN_SOURCE_DIR) + "/tools/sample";
     for (const char* f : {"Setup.INX", "Lizenz.rtf", "Liesmich.txt", "background.jpg", "Wizard.jpg",
-                          "button.bmp", "logo.dat"})
+                          "button.bmp", "logo.dat", "Morvolan.svg"})
         std::filesystem::copy_file(sample + "/" + f, dir / f);
     write_file(dir / "morvo", "#!/bin/sh\n");
     const auto report = mkpackage::check_source(dir.path());
