@@ -28,6 +28,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resume.h"
 #include "platform/ui/status.h"
 
 namespace morvo {
@@ -520,17 +521,18 @@ void frmMorvo::Drive1_Change() {
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])));
     auto it = drive_dirs_.find(letter);
     std::string target = it != drive_dirs_.end() ? it->second : std::string(1, letter) + ":\\";
-    try {
-        set_Dir1_Path(target);
-    } catch (const platform::Error& e) {
-        if (e.number == 68) {
-            const std::string text =
-                "Das Laufwerk ist nicht bereit. Bitte wählen Sie ein anderes Laufwerk aus!";
-            platform::MsgBox(text);
-            set_status(text);
+    platform::resume_on_error([&] {
+        try {
+            set_Dir1_Path(target);
+        } catch (const platform::Error& e) {
+            if (e.number == 68) {
+                const std::string text =
+                    "Das Laufwerk ist nicht bereit. Bitte wählen Sie ein anderes Laufwerk aus!";
+                platform::MsgBox(text);
+                set_status(text);
+            }
         }
-    } catch (const std::exception&) {
-    }
+    });
 }
 
 void frmMorvo::Dir1_Change() {

@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/help.h"
 #include "platform/msgbox.h"
+#include "platform/resume.h"
 #include "setup/forms/form_scaling.h"
 #include "setup/forms/frmHin.h"
 #include "setup/forms/frmSearchFolder.h"
@@ -275,10 +276,9 @@ void frmWizard::cmdNav_Click(int Index) {
 }
 
 void frmWizard::cmdN_Click(int Index) {
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         if (Index >= 1 && Index <= 3 && cmdNav[Index]->isEnabled()) cmdNav_Click(Index);
-    } catch (const platform::Error&) {
-    }
+    });
 }
 
 void frmWizard::start_installation() {
@@ -316,12 +316,11 @@ void frmWizard::lblInfo_Click() {
 }
 
 void frmWizard::IncompleteData(int nIndex) {
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         std::string text = incomplete_data_text(nIndex);
         QApplication::beep();
         platform::MsgBox(text, platform::Buttons::OK, platform::Icon::Information);
-    } catch (const platform::Error&) {
-    }
+    });
 }
 
 void frmWizard::Skalieren(QWidget* FRM, bool ScaleForm, bool ScaleFont) {
@@ -330,11 +329,10 @@ void frmWizard::Skalieren(QWidget* FRM, bool ScaleForm, bool ScaleFont) {
 
 void frmWizard::Form_Unload(bool& Cancel) {
     Cancel = false;
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         if (help_shown_)
             platform::WinHelpA(static_cast<long>(winId()), kHelpFile, platform::HELP_QUIT, 0);
-    } catch (const platform::Error&) {
-    }
+    });
 }
 
 void frmWizard::closeEvent(QCloseEvent* event) {
