@@ -10,9 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "morvo/outlook/mime.h"
 #include "morvo/tests/outlook_test_util.h"
+#include "testsupport/testsupport.h"
 
 namespace morvo::outlook {
 namespace {
@@ -395,7 +397,8 @@ TEST(OutlookMail, SavedAttachmentIsDurableBeforeTheMailLosesIt) {
     std::filesystem::create_directory(storage);
     std::vector<std::string> synced;
     bool sync_works = false;
-    detail::set_file_system_sync([&](const std::string& folder) {
+    std::optional<testsupport::ScopedSeam> sync_seam;
+    sync_seam.emplace(detail::set_file_system_sync, [&](const std::string& folder) {
         synced.push_back(folder);
         return sync_works;
     });
@@ -417,7 +420,7 @@ TEST(OutlookMail, SavedAttachmentIsDurableBeforeTheMailLosesIt) {
     synced.clear();
     sync_works = true;
     file_first_attachment("zwei.bin");
-    detail::set_file_system_sync({});
+    sync_seam.reset();
     ASSERT_FALSE(synced.empty());
     EXPECT_EQ(synced.front(), storage + "/");
     EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 1);

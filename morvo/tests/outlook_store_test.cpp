@@ -12,6 +12,7 @@
 
 #include "morvo/outlook/mutf7.h"
 #include "morvo/tests/outlook_test_util.h"
+#include "testsupport/testsupport.h"
 
 namespace morvo::outlook {
 namespace {
@@ -304,10 +305,11 @@ TEST(OutlookStore, ApplicationNeedsAProfileOrAMaildir) {
     EXPECT_EQ(names_of(Application::create().GetNamespace("MAPI").Folders()),
               (std::vector<std::string>{"A", "Zwei"}));
     // The test override replaces both.
-    set_store_override(std::vector<StoreConfig>{test::store_config("Test", t.path() + "/Maildir")});
+    const testsupport::ScopedSeam stores(
+        set_store_override,
+        std::vector<StoreConfig>{test::store_config("Test", t.path() + "/Maildir")});
     EXPECT_EQ(names_of(Application::create().GetNamespace("MAPI").Folders()),
               std::vector<std::string>{"Test"});
-    set_store_override(std::nullopt);
 }
 
 TEST(OutlookMutf7, DecodesAndEncodesTable) {

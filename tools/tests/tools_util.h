@@ -5,23 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/testsupport.h"
 #include "tools/cab/cab_writer.h"
 
 namespace tools_test {
 
-// A fresh folder under /tmp, removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    explicit TempDir(const std::string& tag = "tools");
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
-  private:
-    std::string path_;
-};
+using TempDir = testsupport::TempDir;
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when the program did not exit normally
