@@ -54,22 +54,6 @@ std::string s(const QString& q) {
     return q.toStdString();
 }
 
-platform::Icon to_icon(BoxIcon i) {
-    switch (i) {
-        case BoxIcon::information:
-            return platform::Icon::Information;
-        case BoxIcon::critical:
-            return platform::Icon::Critical;
-        case BoxIcon::exclamation:
-            return platform::Icon::Exclamation;
-        case BoxIcon::question:
-            return platform::Icon::Question;
-        case BoxIcon::none:
-            break;
-    }
-    return platform::Icon::None;
-}
-
 // Dir1's path form: no trailing backslash except at a drive root ("C:\").
 std::string normal_dir_path(std::string p) {
     for (auto& c : p)
@@ -371,7 +355,7 @@ void frmMorvo::set_three_buttons(bool enabled) {
 }
 
 void frmMorvo::show_box(const Box& box) {
-    platform::MsgBox(box.text, platform::Buttons::OK, to_icon(box.icon), box.title);
+    platform::MsgBox(box.text, platform::Buttons::OK, box.icon, box.title);
 }
 
 void frmMorvo::comB_ok_Click() {
