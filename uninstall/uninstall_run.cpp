@@ -14,8 +14,11 @@
 #include "platform/profile.h"
 #include "platform/resume.h"
 #include "platform/shell_file_op.h"
+#include "setup/uninstall_log_names.h"
 
 namespace uninstall {
+
+using N = setup::UninstallLogNames;
 namespace {
 
 // The log's values are read into a buffer of this many characters, terminator included.
@@ -124,7 +127,7 @@ std::string Uninstaller::GetIniValue(std::string_view Key, std::string_view Sect
 }
 
 bool Uninstaller::start_procedure() const {
-    const std::string title = GetIniValue("Titel", "Uninstall");
+    const std::string title = GetIniValue(N::title, N::uninstall_section);
     const auto answer =
         platform::MsgBox("Möchten Sie " + title + " deinstallieren?", platform::Buttons::YesNo,
                          platform::Icon::Information, kMessageTitle);
@@ -132,7 +135,7 @@ bool Uninstaller::start_procedure() const {
 }
 
 std::string Uninstaller::product_title() const {
-    return GetIniValue("Titel", "Uninstall");
+    return GetIniValue(N::title, N::uninstall_section);
 }
 
 bool Uninstaller::may_remove_program_folder() const {
@@ -143,27 +146,27 @@ void Uninstaller::Timer1_Timer(RunView& view) const {
     view.stop_timer();
     const std::string log = log_file();
 
-    if (const auto links = count_value(GetIniValue("AnzLinks", "Links", log))) {
+    if (const auto links = count_value(GetIniValue(N::link_count, N::links_section, log))) {
         for (int j = 1; j <= *links; ++j) {
             std::string path;
             platform::resume_on_error(
-                [&] { path = GetIniValue("Link" + std::to_string(j), "Links", log); });
+                [&] { path = GetIniValue(N::link(j), N::links_section, log); });
             platform::resume_on_error([&] { view.add_list_line("Lösche Verknüpfung \"" + path); });
             platform::resume_on_error([&] { delete_file(path); });
         }
     }
-    if (const auto files = count_value(GetIniValue("AnzDatei", "Dateien", log))) {
+    if (const auto files = count_value(GetIniValue(N::file_count, N::files_section, log))) {
         for (int i = 0; i <= *files; ++i) {
             std::string path;
             platform::resume_on_error(
-                [&] { path = GetIniValue("Datei" + std::to_string(i), "Dateien", log); });
+                [&] { path = GetIniValue(N::file(i), N::files_section, log); });
             platform::resume_on_error([&] { delete_file(path); });
             platform::resume_on_error([&] { view.add_list_line("Lösche Datei \"" + path); });
         }
     }
     platform::resume_on_error([&] {
         // An empty name is no folder (the layer would take it as the current folder).
-        const std::string group = GetIniValue("GroupName", "Links", log);
+        const std::string group = GetIniValue(N::group, N::links_section, log);
         if (group.empty()) throw platform::Error(platform::kErrPathNotFound);
         platform::RmDir(group);
     });

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "setup/forms/wizard_controls.h"
-#include "setup/wizard.h"
+#include "setup/wizard_pages.h"
 
 namespace setup {
 

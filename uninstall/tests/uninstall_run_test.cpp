@@ -93,8 +93,8 @@ TEST(UninstallRun, DeletesShortcutsThenFilesInLogOrderAndEverythingElseInTheFold
     EXPECT_TRUE(in.tree.exists("desktop/mine.txt"));
     EXPECT_TRUE(in.tree.exists("menu"));
     EXPECT_TRUE(in.tree.exists("fonts"));
-    // Step 6 takes the rest of the install folder, unrecorded files included; no running
-    // program holds it here, so the folder goes too.
+    // The removal of the program folder takes the rest of the install folder, unrecorded files
+    // included; no running program holds it here, so the folder goes too.
     EXPECT_FALSE(in.tree.exists("inst"));
 
     ASSERT_EQ(boxes.shown.size(), 1u);
