@@ -47,39 +47,40 @@ Box unc_error_box(std::string_view path) {
             platform::Icon::Critical};
 }
 
-Box blank_box_save(std::string_view path) {
-    return {"Überprüfung Pfad",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "enthält Leerstellen!" + kCrLf + "Vorgang wurde abgebrochen!",
+namespace {
+// The folder boxes: the path set off by blank lines, what is wrong with it, what follows.
+Box folder_box(const char* title, std::string_view path, const char* problem,
+               const char* consequence) {
+    return {title,
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf + problem +
+                kCrLf + consequence,
             platform::Icon::Information};
+}
+}  // namespace
+
+Box blank_box_save(std::string_view path) {
+    return folder_box("Überprüfung Pfad", path, "enthält Leerstellen!",
+                      "Vorgang wurde abgebrochen!");
 }
 
 Box blank_box_run(std::string_view path) {
-    return {"Überprüfung Pfad",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "enthält Leerstellen! " + kCrLf + "Vorgang wurde abgebrochen!",
-            platform::Icon::Information};
+    return folder_box("Überprüfung Pfad", path, "enthält Leerstellen! ",
+                      "Vorgang wurde abgebrochen!");
 }
 
 Box cdrom_box(std::string_view path) {
-    return {"Überprüfung CD-ROM",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "ist ein CD-ROM-Laufwerk!" + kCrLf + "Der Vorgang wurde abgebrochen!",
-            platform::Icon::Information};
+    return folder_box("Überprüfung CD-ROM", path, "ist ein CD-ROM-Laufwerk!",
+                      "Der Vorgang wurde abgebrochen!");
 }
 
 Box ramdisk_box(std::string_view path) {
-    return {"Überprüfung RAM-Disk",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "ist ein RAM-Disk!" + kCrLf + "Der Vorgang wurde abgebrochen!",
-            platform::Icon::Information};
+    return folder_box("Überprüfung RAM-Disk", path, "ist ein RAM-Disk!",
+                      "Der Vorgang wurde abgebrochen!");
 }
 
 Box missing_dir_box(std::string_view path) {
-    return {"1. Überprüfung Pfad",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "existiert nicht!" + kCrLf + "Oder es ist ein Wechsellaufwerk ohne Datenträger!",
-            platform::Icon::Information};
+    return folder_box("1. Überprüfung Pfad", path, "existiert nicht!",
+                      "Oder es ist ein Wechsellaufwerk ohne Datenträger!");
 }
 
 SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe& probe) {

@@ -1,5 +1,6 @@
 #include "testsupport/testsupport.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/error.h"
 #include "platform/file_toolkit.h"
 #include "platform/paths.h"
 
@@ -71,6 +73,25 @@ std::string slurp(const std::filesystem::path& path) {
 
 void spit(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+long error_of(const std::function<void()>& statement) {
+    try {
+        statement();
+    } catch (const platform::Error& e) {
+        return e.number;
+    }
+    return 0;
+}
+
+std::string test_component(const std::string& name) {
+    return std::string(VELTRIN_BINARY_DIR) + "/lib/libveltrin_testcomp_" + name + ".so";
+}
+
+bool is_loaded(const std::string& host) {
+    void* h = ::dlopen(host.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) ::dlclose(h);
+    return h != nullptr;
 }
 
 std::map<std::string, std::string> tree_listing(const std::string& dir, TreeOptions options) {

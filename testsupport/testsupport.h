@@ -38,6 +38,14 @@ struct TreeOptions {
 // Every entry below `dir` by its relative path ("/" between levels) with its bytes.
 std::map<std::string, std::string> tree_listing(const std::string& dir, TreeOptions options = {});
 
+// The number of the platform::Error a statement throws; 0 when it throws none.
+long error_of(const std::function<void()>& statement);
+
+// The self-registering test component `name` (ok, fail, slow, none) built into lib/.
+std::string test_component(const std::string& name);
+// Whether the dynamic loader holds the library now (without loading it).
+bool is_loaded(const std::string& host);
+
 // Sets a process-wide seam for the rest of the scope and puts back its default (the empty
 // value of its type, or the one given) at the end, also when an assertion leaves early.
 class ScopedSeam {

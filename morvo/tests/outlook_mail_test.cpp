@@ -23,14 +23,7 @@ using test::GeneratedStore;
 using test::read_bytes;
 using test::TempDir;
 
-long error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const platform::Error& e) {
-        return e.number;
-    }
-    return 0;
-}
+using testsupport::error_of;
 
 // A reading of a mail file that does not go through the binding.
 struct IndependentParse {

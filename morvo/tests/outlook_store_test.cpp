@@ -21,14 +21,7 @@ using test::GeneratedStore;
 using test::store_name;
 using test::TempDir;
 
-long error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const platform::Error& e) {
-        return e.number;
-    }
-    return 0;
-}
+using testsupport::error_of;
 
 std::vector<std::string> names_of(const Folders& fs) {
     std::vector<std::string> out;

@@ -10,6 +10,7 @@
 
 #include "core_fixture.h"
 #include "platform/error.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -17,14 +18,7 @@ using core_test::slurp;
 using core_test::spit;
 using core_test::TempDir;
 
-long error_of(const std::function<void()>& statement) {
-    try {
-        statement();
-    } catch (const platform::Error& e) {
-        return e.number;
-    }
-    return 0;
-}
+using testsupport::error_of;
 
 mode_t mode_of(const std::string& host) {
     struct stat st {};

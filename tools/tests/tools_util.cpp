@@ -94,6 +94,15 @@ std::map<std::string, std::string> tree(const std::string& dir) {
     return testsupport::tree_listing(dir);
 }
 
+cab::Entry entry(std::string name, std::string data, std::uint16_t attribs) {
+    cab::Entry e;
+    e.name = std::move(name);
+    e.data = std::move(data);
+    e.attribs = attribs;
+    e.mtime = 1700000000;
+    return e;
+}
+
 std::string noise(std::size_t size, unsigned seed) {
     std::string s(size, '\0');
     unsigned x = seed * 2654435761u + 1;

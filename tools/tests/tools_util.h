@@ -39,6 +39,9 @@ void make_dirs(const std::string& path);
 // with the bytes "->target".
 std::map<std::string, std::string> tree(const std::string& dir);
 
+// A cabinet entry with a fixed time stamp.
+cab::Entry entry(std::string name, std::string data, std::uint16_t attribs = cab::attrib_arch);
+
 // Bytes that deflate poorly and well, for multi-block cabinets.
 std::string noise(std::size_t size, unsigned seed);
 std::string text(std::size_t size);
