@@ -37,6 +37,12 @@ struct Tree : testsupport::TempDir {
     }
 };
 
+inline mode_t mode_of(const std::string& host) {
+    struct stat st {};
+    ::stat(host.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
 inline ino_t inode_of(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);

@@ -19,11 +19,7 @@ using core_test::TempDir;
 using platform::Durability;
 using platform::ReplaceOptions;
 
-mode_t mode_of(const std::string& host) {
-    struct stat st {};
-    ::lstat(host.c_str(), &st);
-    return st.st_mode & 07777;
-}
+using core_test::mode_of;
 
 TEST(FileToolkit, EveryDurabilityReplacesWholeAndLeavesNoTemporaryFile) {
     const struct {

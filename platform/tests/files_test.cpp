@@ -20,11 +20,7 @@ using core_test::TempDir;
 
 using testsupport::error_of;
 
-mode_t mode_of(const std::string& host) {
-    struct stat st {};
-    ::stat(host.c_str(), &st);
-    return st.st_mode & 07777;
-}
+using core_test::mode_of;
 
 class Files : public ::testing::Test {
   protected:
