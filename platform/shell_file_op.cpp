@@ -230,6 +230,7 @@ bool move_to_trash(const std::string& host) {
         out << "[Trash Info]\nPath=" << url_encode_path(full) << "\nDeletionDate=" << stamp << "\n";
         if (!out) return false;
     }
+    // A move into the trash, not a replacement: no file toolkit writer applies.
     if (::rename(full.c_str(), (trash + "/files/" + name).c_str()) != 0) {
         ::unlink(info.c_str());
         return false;
