@@ -13,22 +13,11 @@
 #include "morvo/run.h"
 #include "morvo/settings.h"
 #include "platform/paths.h"
+#include "testsupport/headless_run_view.h"
 
 namespace {
 
-class HeadlessView : public morvo::RunView {
-  public:
-    void focus_Textbox2() override {}
-    void enable_run_buttons(bool) override {}
-    void set_Text1(const std::string&) override {}
-    void select_first_tab() override {}
-    std::string Textbox2_text() override { return text; }
-    void set_Textbox2(const std::string& t) override { text = t; }
-    void Textbox2_caret_to_end() override {}
-    void set_status(const std::string& t) override { status = t; }
-    void show_log_button() override {}
-    std::string text, status;
-};
+using HeadlessView = testsupport::HeadlessRunView;
 
 }  // namespace
 

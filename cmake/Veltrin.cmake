@@ -8,7 +8,8 @@ function(veltrin_add_test)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} veltrin_testsupport GTest::gtest GTest::gtest_main
+    GTest::gmock)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${T_NAME} PRIVATE
     VELTRIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VELTRIN_BINARY_DIR="${CMAKE_BINARY_DIR}")

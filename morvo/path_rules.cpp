@@ -2,10 +2,13 @@
 
 #include <exception>
 
+#include "platform/line_break.h"
+#include "platform/paths.h"
+
 namespace morvo {
 
 namespace {
-const std::string kCrLf = "\r\n";
+using platform::kCrLf;
 }
 
 bool is_unc(std::string_view path) {
@@ -24,11 +27,11 @@ std::string with_trailing_backslash(std::string_view path) {
 
 std::string accepted_drive_text(int kind) {
     switch (kind) {
-        case kDriveRemovable:
+        case platform::DRIVE_REMOVABLE:
             return " ist ein Wechsellaufwerk! Pfad gespeichert!";
-        case kDriveRemote:
+        case platform::DRIVE_REMOTE:
             return " ist ein Netzlaufwerk! Pfad gespeichert!";
-        case kDriveFixed:
+        case platform::DRIVE_FIXED:
             return " ist eine lokale Festplatte! Pfad gespeichert!";
         default:
             return {};
@@ -41,42 +44,43 @@ Box unc_error_box(std::string_view path) {
                 " Dies scheint kein gültiger UNC-Pfad zu sein. \r" +
                 " Bitte überprüfen und eventuell korrigieren!\r\r" +
                 " Achtung! Durch eine nicht korrekte Pfadangabe entsteht Datenverlust!",
-            BoxIcon::critical};
+            platform::Icon::Critical};
 }
 
+namespace {
+// The folder boxes: the path set off by blank lines, what is wrong with it, what follows.
+Box folder_box(const char* title, std::string_view path, const char* problem,
+               const char* consequence) {
+    return {title,
+            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf + problem +
+                kCrLf + consequence,
+            platform::Icon::Information};
+}
+}  // namespace
+
 Box blank_box_save(std::string_view path) {
-    return {"Überprüfung Pfad",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "enthält Leerstellen!" + kCrLf + "Vorgang wurde abgebrochen!",
-            BoxIcon::information};
+    return folder_box("Überprüfung Pfad", path, "enthält Leerstellen!",
+                      "Vorgang wurde abgebrochen!");
 }
 
 Box blank_box_run(std::string_view path) {
-    return {"Überprüfung Pfad",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "enthält Leerstellen! " + kCrLf + "Vorgang wurde abgebrochen!",
-            BoxIcon::information};
+    return folder_box("Überprüfung Pfad", path, "enthält Leerstellen! ",
+                      "Vorgang wurde abgebrochen!");
 }
 
 Box cdrom_box(std::string_view path) {
-    return {"Überprüfung CD-ROM",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "ist ein CD-ROM-Laufwerk!" + kCrLf + "Der Vorgang wurde abgebrochen!",
-            BoxIcon::information};
+    return folder_box("Überprüfung CD-ROM", path, "ist ein CD-ROM-Laufwerk!",
+                      "Der Vorgang wurde abgebrochen!");
 }
 
 Box ramdisk_box(std::string_view path) {
-    return {"Überprüfung RAM-Disk",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "ist ein RAM-Disk!" + kCrLf + "Der Vorgang wurde abgebrochen!",
-            BoxIcon::information};
+    return folder_box("Überprüfung RAM-Disk", path, "ist ein RAM-Disk!",
+                      "Der Vorgang wurde abgebrochen!");
 }
 
 Box missing_dir_box(std::string_view path) {
-    return {"1. Überprüfung Pfad",
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf +
-                "existiert nicht!" + kCrLf + "Oder es ist ein Wechsellaufwerk ohne Datenträger!",
-            BoxIcon::information};
+    return folder_box("1. Überprüfung Pfad", path, "existiert nicht!",
+                      "Oder es ist ein Wechsellaufwerk ohne Datenträger!");
 }
 
 SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe& probe) {
@@ -110,11 +114,11 @@ SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe&
         if (!probe.is_directory(path))
             return refuse(path + " ist nicht gültig! Pfad wurde nicht gespeichert!");
         int kind = probe.drive_type(path);
-        if (kind == kDriveCdrom) {
+        if (kind == platform::DRIVE_CDROM) {
             d.box = cdrom_box(path);
             return refuse(path + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!");
         }
-        if (kind == kDriveRamdisk) {
+        if (kind == platform::DRIVE_RAMDISK) {
             d.box = ramdisk_box(path);
             return refuse(path + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!");
         }
@@ -147,18 +151,18 @@ RunPathDecision decide_run_path(std::string_view input, const PathProbe& probe) 
         d.closing_status = p + " kann nicht erreicht werden! Vorgang abgebrochen!";
         return d;
     }
-    int kind = kDriveUnknown;
+    int kind = platform::DRIVE_UNKNOWN;
     try {
         kind = probe.drive_type(p2);
     } catch (const std::exception&) {
-        kind = kDriveUnknown;
+        kind = platform::DRIVE_UNKNOWN;
     }
-    if (kind == kDriveCdrom) {
+    if (kind == platform::DRIVE_CDROM) {
         d.box = cdrom_box(p2);
         d.closing_status = p2 + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!";
         return d;
     }
-    if (kind == kDriveRamdisk) {
+    if (kind == platform::DRIVE_RAMDISK) {
         d.box = ramdisk_box(p2);
         d.closing_status = p2 + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!";
         return d;

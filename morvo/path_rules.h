@@ -8,18 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace morvo {
+#include "platform/msgbox.h"
 
-// Drive kinds as the drive-type query reports them.
-enum DriveKind : int {
-    kDriveUnknown = 0,
-    kDriveNoRoot = 1,
-    kDriveRemovable = 2,
-    kDriveFixed = 3,
-    kDriveRemote = 4,
-    kDriveCdrom = 5,
-    kDriveRamdisk = 6,
-};
+namespace morvo {
 
 struct PathProbe {
     // The directory search (directories included): the first name found or "". Throws
@@ -27,7 +18,7 @@ struct PathProbe {
     std::function<std::string(const std::string&)> dir_search;
     // ist_verzeichnis: true when the platform reports the path as an existing directory.
     std::function<bool(const std::string&)> is_directory;
-    // GetDriveTypeA for the path with its trailing backslash.
+    // GetDriveTypeA for the path with its trailing backslash (a platform::DriveType).
     std::function<int(const std::string&)> drive_type;
 };
 
@@ -41,12 +32,10 @@ std::string with_trailing_backslash(std::string_view path);
 // The reason text after the path for the accepted drive kinds 2, 4, 3 (empty otherwise).
 std::string accepted_drive_text(int kind);
 
-enum class BoxIcon { none, information, critical, exclamation, question };
-
 struct Box {
     std::string title;  // empty: the program title
     std::string text;
-    BoxIcon icon = BoxIcon::none;
+    platform::Icon icon = platform::Icon::None;
 };
 
 Box unc_error_box(std::string_view path);
@@ -77,7 +66,7 @@ struct SaveDecision {
 };
 SaveDecision decide_save(bool unc_mode, std::string_view path, const PathProbe& probe);
 
-// The run's storage path test (run step 7).
+// The run's test of the storage path, before any folder line is read.
 struct RunPathDecision {
     bool go_on = false;
     std::optional<Box> box;

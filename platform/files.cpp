@@ -1,6 +1,5 @@
 #include "platform/files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/file_toolkit.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -140,50 +140,24 @@ std::string existing(std::string_view path) {
 // The matches of a pattern in a folder (files only, hidden ones included).
 std::vector<std::string> matching_files(const std::string& folder_host, const std::string& pat) {
     std::vector<std::string> out;
-    DIR* d = opendir(folder_host.c_str());
-    if (!d) return out;
-    while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n == "." || n == ".." || !wildcard_match(pat, n)) continue;
+    for (const auto& n : list_folder(folder_host)) {
+        if (!wildcard_match(pat, n)) continue;
         struct stat st;
         const std::string full = folder_host + (folder_host == "/" ? "" : "/") + n;
         if (stat_follow(full, st) && !S_ISDIR(st.st_mode)) out.push_back(full);
     }
-    closedir(d);
-    std::sort(out.begin(), out.end());
     return out;
 }
 
-mode_t default_file_mode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-bool write_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes `data` to a temporary name beside `target`, then renames it over the target.
-void write_beside_and_rename(const std::string& target, std::string_view data, mode_t mode,
-                             long error_on_failure) {
-    std::string tmpl = parent_of(target) + "/." + base_name(target) + ".XXXXXX";
-    const int fd = mkstemp(tmpl.data());
-    if (fd < 0) fail(error_on_failure);
-    bool ok = fchmod(fd, mode & 07777) == 0 && write_all(fd, data);
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(tmpl.c_str(), target.c_str()) != 0) {
-        unlink(tmpl.c_str());
-        fail(errno == ENOSPC ? kErrDiskFull : error_on_failure);
-    }
+// Writes `data` to a temporary name beside `target`, then renames it over the target. The
+// statements promise no more than a whole file under the name, so there is no sync.
+void write_beside_and_rename(const std::string& target, std::string_view data,
+                             std::optional<mode_t> mode, long error_on_failure) {
+    ReplaceOptions options;
+    options.durability = Durability::none;
+    options.exact_mode = mode;
+    const int err = replace_file(target, data, options);
+    if (err) fail(err == ENOSPC ? kErrDiskFull : error_on_failure);
 }
 
 }  // namespace
@@ -206,17 +180,12 @@ std::string Dir(std::string_view pattern, int attributes) {
     }
     if (!is_dir(folder)) return "";
     std::vector<std::string> names;
-    DIR* d = opendir(folder.c_str());
-    if (!d) return "";
-    while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
+    for (const auto& n : list_folder(folder)) {
         if (!wildcard_match(name_pattern, n)) continue;
         struct stat st;
         if (!stat_follow(folder + (folder == "/" ? "" : "/") + n, st)) continue;
         if (qualifies(n, st, attributes)) names.push_back(n);
     }
-    closedir(d);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         const auto fa = folded_code_points(a), fb = folded_code_points(b);
         return fa != fb ? fa < fb : a < b;
@@ -259,21 +228,9 @@ void FileCopy(std::string_view source, std::string_view destination) {
         char real[PATH_MAX];
         if (realpath(dst.c_str(), real)) target = real;
     }
-    const int in = open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0) fail(kErrPathFileAccess);
+    const UniqueFd in(open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     std::string data;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(in);
-            fail(kErrPathFileAccess);
-        }
-        if (n == 0) break;
-        data.append(buf, static_cast<std::size_t>(n));
-    }
-    close(in);
+    if (!in || !read_all(in.get(), data)) fail(kErrPathFileAccess);
     // The copy keeps the source's permissions: its run bit and its read-only attribute.
     write_beside_and_rename(target, data, st.st_mode & 07777, kErrPathFileAccess);
 }
@@ -395,36 +352,14 @@ bool entry_exists(std::string_view path) {
 }
 
 std::optional<std::string> read_file(std::string_view path) {
-    const std::string h = host_path(path);
-    if (h.empty()) return std::nullopt;
-    const int fd = open(h.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return std::nullopt;
-    }
-    std::string out;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return out;
+    return read_whole_file(host_path(path));
 }
 
 void write_file(std::string_view path, std::string_view bytes) {
     const std::string h = host_path(path);
     if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
     std::string target = h;
-    mode_t mode = default_file_mode();
+    std::optional<mode_t> mode;  // a new file: 0666 less the umask
     struct stat st;
     if (stat(h.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) fail(kErrPathFileAccess);
@@ -476,11 +411,8 @@ void append_file(std::string_view path, std::string_view bytes) {
     if (stat(h.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR))) {
         fail(kErrPathFileAccess);
     }
-    const int fd = open(h.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) fail(kErrPathFileAccess);
-    const bool ok = write_all(fd, bytes);
-    close(fd);
-    if (!ok) fail(kErrPathFileAccess);
+    UniqueFd fd(open(h.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (!fd || !write_all(fd.get(), bytes) || !fd.close()) fail(kErrPathFileAccess);
 }
 
 }  // namespace platform

@@ -5,14 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_toolkit.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -154,32 +154,6 @@ bool settled(const timespec& ctime) {
     return diff_ms > 100;
 }
 
-bool read_all(int fd, std::string& out) {
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return true;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-}
-
-bool write_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // The parsed file behind an open descriptor, from the cache when the file is unchanged.
 // Null when it is not a regular file or cannot be read. Caller holds g_mutex.
 Parsed* load(const std::string& host, int fd, struct stat& st) {
@@ -232,28 +206,16 @@ std::string one_line(std::string s) {
     return out;
 }
 
-// Replaces the whole file the safe way (temporary name, then rename), keeping its mode. When
-// the folder does not allow a new name, the file is rewritten in place.
-bool replace_file(const std::string& host, std::string_view data, const struct stat& old) {
-    const mode_t mode = old.st_mode;
-    char real[PATH_MAX];
-    const std::string target = realpath(host.c_str(), real) ? std::string(real) : host;
-    const auto slash = target.rfind('/');
-    std::string tmpl = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
-    const int fd = mkstemp(tmpl.data());
-    if (fd >= 0) {
-        // The replacement keeps the owner (where we may set it) and the permissions.
-        [[maybe_unused]] const int owner_kept = fchown(fd, old.st_uid, old.st_gid);
-        const bool ok = fchmod(fd, mode & 07777) == 0 && write_all(fd, data);
-        close(fd);
-        if (ok && rename(tmpl.c_str(), target.c_str()) == 0) return true;
-        unlink(tmpl.c_str());
-    }
-    const int out = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
-    if (out < 0) return false;
-    const bool ok = write_all(out, data);
-    close(out);
-    return ok;
+// Replaces the whole file the safe way (temporary name, then rename), keeping its owner and
+// mode. When the folder does not allow a new name, the file is rewritten in place.
+bool rewrite_file(const std::string& host, std::string_view data) {
+    ReplaceOptions options;
+    options.durability = Durability::none;
+    options.keep_owner_and_mode = true;
+    options.through_links = true;
+    if (replace_file(host, data, options) == 0) return true;
+    UniqueFd out(open(host.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
+    return out && write_all(out.get(), data) && out.close();
 }
 
 // Records the identity of the file just written (through fd when it is still open).
@@ -284,12 +246,11 @@ std::string GetPrivateProfileStringA(std::string_view section, std::string_view 
     const std::string sec = fold(trim(to_file_text(section)));
     const std::string k = fold(trim(to_file_text(key)));
 
-    const int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return cut(def);
+    const UniqueFd fd(open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return cut(def);
     std::lock_guard<std::mutex> lock(g_mutex);
     struct stat st;
-    Parsed* p = load(host, fd, st);
-    close(fd);
+    Parsed* p = load(host, fd.get(), st);
     if (!p) return cut(def);
     const auto s = p->section_of.find(sec);
     if (s == p->section_of.end()) return cut(def);
@@ -299,6 +260,90 @@ std::string GetPrivateProfileStringA(std::string_view section, std::string_view 
     return cut(value_of(*p, e->second));
 }
 
+namespace {
+
+// What a write does to a file that has the section or not.
+struct Edit {
+    std::string append;               // bytes to add at the end, or
+    std::size_t insert_at = npos;     // where to insert the entry in a rewrite, or
+    std::size_t replace_line = npos;  // the key's line to replace
+};
+
+Edit plan_edit(const Parsed& p, const std::string& sec, const std::string& k,
+               const std::string& entry) {
+    Edit edit;
+    const auto s = p.section_of.find(fold(trim(sec)));
+    if (s == p.section_of.end()) {
+        edit.append = (p.ends_with_newline() ? "" : "\r\n") + ("[" + sec + "]\r\n") + entry;
+        return edit;
+    }
+    const Section& section = p.sections[s->second];
+    const auto e = section.keys.find(fold(trim(k)));
+    if (e != section.keys.end()) {
+        edit.replace_line = e->second;
+        return edit;
+    }
+    const Line& last = p.lines[section.last_entry];
+    if (last.end == p.raw.size()) {
+        edit.append = (p.ends_with_newline() ? "" : "\r\n") + entry;
+    } else {
+        edit.insert_at = last.end;
+    }
+    return edit;
+}
+
+bool create_file(const std::string& host, const std::string& sec, const std::string& entry) {
+    UniqueFd out(open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!out) return false;
+    const bool ok = write_all(out.get(), "[" + sec + "]\r\n" + entry) && out.close();
+    g_cache.erase(host);
+    return ok;
+}
+
+// The common case of a growing log: only the new bytes are written.
+bool append_to(const std::string& host, int fd, Parsed& p, const std::string& append) {
+    const bool had_newline = p.ends_with_newline();
+    const std::size_t old_size = p.raw.size();
+    if (!write_all(fd, append)) {
+        g_cache.erase(host);
+        return false;
+    }
+    p.raw += append;
+    if (had_newline) {
+        parse_from(p, old_size);
+    } else {
+        parse_all(p);
+    }
+    remember(host, p, fd);
+    return true;
+}
+
+// The file with the key's line replaced or the entry inserted; nothing when nothing changes.
+std::optional<std::string> edited(const Parsed& p, const Edit& edit, const std::string& v,
+                                  const std::string& entry) {
+    std::string updated;
+    if (edit.replace_line != npos) {
+        const Line& l = p.lines[edit.replace_line];
+        const std::string_view text =
+            std::string_view(p.raw).substr(l.begin, l.content_end - l.begin);
+        const std::string_view old_key = trim(text.substr(0, text.find('=')));
+        const std::string line = std::string(old_key) + "=" + v;
+        if (text == line) return std::nullopt;
+        updated.reserve(p.raw.size() + v.size());
+        updated.append(p.raw, 0, l.begin);
+        updated += line;
+        updated.append(p.raw, l.content_end, std::string::npos);
+    } else {
+        updated.reserve(p.raw.size() + entry.size());
+        updated.append(p.raw, 0, edit.insert_at);
+        updated += entry;
+        updated.append(p.raw, edit.insert_at, std::string::npos);
+    }
+    return updated;
+}
+
+}  // namespace
+
 bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
                                 std::string_view value, std::string_view file) {
     const std::string sec = one_line(to_file_text(section));
@@ -307,99 +352,28 @@ bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
     if (trim(k).empty()) return false;
     const std::string host = host_path(file);
     if (host.empty()) return false;
+    const std::string entry = k + "=" + v + "\r\n";
 
     std::lock_guard<std::mutex> lock(g_mutex);
-    const int fd = open(host.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        // A new file.
-        const int out = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (out < 0) return false;
-        const bool ok = write_all(out, "[" + sec + "]\r\n" + k + "=" + v + "\r\n");
-        close(out);
-        g_cache.erase(host);
-        return ok;
-    }
-    if (fd < 0) return false;
+    UniqueFd fd(open(host.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC));
+    if (!fd && errno == ENOENT) return create_file(host, sec, entry);
+    if (!fd) return false;
     struct stat st;
-    Parsed* p = load(host, fd, st);
+    Parsed* p = load(host, fd.get(), st);
     // The read-only attribute (the owner's write permission) refuses the write even for root.
-    if (!p || !(st.st_mode & S_IWUSR)) {
-        close(fd);
-        return false;
-    }
+    if (!p || !(st.st_mode & S_IWUSR)) return false;
 
-    const std::string fsec = fold(trim(sec));
-    const std::string fkey = fold(trim(k));
-    const std::string entry = k + "=" + v + "\r\n";
-    std::string append;            // bytes to add at the end, or
-    std::size_t insert_at = npos;  // where to insert `entry` in a rewrite, or
-    std::size_t replace_line = npos;
+    const Edit edit = plan_edit(*p, sec, k, entry);
+    if (!edit.append.empty()) return append_to(host, fd.get(), *p, edit.append);
+    fd.reset();
 
-    const auto s = p->section_of.find(fsec);
-    if (s == p->section_of.end()) {
-        append = (p->ends_with_newline() ? "" : "\r\n") + ("[" + sec + "]\r\n") + entry;
-    } else {
-        const Section& section_entry = p->sections[s->second];
-        const auto e = section_entry.keys.find(fkey);
-        if (e != section_entry.keys.end()) {
-            replace_line = e->second;
-        } else {
-            const Line& last = p->lines[section_entry.last_entry];
-            if (last.end == p->raw.size()) {
-                append = (p->ends_with_newline() ? "" : "\r\n") + entry;
-            } else {
-                insert_at = last.end;
-            }
-        }
-    }
-
-    bool ok = true;
-    if (!append.empty()) {
-        // The common case of a growing log: only the new bytes are written.
-        const bool had_newline = p->ends_with_newline();
-        const std::size_t old_size = p->raw.size();
-        ok = write_all(fd, append);
-        if (!ok) {
-            close(fd);
-            g_cache.erase(host);
-            return false;
-        }
-        p->raw += append;
-        if (had_newline) {
-            parse_from(*p, old_size);
-        } else {
-            parse_all(*p);
-        }
-        remember(host, *p, fd);
-        close(fd);
-        return true;
-    }
-    close(fd);
-
-    std::string updated;
-    if (replace_line != npos) {
-        const Line& l = p->lines[replace_line];
-        const std::string_view text =
-            std::string_view(p->raw).substr(l.begin, l.content_end - l.begin);
-        const std::string_view old_key = trim(text.substr(0, text.find('=')));
-        std::string line = std::string(old_key) + "=" + v;
-        if (text == line) return true;  // nothing changes
-        updated.reserve(p->raw.size() + v.size());
-        updated.append(p->raw, 0, l.begin);
-        updated += line;
-        updated.append(p->raw, l.content_end, std::string::npos);
-    } else {
-        updated.reserve(p->raw.size() + entry.size());
-        updated.append(p->raw, 0, insert_at);
-        updated += entry;
-        updated.append(p->raw, insert_at, std::string::npos);
-    }
-    ok = replace_file(host, updated, st);
-    if (!ok) {
+    std::optional<std::string> updated = edited(*p, edit, v, entry);
+    if (!updated) return true;  // nothing changes
+    if (!rewrite_file(host, *updated)) {
         g_cache.erase(host);
         return false;
     }
-    p->raw = std::move(updated);
+    p->raw = std::move(*updated);
     parse_all(*p);
     remember(host, *p);
     return true;

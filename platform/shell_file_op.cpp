@@ -17,6 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/environment.h"
+#include "platform/file_toolkit.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -157,25 +158,9 @@ bool is_system_host(const std::string& host) {
 // Removes a file or a whole folder tree without following links. Running program images stay,
 // and so do the folders that hold them. True when everything went.
 bool remove_tree(const std::string& host, const std::set<FileId>& busy) {
-    struct stat st;
-    if (::lstat(host.c_str(), &st) != 0) return errno == ENOENT;
-    if (S_ISDIR(st.st_mode)) {
-        bool ok = true;
-        if (DIR* d = ::opendir(host.c_str())) {
-            std::vector<std::string> names;
-            while (const dirent* e = ::readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..") names.push_back(n);
-            }
-            ::closedir(d);
-            for (const auto& n : names) ok = remove_tree(host + "/" + n, busy) && ok;
-        } else {
-            ok = false;
-        }
-        return ok && ::rmdir(host.c_str()) == 0;
-    }
-    if (S_ISREG(st.st_mode) && busy.count({st.st_dev, st.st_ino})) return false;
-    return ::unlink(host.c_str()) == 0;
+    return platform::remove_tree(host, [&busy](const struct stat& st) {
+        return S_ISREG(st.st_mode) && busy.count({st.st_dev, st.st_ino}) > 0;
+    });
 }
 
 bool tree_holds_busy(const std::string& host, const std::set<FileId>& busy) {
@@ -245,6 +230,7 @@ bool move_to_trash(const std::string& host) {
         out << "[Trash Info]\nPath=" << url_encode_path(full) << "\nDeletionDate=" << stamp << "\n";
         if (!out) return false;
     }
+    // A move into the trash, not a replacement: no file toolkit writer applies.
     if (::rename(full.c_str(), (trash + "/files/" + name).c_str()) != 0) {
         ::unlink(info.c_str());
         return false;

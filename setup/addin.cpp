@@ -5,6 +5,7 @@
 #include "platform/clipboard.h"
 #include "platform/error.h"
 #include "platform/msgbox.h"
+#include "platform/resume.h"
 #include "setup/string_table.h"
 
 namespace setup {
@@ -110,10 +111,7 @@ void Wizard::AddinInstance_OnConnection(std::shared_ptr<HostApplication> Applica
         // The add-in stays connected, without a button: one whose clicks reach nobody would
         // only confuse.
         if (mcbMenuCommandBar) {
-            try {
-                mcbMenuCommandBar->Delete();
-            } catch (const platform::Error&) {
-            }
+            platform::resume_on_error<platform::Error>([&] { mcbMenuCommandBar->Delete(); });
             mcbMenuCommandBar.reset();
         }
         MenuHandler.reset();

@@ -18,6 +18,8 @@ std::shared_ptr<CommandBarControl> AddMenuButton(HostApplication& host, const st
 // Throws platform::Error (326) for an id without a picture.
 std::string LoadResPicture(int id);
 
+// The add-in class, under the name the host knows it by; the wizard window it opens is
+// frmWizard, the page logic wizard_pages.h.
 class Wizard {
   public:
     // Shows a new wizard window modally and returns when it has closed. The window side

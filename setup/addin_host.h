@@ -1,7 +1,7 @@
 #pragma once
 // What the add-in class needs of a host development environment: its command bars with their
 // controls, and an events object that hands out the click events of a control. The host is
-// outside the system; setup/addin_memory_host.h is an in-memory host for tests.
+// outside the system; setup/tests/addin_memory_host.h is an in-memory host for tests.
 #include <functional>
 #include <memory>
 #include <string>

@@ -9,6 +9,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resume.h"
 #include "setup/processes.h"
 #include "setup/script.h"
 
@@ -26,15 +27,6 @@ void write_first_byte(const std::string& Datei, char mark) {
     bool ok = ::pwrite(fd, &mark, 1, 0) == 1;
     ok = (::close(fd) == 0) && ok;
     if (!ok) throw platform::Error(75, "Fehler beim Zugriff auf Pfad/Datei");
-}
-
-// Runs one step of a "resume next" sequence.
-template <typename F>
-void skip_on_error(F&& step) {
-    try {
-        step();
-    } catch (const std::exception&) {
-    }
 }
 
 }  // namespace
@@ -94,13 +86,13 @@ std::string unpack_resources() {
     const std::string temp = platform::Environ("TEMP");
     const std::string X = temp + "\\~Veltrin\\_setup.exe";
     std::string C;
-    skip_on_error([&] { platform::MkDir(temp + "\\~Veltrin"); });
-    skip_on_error([&] { C = GetShortPath(platform::app_path() + "\\data01.cab"); });
-    skip_on_error([&] { platform::FileCopy(platform::app_path() + "\\Setup.dat", X); });
-    skip_on_error([&] { (void)SchreibschutzEntfernen(X); });
-    skip_on_error([&] { UnBlockExe(X); });
+    platform::resume_on_error([&] { platform::MkDir(temp + "\\~Veltrin"); });
+    platform::resume_on_error([&] { C = GetShortPath(platform::app_path() + "\\data01.cab"); });
+    platform::resume_on_error([&] { platform::FileCopy(platform::app_path() + "\\Setup.dat", X); });
+    platform::resume_on_error([&] { (void)SchreibschutzEntfernen(X); });
+    platform::resume_on_error([&] { UnBlockExe(X); });
     // The temporary folder goes in as it is, unquoted; only the cabinet path is shortened.
-    skip_on_error([&] {
+    platform::resume_on_error([&] {
         ShellAndWait(temp + "\\~Veltrin\\_setup.exe " + C + " " + temp + "\\~Veltrin\\*.* -d -i",
                      platform::vbHide);
     });
@@ -108,7 +100,7 @@ std::string unpack_resources() {
 }
 
 void block_after_unpack(const std::string& X) {
-    skip_on_error([&] { BlockExe(X); });
+    platform::resume_on_error([&] { BlockExe(X); });
 }
 
 std::string start_message_text(const std::string& raw) {
@@ -127,7 +119,7 @@ void show_start_message() {
         return;
     }
     if (text.empty()) return;
-    skip_on_error([&] {
+    platform::resume_on_error([&] {
         platform::MsgBox(start_message_text(text), platform::Buttons::OK,
                          platform::Icon::Information, "Programminformation");
     });

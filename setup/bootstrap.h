@@ -29,11 +29,11 @@ void show_error123(const std::string& app_title);
 std::string runtime_failure_text();
 void show_runtime_failure();
 
-// Timer1_Timer steps 3 to 8: creates the package folder, copies Setup.dat to _setup.exe, makes it
+// The unpacking at start: creates the package folder, copies Setup.dat to _setup.exe, makes it
 // writable, unblocks it and runs it (hidden, waiting) on data01.cab. Each step that fails is
 // skipped silently. Returns the path of the extractor copy (X).
 std::string unpack_resources();
-// Timer1_Timer step 10 (BlockExe on X, failures ignored) and step 11 (the start message).
+// After the unpacking: BlockExe on X (failures ignored), then the start message.
 void block_after_unpack(const std::string& X);
 void show_start_message();
 // The start message text with each "|" made a line feed; empty when the script has none.

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/msgbox.h"
+#include "platform/resume.h"
 
 namespace setup {
 
@@ -10,10 +11,8 @@ constexpr const char* kTitle = "Veltrin";
 
 void show_error_box(const std::string& text) {
     // A failure while showing the message is not reported again.
-    try {
-        platform::MsgBox(text, platform::Buttons::OK, platform::Icon::Critical, kTitle);
-    } catch (...) {
-    }
+    platform::resume_on_error<platform::AnyError>(
+        [&] { platform::MsgBox(text, platform::Buttons::OK, platform::Icon::Critical, kTitle); });
 }
 // The messages are German; the layer's own descriptions of its standard numbers are not.
 std::string german_description(const platform::Error& e) {

@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/restart.h"
+#include "platform/resume.h"
 #include "setup/placeholders.h"
 #include "setup/processes.h"
 #include "setup/script.h"
@@ -57,15 +58,14 @@ int run_apps_count() {
 
 FinishOptions prepare_finish_options() {
     FinishOptions o;
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         if (GetIniValue("Reboot", "Main", "") == "1") {
             o[0].visible = true;
             o[0].Tag = "reboot";
             o[0].checked = true;
             o[0].label = "Computer neustarten";
         }
-    } catch (const platform::Error&) {
-    }
+    });
     int n = run_apps_count();
     for (int j = 1; j <= n; ++j) {
         std::string J = std::to_string(j);

@@ -19,9 +19,9 @@ using FinishOptions = std::array<FinishOption, 3>;
 // number offers nothing.
 FinishOptions prepare_finish_options();
 
-// cmdN_Click steps 1 to 5: the restart request first, then the ticked programs without
+// What the finish button does: the restart request first, then the ticked programs without
 // arguments, then the silent programs with theirs, then the package folder is emptied. The
-// caller ends the program (step 6).
+// caller then ends the program.
 void finish_setup(const FinishOptions& options);
 
 // The programs that run without asking (and nothing else), then the emptying of the package

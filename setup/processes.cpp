@@ -7,6 +7,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resume.h"
 
 namespace setup {
 
@@ -69,10 +70,8 @@ std::string GetShortPath(std::string_view path) {
 }
 
 void ShellOpen(std::string_view file, std::string_view parameters, long show_command) {
-    try {
-        platform::ShellExecuteA(0, "Open", file, parameters, "", show_command);
-    } catch (...) {
-    }
+    platform::resume_on_error<platform::AnyError>(
+        [&] { platform::ShellExecuteA(0, "Open", file, parameters, "", show_command); });
 }
 
 std::string confirm_cancel_text() {
@@ -88,18 +87,10 @@ void ConfirmCancel() {
                                                platform::Icon::Information, "Veltrin");
     if (answer != platform::Result::Yes) return;
     std::string temp;
-    try {
-        temp = platform::Environ("TEMP");
-    } catch (...) {
-    }
-    try {
-        platform::Kill(temp + "\\~Veltrin\\*.*");
-    } catch (...) {
-    }
-    try {
-        platform::RmDir(temp + "\\~Veltrin");
-    } catch (...) {
-    }
+    platform::resume_on_error<platform::AnyError>([&] { temp = platform::Environ("TEMP"); });
+    platform::resume_on_error<platform::AnyError>(
+        [&] { platform::Kill(temp + "\\~Veltrin\\*.*"); });
+    platform::resume_on_error<platform::AnyError>([&] { platform::RmDir(temp + "\\~Veltrin"); });
     platform::end_program(0);
 }
 

@@ -1,8 +1,10 @@
 #include "setup/scaling.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "platform/error.h"
+#include "platform/resume.h"
 
 namespace setup {
 
@@ -11,21 +13,25 @@ namespace {
 constexpr float design_width = 12000.0f;
 constexpr float design_height = 9000.0f;
 
-// Multiplies one property by a factor, the way a by-name property access does it.
-void scale(ScaleObject& object, ScaleProperty p, float factor) {
-    object.set(p, static_cast<float>(object.get(p)) * factor);
-}
+struct Scaled {
+    ScaleProperty property;
+    float factor;
+    float offset = 0;
+};
 
-// Runs a property access; under "resume next" a failing one is skipped, otherwise it propagates.
-template <typename F>
-void attempt(bool resume_next, F&& statement) {
-    if (!resume_next) {
-        statement();
-        return;
-    }
-    try {
-        statement();
-    } catch (const platform::Error&) {
+// Scales each property in turn; under "resume next" a failing one is skipped, otherwise the
+// failure propagates.
+void scale_all(ScaleObject& object, std::initializer_list<Scaled> properties, bool resume_next) {
+    for (const Scaled& s : properties) {
+        const auto statement = [&] {
+            object.set(s.property,
+                       static_cast<float>(object.get(s.property)) * s.factor + s.offset);
+        };
+        if (resume_next) {
+            platform::resume_on_error<platform::Error>(statement);
+        } else {
+            statement();
+        }
     }
 }
 
@@ -42,10 +48,12 @@ void scale_layout(ScaleForm& FRM, bool ScaleForm, bool ScaleFont, ScaleCopy copy
     bool resume_next = copy != ScaleCopy::FrmHin;
 
     if (ScaleForm) {
-        attempt(resume_next, [&] { scale(FRM, ScaleProperty::Width, f.x); });
-        attempt(resume_next, [&] { scale(FRM, ScaleProperty::Height, f.y); });
-        attempt(resume_next, [&] { scale(FRM, ScaleProperty::Left, f.x); });
-        attempt(resume_next, [&] { scale(FRM, ScaleProperty::Top, f.y); });
+        scale_all(FRM,
+                  {{ScaleProperty::Width, f.x},
+                   {ScaleProperty::Height, f.y},
+                   {ScaleProperty::Left, f.x},
+                   {ScaleProperty::Top, f.y}},
+                  resume_next);
     }
 
     const int count = FRM.control_count();
@@ -53,28 +61,28 @@ void scale_layout(ScaleForm& FRM, bool ScaleForm, bool ScaleFont, ScaleCopy copy
         ScaleObject& c = FRM.control(i);
         if (copy == ScaleCopy::FrmHin && c.Name() == "imgLogo") continue;
         if (c.is_line()) {
-            attempt(resume_next, [&] { scale(c, ScaleProperty::X1, f.x); });
-            attempt(resume_next, [&] { scale(c, ScaleProperty::X2, f.x); });
-            attempt(resume_next, [&] { scale(c, ScaleProperty::Y1, f.y); });
-            attempt(resume_next, [&] { scale(c, ScaleProperty::Y2, f.y); });
+            scale_all(c,
+                      {{ScaleProperty::X1, f.x},
+                       {ScaleProperty::X2, f.x},
+                       {ScaleProperty::Y1, f.y},
+                       {ScaleProperty::Y2, f.y}},
+                      resume_next);
             continue;
         }
         // The progress window's copy turns on "resume next" here, at its first control that is not
         // a line, and keeps it for the rest of the loop.
         resume_next = true;
-        attempt(resume_next, [&] { scale(c, ScaleProperty::Left, f.x); });
-        attempt(resume_next, [&] { scale(c, ScaleProperty::Top, f.y); });
-        attempt(resume_next, [&] { scale(c, ScaleProperty::Width, f.x); });
-        attempt(resume_next, [&] { scale(c, ScaleProperty::Height, f.y); });
+        scale_all(c,
+                  {{ScaleProperty::Left, f.x},
+                   {ScaleProperty::Top, f.y},
+                   {ScaleProperty::Width, f.x},
+                   {ScaleProperty::Height, f.y}},
+                  resume_next);
+        // Fonts come out one point smaller than the plain factor gives.
         if (ScaleFont) {
-            attempt(resume_next, [&] {
-                c.set(ScaleProperty::FontSize,
-                      static_cast<float>(c.get(ScaleProperty::FontSize)) * f.y - 1);
-            });
-            attempt(resume_next, [&] {
-                c.set(ScaleProperty::HeadFontSize,
-                      static_cast<float>(c.get(ScaleProperty::HeadFontSize)) * f.y - 1);
-            });
+            scale_all(c,
+                      {{ScaleProperty::FontSize, f.y, -1}, {ScaleProperty::HeadFontSize, f.y, -1}},
+                      resume_next);
         }
     }
 }

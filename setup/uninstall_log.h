@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace setup {
+#include "setup/uninstall_log_names.h"
 
-inline constexpr std::string_view kUninstallLogName = "Uninstall.ini";
+namespace setup {
 
 class UninstallLog {
   public:

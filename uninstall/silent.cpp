@@ -6,9 +6,12 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "setup/uninstall_log_names.h"
 #include "uninstall/uninstall_run.h"
 
 namespace uninstall {
+
+using N = setup::UninstallLogNames;
 
 namespace {
 
@@ -23,12 +26,12 @@ class SilentView : public RunView {
 // What the log lists, read before the run deletes the log.
 std::vector<std::string> listed_paths(const Uninstaller& run) {
     std::vector<std::string> paths;
-    if (auto links = count_value(run.GetIniValue("AnzLinks", "Links")))
+    if (auto links = count_value(run.GetIniValue(N::link_count, N::links_section)))
         for (int j = 1; j <= *links; ++j)
-            paths.push_back(run.GetIniValue("Link" + std::to_string(j), "Links"));
-    if (auto files = count_value(run.GetIniValue("AnzDatei", "Dateien")))
+            paths.push_back(run.GetIniValue(N::link(j), N::links_section));
+    if (auto files = count_value(run.GetIniValue(N::file_count, N::files_section)))
         for (int i = 0; i <= *files; ++i)
-            paths.push_back(run.GetIniValue("Datei" + std::to_string(i), "Dateien"));
+            paths.push_back(run.GetIniValue(N::file(i), N::files_section));
     return paths;
 }
 

@@ -12,9 +12,13 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/resume.h"
 #include "platform/shell_file_op.h"
+#include "setup/uninstall_log_names.h"
 
 namespace uninstall {
+
+using N = setup::UninstallLogNames;
 namespace {
 
 // The log's values are read into a buffer of this many characters, terminator included.
@@ -25,15 +29,6 @@ std::string read_value(std::string_view Key, std::string_view Section, std::stri
     std::string value = platform::GetPrivateProfileStringA(Section, Key, "", kValueBuffer, File);
     std::erase(value, '\0');
     return value;
-}
-
-// Runs one statement of a resume-next regime: a failure skips just that statement.
-template <class Statement>
-void resume_next(Statement&& statement) {
-    try {
-        statement();
-    } catch (const std::exception&) {
-    }
 }
 
 // Deletes the one file a path names; a failure is an error of the statement.
@@ -132,7 +127,7 @@ std::string Uninstaller::GetIniValue(std::string_view Key, std::string_view Sect
 }
 
 bool Uninstaller::start_procedure() const {
-    const std::string title = GetIniValue("Titel", "Uninstall");
+    const std::string title = GetIniValue(N::title, N::uninstall_section);
     const auto answer =
         platform::MsgBox("Möchten Sie " + title + " deinstallieren?", platform::Buttons::YesNo,
                          platform::Icon::Information, kMessageTitle);
@@ -140,7 +135,7 @@ bool Uninstaller::start_procedure() const {
 }
 
 std::string Uninstaller::product_title() const {
-    return GetIniValue("Titel", "Uninstall");
+    return GetIniValue(N::title, N::uninstall_section);
 }
 
 bool Uninstaller::may_remove_program_folder() const {
@@ -151,33 +146,35 @@ void Uninstaller::Timer1_Timer(RunView& view) const {
     view.stop_timer();
     const std::string log = log_file();
 
-    if (const auto links = count_value(GetIniValue("AnzLinks", "Links", log))) {
+    if (const auto links = count_value(GetIniValue(N::link_count, N::links_section, log))) {
         for (int j = 1; j <= *links; ++j) {
             std::string path;
-            resume_next([&] { path = GetIniValue("Link" + std::to_string(j), "Links", log); });
-            resume_next([&] { view.add_list_line("Lösche Verknüpfung \"" + path); });
-            resume_next([&] { delete_file(path); });
+            platform::resume_on_error(
+                [&] { path = GetIniValue(N::link(j), N::links_section, log); });
+            platform::resume_on_error([&] { view.add_list_line("Lösche Verknüpfung \"" + path); });
+            platform::resume_on_error([&] { delete_file(path); });
         }
     }
-    if (const auto files = count_value(GetIniValue("AnzDatei", "Dateien", log))) {
+    if (const auto files = count_value(GetIniValue(N::file_count, N::files_section, log))) {
         for (int i = 0; i <= *files; ++i) {
             std::string path;
-            resume_next([&] { path = GetIniValue("Datei" + std::to_string(i), "Dateien", log); });
-            resume_next([&] { delete_file(path); });
-            resume_next([&] { view.add_list_line("Lösche Datei \"" + path); });
+            platform::resume_on_error(
+                [&] { path = GetIniValue(N::file(i), N::files_section, log); });
+            platform::resume_on_error([&] { delete_file(path); });
+            platform::resume_on_error([&] { view.add_list_line("Lösche Datei \"" + path); });
         }
     }
-    resume_next([&] {
+    platform::resume_on_error([&] {
         // An empty name is no folder (the layer would take it as the current folder).
-        const std::string group = GetIniValue("GroupName", "Links", log);
+        const std::string group = GetIniValue(N::group, N::links_section, log);
         if (group.empty()) throw platform::Error(platform::kErrPathNotFound);
         platform::RmDir(group);
     });
-    resume_next([&] { delete_file(log); });
+    platform::resume_on_error([&] { delete_file(log); });
     // A folder that did not hold the log, or that is a drive root, the home folder or a system
     // folder, is not the product's own: its remaining contents stay.
     if (may_remove_program_folder()) {
-        resume_next(
+        platform::resume_on_error(
             [&] { SHDelete(folder_, view.window_handle(), false, false, false, false, false); });
     }
     platform::MsgBox("Uninstallation erfolgreich abgeschlossen.", platform::Buttons::OK,
@@ -205,7 +202,7 @@ void Uninstaller::cmdNext_Click() const {
     std::string text;
     for (const auto& line : batch_lines()) text += line + "\r\n";
     bool written = false;
-    resume_next([&] {
+    platform::resume_on_error([&] {
         platform::append_file(batch_file(), platform::utf8_to_cp1252(text));
         written = true;
     });

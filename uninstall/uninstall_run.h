@@ -75,8 +75,8 @@ class Uninstaller {
     // The six lines cmdNext_Click appends (without line ends).
     std::vector<std::string> batch_lines() const;
 
-    // Whether step 6 and the batch may remove A as a whole: A held the log when the program
-    // started and is no drive root, home folder or system folder.
+    // Whether the removal of the program folder and the batch may remove A as a whole: A held the
+    // log when the program started and is no drive root, home folder or system folder.
     bool may_remove_program_folder() const;
 
     // Tests replace how the batch is started (default platform::start_batch).

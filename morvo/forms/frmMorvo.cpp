@@ -28,6 +28,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resume.h"
 #include "platform/ui/status.h"
 
 namespace morvo {
@@ -51,22 +52,6 @@ QString q(const std::string& s) {
 }
 std::string s(const QString& q) {
     return q.toStdString();
-}
-
-platform::Icon to_icon(BoxIcon i) {
-    switch (i) {
-        case BoxIcon::information:
-            return platform::Icon::Information;
-        case BoxIcon::critical:
-            return platform::Icon::Critical;
-        case BoxIcon::exclamation:
-            return platform::Icon::Exclamation;
-        case BoxIcon::question:
-            return platform::Icon::Question;
-        case BoxIcon::none:
-            break;
-    }
-    return platform::Icon::None;
 }
 
 // Dir1's path form: no trailing backslash except at a drive root ("C:\").
@@ -370,7 +355,7 @@ void frmMorvo::set_three_buttons(bool enabled) {
 }
 
 void frmMorvo::show_box(const Box& box) {
-    platform::MsgBox(box.text, platform::Buttons::OK, to_icon(box.icon), box.title);
+    platform::MsgBox(box.text, platform::Buttons::OK, box.icon, box.title);
 }
 
 void frmMorvo::comB_ok_Click() {
@@ -520,17 +505,18 @@ void frmMorvo::Drive1_Change() {
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])));
     auto it = drive_dirs_.find(letter);
     std::string target = it != drive_dirs_.end() ? it->second : std::string(1, letter) + ":\\";
-    try {
-        set_Dir1_Path(target);
-    } catch (const platform::Error& e) {
-        if (e.number == 68) {
-            const std::string text =
-                "Das Laufwerk ist nicht bereit. Bitte wählen Sie ein anderes Laufwerk aus!";
-            platform::MsgBox(text);
-            set_status(text);
+    platform::resume_on_error([&] {
+        try {
+            set_Dir1_Path(target);
+        } catch (const platform::Error& e) {
+            if (e.number == 68) {
+                const std::string text =
+                    "Das Laufwerk ist nicht bereit. Bitte wählen Sie ein anderes Laufwerk aus!";
+                platform::MsgBox(text);
+                set_status(text);
+            }
         }
-    } catch (const std::exception&) {
-    }
+    });
 }
 
 void frmMorvo::Dir1_Change() {

@@ -15,6 +15,7 @@
 #include "morvo/outlook/imap_client.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/mutf7.h"
+#include "platform/resume.h"
 
 namespace morvo::outlook::detail {
 
@@ -817,12 +818,14 @@ class ImapStore : public FolderNode {
 
     ~ImapStore() override {
         std::lock_guard<std::recursive_mutex> lock(session_->mutex);
-        try {
-            session_->flush();
-        } catch (const platform::Error& e) {
-            session_->note_problem(e.description);
-        } catch (const std::exception&) {
-        }
+        // A destructor must not throw: what the session cannot note is passed over.
+        platform::resume_on_error([&] {
+            try {
+                session_->flush();
+            } catch (const platform::Error& e) {
+                session_->note_problem(e.description);
+            }
+        });
     }
 
     std::string name() const override { return name_; }

@@ -22,6 +22,7 @@
 #include "morvo/tests/imap_test_util.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
+#include "testsupport/headless_run_view.h"
 
 namespace morvo {
 namespace {
@@ -31,19 +32,7 @@ using outlook::test::GeneratedStore;
 using outlook::test::store_name;
 using outlook::test::TempDir;
 
-class HeadlessView : public RunView {
-  public:
-    void focus_Textbox2() override {}
-    void enable_run_buttons(bool) override {}
-    void set_Text1(const std::string&) override {}
-    void select_first_tab() override {}
-    std::string Textbox2_text() override { return text; }
-    void set_Textbox2(const std::string& t) override { text = t; }
-    void Textbox2_caret_to_end() override {}
-    void set_status(const std::string& t) override { status = t; }
-    void show_log_button() override {}
-    std::string text, status;
-};
+using HeadlessView = testsupport::HeadlessRunView;
 
 struct RunResult {
     RunOutcome outcome;

@@ -83,22 +83,7 @@ struct DovecotAccount {
     std::map<std::string, std::string> state(const std::string& mailbox) const {
         auto c = raw();
         c->command("EXAMINE \"" + mailbox + "\"", "examine");
-        auto r = c->command("UID FETCH 1:* (FLAGS INTERNALDATE)", "fetch");
-        std::map<std::string, std::string> out;
-        for (const auto& u : r.untagged) {
-            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
-            std::string uid, text;
-            const auto& items = u.values[2].items;
-            for (size_t i = 0; i + 1 < items.size(); i += 2) {
-                if (items[i].is_atom("UID")) uid = items[i + 1].text;
-                if (items[i].is_atom("FLAGS"))
-                    for (const auto& f : items[i + 1].items)
-                        if (!f.is_atom("\\Recent")) text += f.text + " ";
-                if (items[i].is_atom("INTERNALDATE")) text += "| " + items[i + 1].text;
-            }
-            out[uid] = text;
-        }
-        return out;
+        return fetched(c->command("UID FETCH 1:* (FLAGS INTERNALDATE)", "fetch"), "");
     }
     // Every message of every mailbox, "mailbox UID" -> flags, internal date and a hash of the
     // bytes: equal before and after means nothing was changed, lost or added.
@@ -117,22 +102,30 @@ struct DovecotAccount {
             std::vector<imap::Piece> examine{{false, "EXAMINE "}};
             for (auto& p : imap::astring(mailbox)) examine.push_back(p);
             c->command(examine, "examine");
-            auto r = c->command("UID FETCH 1:* (FLAGS INTERNALDATE BODY.PEEK[])", "fetch");
-            for (const auto& u : r.untagged) {
-                if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
-                std::string uid, text;
-                const auto& items = u.values[2].items;
-                for (size_t i = 0; i + 1 < items.size(); i += 2) {
-                    if (items[i].is_atom("UID")) uid = items[i + 1].text;
-                    if (items[i].is_atom("FLAGS"))
-                        for (const auto& f : items[i + 1].items)
-                            if (!f.is_atom("\\Recent")) text += f.text + " ";
-                    if (items[i].is_atom("INTERNALDATE")) text += "| " + items[i + 1].text;
-                    if (items[i].is_atom("BODY[]"))
-                        text += " | " + std::to_string(mkmailstore::fnv1a64(items[i + 1].text));
-                }
-                out[mailbox + " " + uid] = text;
+            out.merge(fetched(c->command("UID FETCH 1:* (FLAGS INTERNALDATE BODY.PEEK[])", "fetch"),
+                              mailbox + " "));
+        }
+        return out;
+    }
+    // prefix + UID -> "flags | internal date" (without \Recent) and, where the bytes were
+    // fetched, " | " and their hash.
+    template <class Reply>
+    static std::map<std::string, std::string> fetched(const Reply& r, const std::string& prefix) {
+        std::map<std::string, std::string> out;
+        for (const auto& u : r.untagged) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            std::string uid, text;
+            const auto& items = u.values[2].items;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                if (items[i].is_atom("UID")) uid = items[i + 1].text;
+                if (items[i].is_atom("FLAGS"))
+                    for (const auto& f : items[i + 1].items)
+                        if (!f.is_atom("\\Recent")) text += f.text + " ";
+                if (items[i].is_atom("INTERNALDATE")) text += "| " + items[i + 1].text;
+                if (items[i].is_atom("BODY[]"))
+                    text += " | " + std::to_string(mkmailstore::fnv1a64(items[i + 1].text));
             }
+            out[prefix + uid] = text;
         }
         return out;
     }

@@ -10,12 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "morvo/filing.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/tests/outlook_test_util.h"
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace morvo::outlook {
 namespace {
@@ -24,14 +26,7 @@ using test::GeneratedStore;
 using test::read_bytes;
 using test::TempDir;
 
-long error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const platform::Error& e) {
-        return e.number;
-    }
-    return 0;
-}
+using testsupport::error_of;
 
 // A reading of a mail file that does not go through the binding.
 struct IndependentParse {
@@ -398,7 +393,8 @@ TEST(OutlookMail, SavedAttachmentIsDurableBeforeTheMailLosesIt) {
     std::filesystem::create_directory(storage);
     std::vector<std::string> synced;
     bool sync_works = false;
-    detail::set_file_system_sync([&](const std::string& folder) {
+    std::optional<testsupport::ScopedSeam> sync_seam;
+    sync_seam.emplace(detail::set_file_system_sync, [&](const std::string& folder) {
         synced.push_back(folder);
         return sync_works;
     });
@@ -420,7 +416,7 @@ TEST(OutlookMail, SavedAttachmentIsDurableBeforeTheMailLosesIt) {
     synced.clear();
     sync_works = true;
     file_first_attachment("zwei.bin");
-    detail::set_file_system_sync({});
+    sync_seam.reset();
     ASSERT_FALSE(synced.empty());
     EXPECT_EQ(synced.front(), storage + "/");
     EXPECT_EQ(s.item(s.ns(), m).Attachments().Count(), 1);

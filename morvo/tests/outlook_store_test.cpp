@@ -12,6 +12,7 @@
 
 #include "morvo/outlook/mutf7.h"
 #include "morvo/tests/outlook_test_util.h"
+#include "testsupport/testsupport.h"
 
 namespace morvo::outlook {
 namespace {
@@ -20,14 +21,7 @@ using test::GeneratedStore;
 using test::store_name;
 using test::TempDir;
 
-long error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const platform::Error& e) {
-        return e.number;
-    }
-    return 0;
-}
+using testsupport::error_of;
 
 std::vector<std::string> names_of(const Folders& fs) {
     std::vector<std::string> out;
@@ -304,10 +298,11 @@ TEST(OutlookStore, ApplicationNeedsAProfileOrAMaildir) {
     EXPECT_EQ(names_of(Application::create().GetNamespace("MAPI").Folders()),
               (std::vector<std::string>{"A", "Zwei"}));
     // The test override replaces both.
-    set_store_override(std::vector<StoreConfig>{test::store_config("Test", t.path() + "/Maildir")});
+    const testsupport::ScopedSeam stores(
+        set_store_override,
+        std::vector<StoreConfig>{test::store_config("Test", t.path() + "/Maildir")});
     EXPECT_EQ(names_of(Application::create().GetNamespace("MAPI").Folders()),
               std::vector<std::string>{"Test"});
-    set_store_override(std::nullopt);
 }
 
 TEST(OutlookMutf7, DecodesAndEncodesTable) {

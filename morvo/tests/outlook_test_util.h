@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "morvo/outlook/outlook.h"
+#include "testsupport/testsupport.h"
 #include "tools/mkmailstore/generator.h"
 
 namespace morvo::outlook::test {
@@ -28,30 +29,10 @@ inline StoreConfig store_config(std::string name, std::string location) {
 }
 
 inline std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::slurp(path);
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/outlook_test_XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-        ::chmod(path_.c_str(), 0755);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using TempDir = testsupport::TempDir;
 
 struct GeneratedStore {
     explicit GeneratedStore(const std::string& layout = "maildir++",

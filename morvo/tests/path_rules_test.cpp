@@ -103,7 +103,7 @@ TEST(SaveRules, BoxTexts) {
               "UNC-Pfad: \\x\r Dies scheint kein gültiger UNC-Pfad zu sein. \r Bitte überprüfen "
               "und eventuell korrigieren!\r\r Achtung! Durch eine nicht korrekte Pfadangabe "
               "entsteht Datenverlust!");
-    EXPECT_EQ(unc_error_box("\\x").icon, BoxIcon::critical);
+    EXPECT_EQ(unc_error_box("\\x").icon, platform::Icon::Critical);
     EXPECT_EQ(missing_dir_box("\\").text,
               "Das Verzeichnis \r\n\r\n\\\r\n\r\nexistiert nicht!\r\nOder es ist ein "
               "Wechsellaufwerk ohne Datenträger!");

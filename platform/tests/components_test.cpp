@@ -8,18 +8,12 @@
 
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
-std::string lib(const std::string& name) {
-    return std::string(VELTRIN_BINARY_DIR) + "/lib/libveltrin_testcomp_" + name + ".so";
-}
-
-bool loaded(const std::string& host) {
-    void* h = ::dlopen(host.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (h) ::dlclose(h);
-    return h != nullptr;
-}
+const auto lib = testsupport::test_component;
+const auto loaded = testsupport::is_loaded;
 
 TEST(Components, LoadLookUpAndFree) {
     platform::Module m = platform::LoadLibraryA(platform::windows_path(lib("ok")));

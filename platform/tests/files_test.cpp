@@ -12,6 +12,7 @@
 
 #include "core_fixture.h"
 #include "platform/error.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -19,20 +20,9 @@ using core_test::slurp;
 using core_test::spit;
 using core_test::TempDir;
 
-long error_of(const std::function<void()>& statement) {
-    try {
-        statement();
-    } catch (const platform::Error& e) {
-        return e.number;
-    }
-    return 0;
-}
+using testsupport::error_of;
 
-mode_t mode_of(const std::string& host) {
-    struct stat st {};
-    ::stat(host.c_str(), &st);
-    return st.st_mode & 07777;
-}
+using core_test::mode_of;
 
 class Files : public ::testing::Test {
   protected:

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/transcript.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -15,12 +16,7 @@ using platform::Buttons;
 using platform::Icon;
 using platform::Result;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 TEST(Transcript, QuoteAndUnescapeAreInverse) {
     struct Case {

@@ -15,28 +15,15 @@
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/transcript.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 using platform::CommandLine;
 
-struct TempDir {
-    std::string host;
-    TempDir() {
-        char tmpl[] = "/tmp/veltrin-proc-XXXXXX";
-        host = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + host + "'").c_str()); }
-    std::string file(const std::string& name) const { return host + "/" + name; }
-    std::string win(const std::string& name) const { return platform::windows_path(file(name)); }
-};
+using TempDir = testsupport::TempDir;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 void write(const std::string& path, const std::string& bytes, bool executable) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -248,10 +235,11 @@ TEST(OpenProcess, UnknownProcessGivesNoHandle) {
 
 TEST_F(ShellTest, ShellExecuteOpensDocumentsAndStartsPrograms) {
     std::vector<std::string> opened;
-    platform::set_document_opener([&](const std::string& host) {
-        opened.push_back(host);
-        return true;
-    });
+    const testsupport::ScopedSeam opener(platform::set_document_opener,
+                                         [&](const std::string& host) {
+                                             opened.push_back(host);
+                                             return true;
+                                         });
     write(dir.file("readme.txt"), "text", false);
     write(dir.file("tool"), "#!/bin/sh\npwd > \"$1\"\n", true);
     EXPECT_GT(platform::ShellExecuteA(0, "Open", dir.win("readme.txt"), "", "", 1), 32);
@@ -270,7 +258,6 @@ TEST_F(ShellTest, ShellExecuteOpensDocumentsAndStartsPrograms) {
     EXPECT_NE(t.find("start " + platform::transcript_quote(dir.win("readme.txt")) + " \"\"\n"),
               std::string::npos);
     EXPECT_NE(t.find("start " + platform::transcript_quote(dir.win("tool"))), std::string::npos);
-    platform::set_document_opener({});
 }
 
 }  // namespace

@@ -12,37 +12,13 @@
 #include <optional>
 #include <set>
 
+#include "core_fixture.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
 namespace {
 
-struct Tree {
-    std::string host;
-    Tree() {
-        char tmpl[] = "/tmp/veltrin-shop-XXXXXX";
-        host = ::mkdtemp(tmpl);
-    }
-    ~Tree() { std::system(("chmod -R u+w '" + host + "'; rm -rf '" + host + "'").c_str()); }
-    std::string path(const std::string& rel) const { return host + "/" + rel; }
-    std::string win(const std::string& rel) const { return platform::windows_path(path(rel)); }
-    void write(const std::string& rel, const std::string& bytes = "x") const {
-        std::system(("mkdir -p \"$(dirname '" + path(rel) + "')\"").c_str());
-        std::ofstream(path(rel), std::ios::binary) << bytes;
-    }
-    std::set<std::string> listing() const {
-        std::set<std::string> out;
-        FILE* f = ::popen(("cd '" + host + "' && find . -mindepth 1 | sort").c_str(), "r");
-        char line[4096];
-        while (f && std::fgets(line, sizeof line, f)) {
-            std::string s = line;
-            if (!s.empty() && s.back() == '\n') s.pop_back();
-            out.insert(s.substr(2));
-        }
-        if (f) ::pclose(f);
-        return out;
-    }
-};
+using core_test::Tree;
 
 std::string list_of(const std::vector<std::string>& paths) {
     std::string s;

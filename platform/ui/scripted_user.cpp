@@ -126,8 +126,20 @@ void split_target(Step& step, const std::string& target) {
     }
 }
 
+StepKind step_kind(const std::string& name) {
+    static const std::pair<const char*, StepKind> kinds[] = {
+        {"answer", StepKind::Answer}, {"click", StepKind::Click},   {"type", StepKind::Type},
+        {"tick", StepKind::Tick},     {"select", StepKind::Select}, {"open", StepKind::Open},
+        {"key", StepKind::Key},       {"wait", StepKind::Wait},     {"shot", StepKind::Shot},
+        {"dump", StepKind::Dump}};
+    for (const auto& [n, k] : kinds) {
+        if (name == n) return k;
+    }
+    return StepKind::Unknown;
+}
+
 void parse_step(Step& step, const std::vector<Token>& tokens) {
-    const std::string& kind = tokens[0].text;
+    const StepKind kind = step_kind(tokens[0].text);
     step.kind = kind;
     auto need = [&](bool ok, const char* what) {
         if (!ok && step.error.empty()) step.error = what;
@@ -136,7 +148,7 @@ void parse_step(Step& step, const std::vector<Token>& tokens) {
     auto word_at = [&](size_t i) { return i < rest.size() && !rest[i].quoted; };
     auto text_at = [&](size_t i) { return i < rest.size() && rest[i].quoted; };
 
-    if (kind == "answer") {
+    if (kind == StepKind::Answer) {
         Result r;
         need(word_at(0) && parse_result_name(rest[0].text, r),
              "expected Yes, No, OK, Cancel, Retry, Ignore or Abort");
@@ -146,16 +158,16 @@ void parse_step(Step& step, const std::vector<Token>& tokens) {
                  "expected: answer BUTTON [if \"fragment\"]");
             if (text_at(2)) step.texts.push_back(rest[2].text);
         }
-    } else if (kind == "click" || kind == "dump") {
+    } else if (kind == StepKind::Click || kind == StepKind::Dump) {
         need(rest.size() == 1 && word_at(0), "expected FORM.CONTROL");
         if (word_at(0)) split_target(step, rest[0].text);
-        if (kind == "click") need(!step.control.empty(), "expected FORM.CONTROL");
-    } else if (kind == "type" || kind == "select" || kind == "open") {
+        if (kind == StepKind::Click) need(!step.control.empty(), "expected FORM.CONTROL");
+    } else if (kind == StepKind::Type || kind == StepKind::Select || kind == StepKind::Open) {
         need(rest.size() == 2 && word_at(0) && text_at(1), "expected FORM.CONTROL \"text\"");
         if (word_at(0)) split_target(step, rest[0].text);
         if (text_at(1)) step.texts.push_back(rest[1].text);
         need(!step.control.empty(), "expected FORM.CONTROL");
-    } else if (kind == "tick") {
+    } else if (kind == StepKind::Tick) {
         need(word_at(0), "expected FORM.CONTROL [\"path\"] [off]");
         if (word_at(0)) split_target(step, rest[0].text);
         need(!step.control.empty(), "expected FORM.CONTROL");
@@ -166,11 +178,11 @@ void parse_step(Step& step, const std::vector<Token>& tokens) {
             step.words.push_back(rest[i++].text);
         }
         need(i == rest.size(), "expected FORM.CONTROL [\"path\"] [off]");
-    } else if (kind == "key") {
+    } else if (kind == StepKind::Key) {
         need(rest.size() == 2 && word_at(0) && word_at(1), "expected FORM KEY");
         if (word_at(0)) step.form = rest[0].text;
         if (word_at(1)) step.words.push_back(rest[1].text);
-    } else if (kind == "wait") {
+    } else if (kind == StepKind::Wait) {
         need(word_at(0), "expected FORM [CONTROL \"text\"] [SECONDS]");
         if (word_at(0)) step.form = rest[0].text;
         size_t i = 1;
@@ -184,7 +196,7 @@ void parse_step(Step& step, const std::vector<Token>& tokens) {
             step.words.push_back(rest[i++].text);
         }
         need(i == rest.size(), "expected FORM [CONTROL \"text\"] [SECONDS]");
-    } else if (kind == "shot") {
+    } else if (kind == StepKind::Shot) {
         need(rest.size() == 1, "expected FILE.png");
         if (!rest.empty()) step.form = rest[0].text;
     } else {
@@ -566,7 +578,7 @@ void ScriptedUser::poll() {
     }
     if (outcome == Outcome::Pending) {
         int limit = timeout_ms_;
-        if (step.kind == "wait" && !step.words.empty())
+        if (step.kind == StepKind::Wait && !step.words.empty())
             limit = static_cast<int>(std::strtod(step.words[0].c_str(), nullptr) * 1000);
         if (QDateTime::currentMSecsSinceEpoch() - current_started_ms_ > limit)
             fail(step, why.isEmpty() ? QString("timed out") : why);
@@ -582,7 +594,7 @@ void ScriptedUser::poll() {
 
 Result ScriptedUser::answer_box(const MsgBoxRequest& request) {
     size_t index = current_ ? *current_ : next_;
-    bool taken = !failed_ && index < steps_.size() && steps_[index].kind == "answer" &&
+    bool taken = !failed_ && index < steps_.size() && steps_[index].kind == StepKind::Answer &&
                  steps_[index].error.empty();
     if (!taken) {
         Result r = default_result(request);
@@ -616,6 +628,248 @@ Result ScriptedUser::answer_box(const MsgBoxRequest& request) {
     return answer;
 }
 
+namespace {
+
+using Outcome = ScriptedUser::Outcome;
+
+// What a step that acts on a control works with.
+struct Target {
+    QObject* control;
+    QPointer<QObject> guard;
+    QString name;  // FORM.CONTROL
+    QString text;  // the step's first quoted text, or ""
+};
+
+// Owned windows are painted over their owners (deeper ownership later); among windows of one
+// depth the active one last.
+Outcome take_shot(const QString& file, QString& why) {
+    QList<QWidget*> windows = shown_windows();
+    if (windows.isEmpty()) {
+        why = "no window shown";
+        return Outcome::Pending;
+    }
+    QWidget* active = QApplication::activeWindow();
+    windows.removeAll(active);
+    if (active && active->isVisible()) windows.append(active);
+    auto depth = [](QWidget* w) {
+        int d = 0;
+        for (QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+            if (p->isWindow()) ++d;
+        return d;
+    };
+    std::stable_sort(windows.begin(), windows.end(),
+                     [&](QWidget* a, QWidget* b) { return depth(a) < depth(b); });
+    QRect bounds;
+    for (QWidget* w : windows) bounds |= w->frameGeometry();
+    QImage image(bounds.size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    for (QWidget* w : windows)
+        painter.drawPixmap(w->geometry().topLeft() - bounds.topLeft(), w->grab());
+    painter.end();
+    if (!image.save(file, "PNG")) {
+        why = "cannot write " + file;
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+Outcome wait_for_text(const Step& step, QWidget* form, const QString& target, QString& why) {
+    if (step.control.empty()) return Outcome::Done;
+    QObject* c = find_control(form, q(step.control));
+    if (!c) {
+        why = "no control " + target;
+        return Outcome::Pending;
+    }
+    QString shown = control_text(c);
+    if (shown == q(step.texts[0])) return Outcome::Done;
+    why = target + " shows " + q(quoted(shown));
+    return Outcome::Pending;
+}
+
+Outcome press_key(const Step& step, QWidget* form, QString& why, std::function<void()>& action) {
+    int key = 0;
+    Qt::KeyboardModifiers mods;
+    QString text;
+    if (!parse_key(q(step.words[0]), key, mods, text)) {
+        why = "unknown key " + q(step.words[0]);
+        return Outcome::Failed;
+    }
+    QPointer<QWidget> receiver = form->focusWidget();
+    if (!receiver || receiver->window() != form) receiver = form;
+    action = [receiver, key, mods, text] {
+        if (receiver) send_key(receiver, key, mods, text);
+    };
+    return Outcome::Done;
+}
+
+Outcome click_control(const Target& t, std::function<void()>& action) {
+    QPointer<QObject> guard = t.guard;
+    if (auto* a = qobject_cast<QAction*>(t.control)) {
+        action = [guard, a] {
+            if (guard) a->trigger();
+        };
+    } else if (auto* b = qobject_cast<QAbstractButton*>(t.control)) {
+        action = [guard, b] {
+            if (guard) b->click();
+        };
+    } else {
+        QWidget* w = widget_of(t.control);
+        action = [guard, w] {
+            if (guard) mouse_click(w, w->rect().center());
+        };
+    }
+    return Outcome::Done;
+}
+
+Outcome type_text(const Target& t, QString& why, std::function<void()>& action) {
+    QWidget* w = widget_of(t.control);
+    if (auto* combo = qobject_cast<QComboBox*>(t.control); combo && combo->lineEdit())
+        w = combo->lineEdit();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(t.control)) w = spin;
+    auto* line = qobject_cast<QLineEdit*>(w);
+    auto* edit = qobject_cast<QTextEdit*>(w);
+    auto* plain = qobject_cast<QPlainTextEdit*>(w);
+    if (!line && !edit && !plain && !qobject_cast<QAbstractSpinBox*>(w)) {
+        why = t.name + " takes no text";
+        return Outcome::Failed;
+    }
+    action = [guard = t.guard, w, line, edit, plain, text = t.text] {
+        if (!guard) return;
+        w->setFocus(Qt::OtherFocusReason);
+        if (line) line->selectAll();
+        if (edit) edit->selectAll();
+        if (plain) plain->selectAll();
+        if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) spin->selectAll();
+        // Typing over a selection replaces it; an empty text deletes it.
+        if (text.isEmpty())
+            send_key(w, Qt::Key_Delete, Qt::NoModifier, QString());
+        else
+            type_into(w, text);
+    };
+    return Outcome::Done;
+}
+
+Outcome tick_control(const Step& step, const Target& t, QString& why,
+                     std::function<void()>& action) {
+    const bool on = step.words.empty();
+    const Qt::CheckState wanted = on ? Qt::Checked : Qt::Unchecked;
+    QPointer<QObject> guard = t.guard;
+    if (auto* box = qobject_cast<QAbstractButton*>(t.control); box && box->isCheckable()) {
+        if (box->isChecked() != on)
+            action = [guard, box] {
+                if (guard) box->click();
+            };
+        return Outcome::Done;
+    }
+    auto* view = qobject_cast<QAbstractItemView*>(t.control);
+    if (!view || t.text.isEmpty()) {
+        why = view ? QString("no node given") : t.name + " has no check boxes";
+        return Outcome::Failed;
+    }
+    QModelIndex index = find_index(view, t.text);
+    if (!index.isValid()) {
+        why = "no node " + q(quoted(t.text));
+        return Outcome::Pending;
+    }
+    if (!(index.flags() & Qt::ItemIsUserCheckable) || !(index.flags() & Qt::ItemIsEnabled)) {
+        why = "node " + q(quoted(t.text)) + " has no check box";
+        return Outcome::Failed;
+    }
+    if (index.data(Qt::CheckStateRole).toInt() != wanted) {
+        QPersistentModelIndex p(index);
+        // The same model call the view's delegate makes for a click on the check box.
+        action = [guard, view, p, wanted] {
+            if (guard && p.isValid())
+                view->model()->setData(p, static_cast<int>(wanted), Qt::CheckStateRole);
+        };
+    }
+    return Outcome::Done;
+}
+
+Outcome select_tab(QTabBar* bar, const QString& text, QString& why, std::function<void()>& action) {
+    int found = -1;
+    for (int i = 0; i < bar->count(); ++i)
+        if (strip_mnemonic(bar->tabText(i)) == text || bar->tabText(i) == text) found = i;
+    if (found < 0) {
+        why = "no tab " + q(quoted(text));
+        return Outcome::Pending;
+    }
+    QPointer<QTabBar> b(bar);
+    action = [b, found] {
+        if (!b) return;
+        QRect r = b->tabRect(found);
+        if (r.isValid() && b->isVisible()) mouse_click(b, r.center());
+        if (b->currentIndex() != found) b->setCurrentIndex(found);
+    };
+    return Outcome::Done;
+}
+
+Outcome select_entry(QComboBox* combo, const QString& text, QString& why,
+                     std::function<void()>& action) {
+    int i = combo->findText(text, Qt::MatchExactly);
+    if (i < 0) i = combo->findText(text, Qt::MatchFixedString);
+    if (i < 0) i = combo->findText(text, Qt::MatchStartsWith);
+    if (i < 0) {
+        why = "no entry " + q(quoted(text));
+        return Outcome::Pending;
+    }
+    QPointer<QComboBox> cb(combo);
+    action = [cb, i] {
+        if (!cb) return;
+        cb->setCurrentIndex(i);
+        // A person's choice also reports itself as activated.
+        emit cb->activated(i);
+        emit cb->textActivated(cb->itemText(i));
+    };
+    return Outcome::Done;
+}
+
+Outcome select_item(QAbstractItemView* view, const QString& text, bool open, QString& why,
+                    std::function<void()>& action) {
+    QModelIndex index = find_index(view, text);
+    if (!index.isValid()) {
+        why = "no entry " + q(quoted(text));
+        return Outcome::Pending;
+    }
+    QPersistentModelIndex p(index);
+    QPointer<QAbstractItemView> v(view);
+    action = [v, p, open] {
+        if (!v || !p.isValid()) return;
+        v->scrollTo(p);
+        QRect r = v->visualRect(p);
+        if (r.isValid() && v->viewport()->rect().intersects(r)) {
+            // Right end of the entry: clear of a check box at its left.
+            QPoint at(std::max(r.left() + 1, r.right() - 3), r.center().y());
+            mouse_click(v->viewport(), at, open);
+        } else {
+            v->setCurrentIndex(p);
+            emit v->clicked(p);
+            if (open) {
+                emit v->doubleClicked(p);
+                emit v->activated(p);
+            }
+        }
+    };
+    return Outcome::Done;
+}
+
+// select and open: a tab, a combo box entry or an entry of a list or tree.
+Outcome select_in_control(const Step& step, const Target& t, QString& why,
+                          std::function<void()>& action) {
+    QTabBar* bar = qobject_cast<QTabBar*>(t.control);
+    if (auto* tabs = qobject_cast<QTabWidget*>(t.control)) bar = tabs->tabBar();
+    if (bar) return select_tab(bar, t.text, why, action);
+    if (auto* combo = qobject_cast<QComboBox*>(t.control))
+        return select_entry(combo, t.text, why, action);
+    if (auto* view = qobject_cast<QAbstractItemView*>(t.control))
+        return select_item(view, t.text, step.kind == StepKind::Open, why, action);
+    why = t.name + " has no entries";
+    return Outcome::Failed;
+}
+
+}  // namespace
+
 ScriptedUser::Outcome ScriptedUser::run_step(const Step& step, QString& why,
                                              std::function<void()>& action) {
     if (!step.error.empty()) {
@@ -626,49 +880,19 @@ ScriptedUser::Outcome ScriptedUser::run_step(const Step& step, QString& why,
     const QString control_name = q(step.control);
     const QString target = step.control.empty() ? form_name : form_name + "." + control_name;
 
-    if (step.kind == "answer") {
+    if (step.kind == StepKind::Answer) {
         why = "no message box";
         return Outcome::Pending;
     }
-    if (step.kind == "shot") {
-        QList<QWidget*> windows = shown_windows();
-        if (windows.isEmpty()) {
-            why = "no window shown";
-            return Outcome::Pending;
-        }
+    if (step.kind == StepKind::Shot) {
         QString file = q(step.form);
         if (QFileInfo(file).isRelative() && !shot_folder_.isEmpty())
             file = QDir(shot_folder_).filePath(file);
-        // Owned windows are painted over their owners (deeper ownership later); among windows
-        // of one depth the active one last.
-        QWidget* active = QApplication::activeWindow();
-        windows.removeAll(active);
-        if (active && active->isVisible()) windows.append(active);
-        auto depth = [](QWidget* w) {
-            int d = 0;
-            for (QWidget* p = w->parentWidget(); p; p = p->parentWidget())
-                if (p->isWindow()) ++d;
-            return d;
-        };
-        std::stable_sort(windows.begin(), windows.end(),
-                         [&](QWidget* a, QWidget* b) { return depth(a) < depth(b); });
-        QRect bounds;
-        for (QWidget* w : windows) bounds |= w->frameGeometry();
-        QImage image(bounds.size(), QImage::Format_RGB32);
-        image.fill(Qt::black);
-        QPainter painter(&image);
-        for (QWidget* w : windows)
-            painter.drawPixmap(w->geometry().topLeft() - bounds.topLeft(), w->grab());
-        painter.end();
-        if (!image.save(file, "PNG")) {
-            why = "cannot write " + file;
-            return Outcome::Failed;
-        }
-        return Outcome::Done;
+        return take_shot(file, why);
     }
 
     QWidget* form = find_form(form_name);
-    if (step.kind == "dump") {
+    if (step.kind == StepKind::Dump) {
         QObject* c = find_control(form, control_name);
         if (!c) {
             why = form ? "no control " + target : "no window " + form_name;
@@ -681,39 +905,14 @@ ScriptedUser::Outcome ScriptedUser::run_step(const Step& step, QString& why,
         why = "window " + form_name + " not shown";
         return Outcome::Pending;
     }
-    if (step.kind == "wait") {
-        if (step.control.empty()) return Outcome::Done;
-        QObject* c = find_control(form, control_name);
-        if (!c) {
-            why = "no control " + target;
-            return Outcome::Pending;
-        }
-        QString shown = control_text(c);
-        if (shown == q(step.texts[0])) return Outcome::Done;
-        why = target + " shows " + q(quoted(shown));
-        return Outcome::Pending;
-    }
+    if (step.kind == StepKind::Wait) return wait_for_text(step, form, target, why);
     // A person cannot reach a window that a modal window blocks.
     if (QWidget* modal = QApplication::activeModalWidget();
         modal && modal != form && !modal->isAncestorOf(form)) {
         why = "window " + form_name + " blocked by " + modal->objectName();
         return Outcome::Pending;
     }
-    if (step.kind == "key") {
-        int key = 0;
-        Qt::KeyboardModifiers mods;
-        QString text;
-        if (!parse_key(q(step.words[0]), key, mods, text)) {
-            why = "unknown key " + q(step.words[0]);
-            return Outcome::Failed;
-        }
-        QPointer<QWidget> receiver = form->focusWidget();
-        if (!receiver || receiver->window() != form) receiver = form;
-        action = [receiver, key, mods, text] {
-            if (receiver) send_key(receiver, key, mods, text);
-        };
-        return Outcome::Done;
-    }
+    if (step.kind == StepKind::Key) return press_key(step, form, why, action);
 
     // Steps that act on a control.
     QObject* c = find_control(form, control_name);
@@ -725,158 +924,22 @@ ScriptedUser::Outcome ScriptedUser::run_step(const Step& step, QString& why,
         why = target + " " + why;
         return Outcome::Pending;
     }
-    QPointer<QObject> guard(c);
-    const QString text = step.texts.empty() ? QString() : q(step.texts[0]);
-
-    if (step.kind == "click") {
-        if (auto* a = qobject_cast<QAction*>(c)) {
-            action = [guard, a] {
-                if (guard) a->trigger();
-            };
-        } else if (auto* b = qobject_cast<QAbstractButton*>(c)) {
-            action = [guard, b] {
-                if (guard) b->click();
-            };
-        } else {
-            QWidget* w = widget_of(c);
-            action = [guard, w] {
-                if (guard) mouse_click(w, w->rect().center());
-            };
-        }
-        return Outcome::Done;
-    }
-    if (step.kind == "type") {
-        QWidget* w = widget_of(c);
-        if (auto* combo = qobject_cast<QComboBox*>(c); combo && combo->lineEdit())
-            w = combo->lineEdit();
-        if (auto* spin = qobject_cast<QAbstractSpinBox*>(c)) w = spin;
-        auto* line = qobject_cast<QLineEdit*>(w);
-        auto* edit = qobject_cast<QTextEdit*>(w);
-        auto* plain = qobject_cast<QPlainTextEdit*>(w);
-        if (!line && !edit && !plain && !qobject_cast<QAbstractSpinBox*>(w)) {
-            why = target + " takes no text";
+    const Target t{c, QPointer<QObject>(c), target,
+                   step.texts.empty() ? QString() : q(step.texts[0])};
+    switch (step.kind) {
+        case StepKind::Click:
+            return click_control(t, action);
+        case StepKind::Type:
+            return type_text(t, why, action);
+        case StepKind::Tick:
+            return tick_control(step, t, why, action);
+        case StepKind::Select:
+        case StepKind::Open:
+            return select_in_control(step, t, why, action);
+        default:
+            why = "unknown step";
             return Outcome::Failed;
-        }
-        action = [guard, w, line, edit, plain, text] {
-            if (!guard) return;
-            w->setFocus(Qt::OtherFocusReason);
-            if (line) line->selectAll();
-            if (edit) edit->selectAll();
-            if (plain) plain->selectAll();
-            if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) spin->selectAll();
-            // Typing over a selection replaces it; an empty text deletes it.
-            if (text.isEmpty())
-                send_key(w, Qt::Key_Delete, Qt::NoModifier, QString());
-            else
-                type_into(w, text);
-        };
-        return Outcome::Done;
     }
-    if (step.kind == "tick") {
-        const bool on = step.words.empty();
-        const Qt::CheckState wanted = on ? Qt::Checked : Qt::Unchecked;
-        if (auto* box = qobject_cast<QAbstractButton*>(c); box && box->isCheckable()) {
-            if (box->isChecked() != on)
-                action = [guard, box] {
-                    if (guard) box->click();
-                };
-            return Outcome::Done;
-        }
-        auto* view = qobject_cast<QAbstractItemView*>(c);
-        if (!view || text.isEmpty()) {
-            why = view ? QString("no node given") : target + " has no check boxes";
-            return Outcome::Failed;
-        }
-        QModelIndex index = find_index(view, text);
-        if (!index.isValid()) {
-            why = "no node " + q(quoted(text));
-            return Outcome::Pending;
-        }
-        if (!(index.flags() & Qt::ItemIsUserCheckable) || !(index.flags() & Qt::ItemIsEnabled)) {
-            why = "node " + q(quoted(text)) + " has no check box";
-            return Outcome::Failed;
-        }
-        if (index.data(Qt::CheckStateRole).toInt() != wanted) {
-            QPersistentModelIndex p(index);
-            // The same model call the view's delegate makes for a click on the check box.
-            action = [guard, view, p, wanted] {
-                if (guard && p.isValid())
-                    view->model()->setData(p, static_cast<int>(wanted), Qt::CheckStateRole);
-            };
-        }
-        return Outcome::Done;
-    }
-    if (step.kind == "select" || step.kind == "open") {
-        const bool open = step.kind == "open";
-        QTabBar* bar = qobject_cast<QTabBar*>(c);
-        if (auto* tabs = qobject_cast<QTabWidget*>(c)) bar = tabs->tabBar();
-        if (bar) {
-            int found = -1;
-            for (int i = 0; i < bar->count(); ++i)
-                if (strip_mnemonic(bar->tabText(i)) == text || bar->tabText(i) == text) found = i;
-            if (found < 0) {
-                why = "no tab " + q(quoted(text));
-                return Outcome::Pending;
-            }
-            QPointer<QTabBar> b(bar);
-            action = [b, found] {
-                if (!b) return;
-                QRect r = b->tabRect(found);
-                if (r.isValid() && b->isVisible()) mouse_click(b, r.center());
-                if (b->currentIndex() != found) b->setCurrentIndex(found);
-            };
-            return Outcome::Done;
-        }
-        if (auto* combo = qobject_cast<QComboBox*>(c)) {
-            int i = combo->findText(text, Qt::MatchExactly);
-            if (i < 0) i = combo->findText(text, Qt::MatchFixedString);
-            if (i < 0) i = combo->findText(text, Qt::MatchStartsWith);
-            if (i < 0) {
-                why = "no entry " + q(quoted(text));
-                return Outcome::Pending;
-            }
-            QPointer<QComboBox> cb(combo);
-            action = [cb, i] {
-                if (!cb) return;
-                cb->setCurrentIndex(i);
-                // A person's choice also reports itself as activated.
-                emit cb->activated(i);
-                emit cb->textActivated(cb->itemText(i));
-            };
-            return Outcome::Done;
-        }
-        if (auto* view = qobject_cast<QAbstractItemView*>(c)) {
-            QModelIndex index = find_index(view, text);
-            if (!index.isValid()) {
-                why = "no entry " + q(quoted(text));
-                return Outcome::Pending;
-            }
-            QPersistentModelIndex p(index);
-            QPointer<QAbstractItemView> v(view);
-            action = [v, p, open] {
-                if (!v || !p.isValid()) return;
-                v->scrollTo(p);
-                QRect r = v->visualRect(p);
-                if (r.isValid() && v->viewport()->rect().intersects(r)) {
-                    // Right end of the entry: clear of a check box at its left.
-                    QPoint at(std::max(r.left() + 1, r.right() - 3), r.center().y());
-                    mouse_click(v->viewport(), at, open);
-                } else {
-                    v->setCurrentIndex(p);
-                    emit v->clicked(p);
-                    if (open) {
-                        emit v->doubleClicked(p);
-                        emit v->activated(p);
-                    }
-                }
-            };
-            return Outcome::Done;
-        }
-        why = target + " has no entries";
-        return Outcome::Failed;
-    }
-    why = "unknown step";
-    return Outcome::Failed;
 }
 
 }  // namespace platform::ui

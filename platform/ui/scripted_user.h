@@ -30,12 +30,14 @@ class QWidget;
 
 namespace platform::ui {
 
+enum class StepKind { Unknown, Answer, Click, Type, Tick, Select, Open, Key, Wait, Shot, Dump };
+
 struct Step {
-    int number = 0;       // 1-based among the script's steps
-    std::string text;     // the line as written, comment and outer blanks removed
-    std::string kind;     // answer, click, type, tick, select, open, key, wait, shot, dump
-    std::string form;     // FORM (or the file for shot, the answer for answer)
-    std::string control;  // CONTROL, may be empty
+    int number = 0;    // 1-based among the script's steps
+    std::string text;  // the line as written, comment and outer blanks removed
+    StepKind kind = StepKind::Unknown;
+    std::string form;                // FORM (or the file for shot, the answer for answer)
+    std::string control;             // CONTROL, may be empty
     std::vector<std::string> texts;  // quoted texts in order (unescaped)
     std::vector<std::string> words;  // further unquoted words (off, if, seconds, key name)
     std::string error;               // set for a malformed step: it fails when its turn comes
@@ -70,9 +72,11 @@ class ScriptedUser : public QObject {
     // The running instance, if any.
     static ScriptedUser* instance();
 
+    // What a step's turn came to: done, still waiting for its window or control, or failed.
+    enum class Outcome { Done, Pending, Failed };
+
   private:
     void poll();
-    enum class Outcome { Done, Pending, Failed };
     Outcome run_step(const Step& step, QString& why, std::function<void()>& action);
     void fail(const Step& step, const QString& why);
 

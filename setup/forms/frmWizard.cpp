@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/help.h"
 #include "platform/msgbox.h"
+#include "platform/resume.h"
 #include "setup/forms/form_scaling.h"
 #include "setup/forms/frmHin.h"
 #include "setup/forms/frmSearchFolder.h"
@@ -53,10 +54,21 @@ QLabel* frmWizard::static_label(QWidget* parent, const QString& name, const QStr
     return lbl;
 }
 
+// The pages and the navigation bar, created in the order the tab order and stacking follow.
 void frmWizard::build() {
     resize(twips(kWidth), twips(kHeight));
     setFont(design_font(8, false));
+    build_page_frames();
+    build_welcome_page(fraStep[0]);
+    build_licence_page(fraStep[1]);
+    build_folder_page(fraStep[2]);
+    build_group_page(fraStep[3]);
+    build_summary_page(fraStep[4]);
+    build_navigation_bar();
+}
 
+// Every page's frame with its title picture, title and subtitle.
+void frmWizard::build_page_frames() {
     const QString titles[kWizardPages][2] = {
         {"Willkommen beim Setup", ""},
         {"Lizenzvertrag", "Lesen Sie sich die Bestimmungen des Lizenzvertrages genau durch."},
@@ -87,9 +99,9 @@ void frmWizard::build() {
         }
         lblStep[i] = nullptr;
     }
+}
 
-    // Page 0: welcome.
-    QFrame* p = fraStep[0];
+void frmWizard::build_welcome_page(QFrame* p) {
     lblW1 = static_label(p, "lblW1", "", 540, 1260, 7920, 700, 9);
     static_label(p, "lblWeiter", "Klicken Sie auf \"Weiter\", um fortzufahren.", 540, 2100, 7920,
                  300);
@@ -102,9 +114,9 @@ void frmWizard::build() {
     lblWHersteller = static_label(p, "lblWHersteller", "", 540, 3500, 7920, 300, 8, true);
     static_label(p, "lblTool1", q(tool_line_1()), 540, 4440, 7920, 300);
     static_label(p, "lblTool2", q(tool_line_2()), 540, 4740, 7920, 300);
+}
 
-    // Page 1: licence.
-    p = fraStep[1];
+void frmWizard::build_licence_page(QFrame* p) {
     static_label(p, "lblLizenzHinweis",
                  "Lesen Sie sich die Bestimmungen des Lizenzvertrages genau durch. Wenn Sie "
                  "nicht zustimmen, klicken Sie bitte auf \"Abbrechen\". Wenn Sie fortfahren, "
@@ -112,9 +124,9 @@ void frmWizard::build() {
                  360, 1080, 8280, 660);
     Lizenz = make_control<QTextBrowser>(p, "Lizenz", 360, 1800, 8280, 3600);
     Lizenz->setOpenLinks(false);
+}
 
-    // Page 2: target folder.
-    p = fraStep[2];
+void frmWizard::build_folder_page(QFrame* p) {
     lblStep[2] = static_label(p, "lblStep(2)", "", 540, 1260, 7920, 600);
     Frame1 = make_control<QGroupBox>(p, "Frame1", 540, 2160, 7920, 1200);
     Frame1->setTitle("Verzeichnis");
@@ -123,9 +135,9 @@ void frmWizard::build() {
     cmdSearch = make_control<QPushButton>(Frame1, "cmdSearch", 6240, 420, 1500, 420);
     cmdSearch->setText("Durchsuchen");
     connect(cmdSearch, &QPushButton::clicked, this, [this] { cmdSearch_Click(); });
+}
 
-    // Page 3: program group.
-    p = fraStep[3];
+void frmWizard::build_group_page(QFrame* p) {
     static_label(p, "lblGruppe", "Programmgruppe:", 540, 1260, 7920, 300);
     Programmgruppe = make_control<QLineEdit>(p, "Programmgruppe", 540, 1590, 7920, 360);
     static_label(p, "lblGruppeHinweis",
@@ -133,9 +145,9 @@ void frmWizard::build() {
                  "Programmgruppe wird im 'Startmenü' angelegt. Durch einen Klick auf 'Start', "
                  "und auf 'Programme' oder 'Alle Programme' genügt.",
                  540, 2220, 7920, 900);
+}
 
-    // Page 4: summary.
-    p = fraStep[4];
+void frmWizard::build_summary_page(QFrame* p) {
     static_label(p, "lblBereit",
                  "Der Assistent hat jetzt alle benötigten Informationen, um das Produkt zu "
                  "installieren. Klicken Sie jetzt auf 'Weiter', um mit der Installation zu "
@@ -145,8 +157,10 @@ void frmWizard::build() {
     static_label(p, "lblStand", "Standard Einstellungen:", 4640, 2130, 4000, 300, 8, true);
     lstKomp = make_control<QListWidget>(p, "lstKomp", 360, 2460, 4000, 2880);
     lstStand = make_control<QListWidget>(p, "lstStand", 4640, 2460, 4000, 2880);
+}
 
-    // Navigation bar: Back, Next, Cancel from left to right.
+// Back, Next, Cancel from left to right, each a flat button under a label that shows it.
+void frmWizard::build_navigation_bar() {
     picNav = make_control<QFrame>(this, "picNav", 0, kPageHeight, kWidth, kHeight - kPageHeight);
     picNav->setFrameShape(QFrame::HLine);
     picNav->setFrameShape(QFrame::NoFrame);
@@ -275,10 +289,9 @@ void frmWizard::cmdNav_Click(int Index) {
 }
 
 void frmWizard::cmdN_Click(int Index) {
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         if (Index >= 1 && Index <= 3 && cmdNav[Index]->isEnabled()) cmdNav_Click(Index);
-    } catch (const platform::Error&) {
-    }
+    });
 }
 
 void frmWizard::start_installation() {
@@ -316,12 +329,11 @@ void frmWizard::lblInfo_Click() {
 }
 
 void frmWizard::IncompleteData(int nIndex) {
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         std::string text = incomplete_data_text(nIndex);
         QApplication::beep();
         platform::MsgBox(text, platform::Buttons::OK, platform::Icon::Information);
-    } catch (const platform::Error&) {
-    }
+    });
 }
 
 void frmWizard::Skalieren(QWidget* FRM, bool ScaleForm, bool ScaleFont) {
@@ -330,11 +342,10 @@ void frmWizard::Skalieren(QWidget* FRM, bool ScaleForm, bool ScaleFont) {
 
 void frmWizard::Form_Unload(bool& Cancel) {
     Cancel = false;
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         if (help_shown_)
             platform::WinHelpA(static_cast<long>(winId()), kHelpFile, platform::HELP_QUIT, 0);
-    } catch (const platform::Error&) {
-    }
+    });
 }
 
 void frmWizard::closeEvent(QCloseEvent* event) {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "setup/forms/wizard_controls.h"
-#include "setup/wizard.h"
+#include "setup/wizard_pages.h"
 
 namespace setup {
 
@@ -68,6 +68,13 @@ class frmWizard : public QWidget {
 
   private:
     void build();
+    void build_page_frames();
+    void build_welcome_page(QFrame* page);
+    void build_licence_page(QFrame* page);
+    void build_folder_page(QFrame* page);
+    void build_group_page(QFrame* page);
+    void build_summary_page(QFrame* page);
+    void build_navigation_bar();
     void start_installation();
     QLabel* static_label(QWidget* parent, const QString& name, const QString& text, double l,
                          double t, double w, double h, double points = 8, bool bold = false);

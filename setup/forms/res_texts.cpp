@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "platform/error.h"
+#include "platform/resume.h"
 #include "setup/string_table.h"
 
 namespace setup {
@@ -41,33 +42,29 @@ bool set_caption(QWidget* control, const QString& text) {
 }
 
 void ApplyResTexts(QWidget* form) {
-    try {
+    platform::resume_on_error<platform::Error>([&] {
         QVariant tag = form->property("Tag");
         if (numeric(tag)) form->setWindowTitle(res_text(tag, false));
-    } catch (const platform::Error&) {
-    }
+    });
     for (QWidget* c : form->findChildren<QWidget*>()) {
         if (c->objectName().isEmpty()) continue;
         if (auto* tabs = qobject_cast<QTabBar*>(c)) {
             for (int i = 0; i < tabs->count(); ++i) {
-                try {
+                platform::resume_on_error<platform::Error>([&] {
                     QVariant t = tabs->tabData(i);
                     if (numeric(t)) tabs->setTabText(i, res_text(t, false));
-                } catch (const platform::Error&) {
-                }
+                });
             }
             continue;
         }
-        try {
+        platform::resume_on_error<platform::Error>([&] {
             QVariant tag = c->property("Tag");
             if (numeric(tag)) set_caption(c, res_text(tag, true));
-        } catch (const platform::Error&) {
-        }
-        try {
+        });
+        platform::resume_on_error<platform::Error>([&] {
             QVariant tip = c->property("ToolTipText");
             if (numeric(tip)) c->setToolTip(res_text(tip, false));
-        } catch (const platform::Error&) {
-        }
+        });
     }
 }
 

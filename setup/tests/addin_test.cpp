@@ -5,7 +5,7 @@
 
 #include "platform/error.h"
 #include "platform/msgbox.h"
-#include "setup/addin_memory_host.h"
+#include "setup/tests/addin_memory_host.h"
 
 namespace setup {
 namespace {

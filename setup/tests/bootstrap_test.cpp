@@ -13,17 +13,13 @@
 #include "platform/error.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 // A medium folder and a TEMP folder (with a blank in its name) of the test's own.
 class Bootstrap : public ::testing::Test {

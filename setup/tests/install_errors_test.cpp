@@ -106,7 +106,8 @@ TEST_F(InstallErrors, FourthReportedFailureStopsTheRun) {
 }
 
 TEST_F(InstallErrors, WithoutFileEntriesLaterStepsAreReported) {
-    // The existing group folder fails step 19: reported when no file entry ran, silent otherwise.
+    // An existing group folder fails its MkDir: reported when no file entry ran, silent
+    // otherwise.
     fs::create_directories(programs / "G");
     add_file("a.txt", "a");
     script({"[Main]", "ProgrammGruppe=G", "[Dateien]", "AnzahlDateien=0"});

@@ -10,21 +10,17 @@
 #include "platform/paths.h"
 #include "setup/placeholders.h"
 #include "setup/shell_link.h"
+#include "testsupport/testsupport.h"
 #include "tools/cab/cab_writer.h"
 
 namespace setup::testing {
 
 namespace {
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
+// Creates the folders on the way.
 void spit(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    testsupport::spit(p, bytes);
 }
 std::string bin_dir() {
     if (const char* b = std::getenv("VELTRIN_BIN")) return b;

@@ -14,27 +14,14 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
-std::string lib(const std::string& name) {
-    return std::string(VELTRIN_BINARY_DIR) + "/lib/libveltrin_testcomp_" + name + ".so";
-}
+const auto lib = testsupport::test_component;
+const auto loaded = testsupport::is_loaded;
 
-bool loaded(const std::string& host) {
-    void* h = ::dlopen(host.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (h) ::dlclose(h);
-    return h != nullptr;
-}
-
-struct TempDir {
-    std::string host;
-    TempDir() {
-        char tmpl[] = "/tmp/veltrin-setup-proc-XXXXXX";
-        host = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + host + "'").c_str()); }
-};
+using TempDir = testsupport::TempDir;
 
 TEST(RegisterComponent, RunsTheEntryPointAndUnloads) {
     // Holding our own reference lets us read the library's counters afterwards.
@@ -92,7 +79,7 @@ TEST(RegisterComponent, TimeLimitReturnsFalseAndTheThreadGoesOn) {
 
 TEST(WaitForProcess, EndedOrUnknownProcessTakesOneRound) {
     int rounds = 0;
-    platform::set_do_events_hook([&] { ++rounds; });
+    const testsupport::ScopedSeam hook(platform::set_do_events_hook, [&] { ++rounds; });
     long pid = platform::Shell("/bin/true", 0);
     platform::Handle h = platform::OpenProcess(platform::SYNCHRONIZE, false, pid);
     platform::WaitForSingleObject(h, platform::INFINITE);
@@ -102,7 +89,6 @@ TEST(WaitForProcess, EndedOrUnknownProcessTakesOneRound) {
     rounds = 0;
     setup::WaitForProcess(999999999);
     EXPECT_EQ(rounds, 1);
-    platform::set_do_events_hook({});
 }
 
 TEST(WaitForProcess, KeepsProcessingEventsUntilTheProcessEnds) {
@@ -111,10 +97,11 @@ TEST(WaitForProcess, KeepsProcessingEventsUntilTheProcessEnds) {
     std::ofstream(script) << "#!/bin/sh\nsleep 0.4\ntouch \"$0.done\"\n";
     ::chmod(script.c_str(), 0755);
     int rounds = 0;
-    platform::set_do_events_hook([&] { ++rounds; });
-    long pid = platform::Shell(platform::windows_path(script), 1);
-    setup::WaitForProcess(pid);
-    platform::set_do_events_hook({});
+    {
+        const testsupport::ScopedSeam hook(platform::set_do_events_hook, [&] { ++rounds; });
+        long pid = platform::Shell(platform::windows_path(script), 1);
+        setup::WaitForProcess(pid);
+    }
     EXPECT_GE(rounds, 2);
     EXPECT_EQ(::access((script + ".done").c_str(), F_OK), 0) << "returned before the end";
 }

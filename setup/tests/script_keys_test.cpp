@@ -10,17 +10,13 @@
 #include "setup/placeholders.h"
 #include "setup/script_keys.h"
 #include "setup/silent.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 struct Read {
     std::string file, section, key;
@@ -71,12 +67,12 @@ TEST(ScriptKeys, ReferenceDescribesEveryKeyPlaceholderAndWhenValue) {
 }
 
 TEST(ScriptKeys, EveryListedPlaceholderIsExpanded) {
-    setup::set_install_path_source([] { return std::string("C:\\x"); });
+    const testsupport::ScopedSeam source(setup::set_install_path_source,
+                                         [] { return std::string("C:\\x"); });
     for (auto p : setup::placeholders()) {
         const std::string text = "a" + std::string(p) + "b";
         EXPECT_EQ(setup::ExpandPlaceholders(text).find(p), std::string::npos) << p;
     }
-    setup::set_install_path_source({});
 }
 
 TEST(SetupCommandLine, SilentOptionsAndWrongCommandLines) {

@@ -13,31 +13,15 @@
 #include "platform/environment.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
-struct Scratch {
-    std::string host;
-    Scratch() {
-        char tmpl[] = "/tmp/veltrin-script-XXXXXX";
-        host = ::mkdtemp(tmpl);
-    }
-    ~Scratch() { std::system(("chmod -R u+w '" + host + "'; rm -rf '" + host + "'").c_str()); }
-    std::string win(const std::string& name) const {
-        return platform::windows_path(host) + "\\" + name;
-    }
-};
+using Scratch = testsupport::TempDir;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
-void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using testsupport::spit;
 
 TEST(GetIniValue, ReadsLikeTheSetupExpects) {
     Scratch dir;

@@ -14,17 +14,13 @@
 #include "platform/environment.h"
 #include "platform/paths.h"
 #include "platform/program_container.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 class ShellLink : public ::testing::Test {
   protected:

@@ -1,5 +1,7 @@
 #include "tools/cab/cab_writer.h"
 
+#include "platform/file_toolkit.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -290,25 +292,11 @@ std::string build_cabinet(const std::vector<Entry>& entries, const Options& opti
 
 void write_cabinet(const std::string& host_path, const std::vector<Entry>& entries,
                    const Options& options) {
-    std::string bytes = build_cabinet(entries, options);
-    std::string tmp = host_path + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw std::runtime_error(tmp + ": " + std::strerror(errno));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            throw std::runtime_error(tmp + ": " + std::strerror(err));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), host_path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
+    const std::string bytes = build_cabinet(entries, options);
+    // The cabinet is synced before it takes the name: a package is copied off soon after.
+    platform::ReplaceOptions replace;
+    replace.durability = platform::Durability::file;
+    if (const int err = platform::replace_file(host_path, bytes, replace)) {
         throw std::runtime_error(host_path + ": " + std::strerror(err));
     }
 }

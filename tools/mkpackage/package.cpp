@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/file_toolkit.h"
 #include "platform/program_container.h"
 #include "tools/cab/cab_writer.h"
 #include "tools/extractor/extractor.h"
@@ -98,22 +99,13 @@ std::vector<std::string> top_level_files(const std::string& dir) {
     return names;
 }
 
+// A package is rebuilt from its sources at will, so no sync: the rename alone keeps a half
+// written file from standing under the real name.
 void write_bytes(const std::string& path, const std::string& bytes, mode_t mode) {
-    std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) throw std::runtime_error(tmp + ": " + std::strerror(errno));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    bool ok = done == bytes.size() && ::fchmod(fd, mode) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
+    platform::ReplaceOptions options;
+    options.durability = platform::Durability::none;
+    options.exact_mode = mode;
+    if (const int err = platform::replace_file(path, bytes, options)) {
         throw std::runtime_error(path + ": " + std::strerror(err));
     }
 }

@@ -48,15 +48,6 @@ const Layout layouts[] = {
     {"stored_folder_per_file", options(cab::Compression::none, true)},
 };
 
-cab::Entry entry(std::string name, std::string data, std::uint16_t attribs = cab::attrib_arch) {
-    cab::Entry e;
-    e.name = std::move(name);
-    e.data = std::move(data);
-    e.attribs = attribs;
-    e.mtime = 1700000000;
-    return e;
-}
-
 // Files chosen to cross block boundaries, to be empty, to need the UTF-8 name flag and to sit
 // in a subfolder.
 std::vector<cab::Entry> sample_entries() {

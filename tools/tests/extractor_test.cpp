@@ -11,15 +11,6 @@ namespace {
 
 using namespace tools_test;
 
-cab::Entry entry(std::string name, std::string data, std::uint16_t attribs = cab::attrib_arch) {
-    cab::Entry e;
-    e.name = std::move(name);
-    e.data = std::move(data);
-    e.attribs = attribs;
-    e.mtime = 1700000000;
-    return e;
-}
-
 cab::Options per_file() {
     cab::Options o;
     o.folder_per_file = true;

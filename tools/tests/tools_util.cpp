@@ -11,27 +11,13 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include "testsupport/testsupport.h"
 
 extern char** environ;
 
 namespace tools_test {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir(const std::string& tag) {
-    std::string pattern = "/tmp/veltrin-" + tag + "-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    // Read-only files and folders left by a test must not keep the folder alive.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::end(it); it.increment(ec))
-        if (!it->is_symlink())
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-}
 
 RunResult run(const std::vector<std::string>& argv, const std::string& cwd) {
     TempDir scratch("run");
@@ -87,10 +73,7 @@ void write_file(const std::string& path, const std::string& bytes) {
 }
 
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::slurp(path);
 }
 
 bool exists(const std::string& path) {
@@ -108,15 +91,16 @@ void make_dirs(const std::string& path) {
 }
 
 std::map<std::string, std::string> tree(const std::string& dir) {
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it) {
-        std::string rel = fs::relative(it->path(), dir).string();
-        if (it->is_symlink())
-            out[rel] = "->" + fs::read_symlink(it->path()).string();
-        else if (it->is_regular_file())
-            out[rel] = read_file(it->path().string());
-    }
-    return out;
+    return testsupport::tree_listing(dir);
+}
+
+cab::Entry entry(std::string name, std::string data, std::uint16_t attribs) {
+    cab::Entry e;
+    e.name = std::move(name);
+    e.data = std::move(data);
+    e.attribs = attribs;
+    e.mtime = 1700000000;
+    return e;
 }
 
 std::string noise(std::size_t size, unsigned seed) {

@@ -5,23 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/testsupport.h"
 #include "tools/cab/cab_writer.h"
 
 namespace tools_test {
 
-// A fresh folder under /tmp, removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    explicit TempDir(const std::string& tag = "tools");
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
-  private:
-    std::string path_;
-};
+using TempDir = testsupport::TempDir;
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when the program did not exit normally
@@ -49,6 +38,9 @@ void make_dirs(const std::string& path);
 // Every regular file below `dir` (relative path with "/" -> bytes); symbolic links are listed
 // with the bytes "->target".
 std::map<std::string, std::string> tree(const std::string& dir);
+
+// A cabinet entry with a fixed time stamp.
+cab::Entry entry(std::string name, std::string data, std::uint16_t attribs = cab::attrib_arch);
 
 // Bytes that deflate poorly and well, for multi-block cabinets.
 std::string noise(std::size_t size, unsigned seed);

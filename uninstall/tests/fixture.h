@@ -14,20 +14,12 @@
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace uninstall::test {
 
-struct TempTree {
-    std::string host;
-    TempTree() {
-        char tmpl[] = "/tmp/veltrin-unins-XXXXXX";
-        host = ::mkdtemp(tmpl);
-    }
-    ~TempTree() {
-        std::system(("chmod -R u+w '" + host + "' 2>/dev/null; rm -rf '" + host + "'").c_str());
-    }
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
+struct TempTree : testsupport::TempDir {
+    TempTree() : testsupport::TempDir("unins") {}
 
     std::string path(const std::string& rel) const { return rel.empty() ? host : host + "/" + rel; }
     std::string win(const std::string& rel) const { return platform::windows_path(path(rel)); }
@@ -43,44 +35,10 @@ struct TempTree {
         struct stat st;
         return ::lstat(path(rel).c_str(), &st) == 0;
     }
-    std::string read(const std::string& rel) const {
-        std::ifstream in(path(rel), std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string read(const std::string& rel) const { return testsupport::slurp(path(rel)); }
     // Every entry below rel (relative names, folders with a trailing "/") with file contents.
     std::map<std::string, std::string> listing(const std::string& rel = "") const {
-        std::map<std::string, std::string> out;
-        walk(path(rel), "", out);
-        return out;
-    }
-
-  private:
-    static void walk(const std::string& dir, const std::string& prefix,
-                     std::map<std::string, std::string>& out) {
-        DIR* d = ::opendir(dir.c_str());
-        if (!d) return;
-        std::vector<std::string> names;
-        while (const dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        ::closedir(d);
-        for (const auto& n : names) {
-            const std::string full = dir + "/" + n;
-            struct stat st;
-            if (::lstat(full.c_str(), &st) != 0) continue;
-            if (S_ISDIR(st.st_mode)) {
-                out[prefix + n + "/"] = "";
-                walk(full, prefix + n + "/", out);
-            } else {
-                std::ifstream in(full, std::ios::binary);
-                std::ostringstream s;
-                s << in.rdbuf();
-                out[prefix + n] = s.str();
-            }
-        }
+        return testsupport::tree_listing(path(rel), {.folders = true, .links = false});
     }
 };
 

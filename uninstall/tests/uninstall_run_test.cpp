@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/shell_file_op.h"
+#include "testsupport/testsupport.h"
 
 namespace uninstall {
 namespace {
@@ -92,8 +93,8 @@ TEST(UninstallRun, DeletesShortcutsThenFilesInLogOrderAndEverythingElseInTheFold
     EXPECT_TRUE(in.tree.exists("desktop/mine.txt"));
     EXPECT_TRUE(in.tree.exists("menu"));
     EXPECT_TRUE(in.tree.exists("fonts"));
-    // Step 6 takes the rest of the install folder, unrecorded files included; no running
-    // program holds it here, so the folder goes too.
+    // The removal of the program folder takes the rest of the install folder, unrecorded files
+    // included; no running program holds it here, so the folder goes too.
     EXPECT_FALSE(in.tree.exists("inst"));
 
     ASSERT_EQ(boxes.shown.size(), 1u);
@@ -394,9 +395,11 @@ TEST(UninstallRun, LeftoverBatchIsExtendedAndItsOldLinesRunFirst) {
         return 1;
     });
     std::vector<int> ended;
-    platform::set_end_program_hook([&](int status) { ended.push_back(status); });
-    run.cmdNext_Click();
-    platform::set_end_program_hook({});
+    {
+        const testsupport::ScopedSeam hook(platform::set_end_program_hook,
+                                           [&](int status) { ended.push_back(status); });
+        run.cmdNext_Click();
+    }
 
     std::string expected = old_lines;
     for (const auto& l : run.batch_lines()) expected += platform::utf8_to_cp1252(l) + "\r\n";

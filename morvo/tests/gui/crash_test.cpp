@@ -149,6 +149,13 @@ std::string run_script(const std::string& closing_status) {
            platform::transcript_quote(closing_status) + " 120\nclick frmMorvo.comB_schliessen\n";
 }
 
+// The settings: the storage folder and the one folder line, Massenpost.
+void write_settings(const ProgramFolder& prog, const std::string& ablage_win) {
+    std::ofstream(prog.ini(), std::ios::binary)
+        << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + ablage_win +
+                                    "\\\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Massenpost\r\n");
+}
+
 mkmailstore::Options bulk(long mails, size_t size) {
     mkmailstore::Options o;
     o.bulk_mails = mails;
@@ -175,9 +182,7 @@ TEST(CrashSafety, KilledAtRandomMomentsOverHostileMail) {
     const std::string ablage = work.path() + "/ablage";
     const std::string ablage_win = platform::windows_path(ablage);
     ProgramFolder prog(root);
-    std::ofstream(prog.ini(), std::ios::binary)
-        << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + ablage_win +
-                                    "\\\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Massenpost\r\n");
+    write_settings(prog, ablage_win);
     const std::string closing = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
 
     auto fresh = [&] {
@@ -236,9 +241,7 @@ TEST(CrashSafety, StorageFolderThatFillsUp) {
     } unmount{ablage};
     const std::string ablage_win = platform::windows_path(ablage);
     ProgramFolder prog(root);
-    std::ofstream(prog.ini(), std::ios::binary)
-        << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + ablage_win +
-                                    "\\\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Massenpost\r\n");
+    write_settings(prog, ablage_win);
     // The loop device is a block device that is not removable: a fixed disk.
     const std::string closing = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
     const std::string t = work.path() + "/t.txt";

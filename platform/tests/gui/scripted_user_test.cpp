@@ -31,6 +31,7 @@
 #include "platform/transcript.h"
 #include "platform/ui/program.h"
 #include "platform/ui/status.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -44,12 +45,7 @@ QApplication& app() {
     return *static_cast<QApplication*>(QCoreApplication::instance());
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 // A form with one control of each kind; its handlers record what they saw.
 class TestForm : public QWidget {

@@ -9,9 +9,9 @@
 #include "platform/environment.h"
 #include "platform/paths.h"
 #include "setup/addin.h"
-#include "setup/addin_memory_host.h"
 #include "setup/forms/addin_window.h"
 #include "setup/forms/frmWizard.h"
+#include "setup/tests/addin_memory_host.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "platform/ui/screen.h"
 #include "setup/forms/form_scaling.h"
 #include "setup/placeholders.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -34,12 +35,7 @@ void ensure_app() {
     if (!qApp) new QApplication(argc, argv);
 }
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 const fs::path sample = fs::path(VELTRIN_SOURCE_DIR) / "tools" / "sample";
 

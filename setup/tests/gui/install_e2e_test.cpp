@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -21,12 +22,7 @@ std::string bin(const std::string& name) {
     return std::string(b ? b : VELTRIN_BINARY_DIR "/bin") + "/" + name;
 }
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 void spit(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());

@@ -9,17 +9,13 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 fs::path bin_dir() {
     const char* b = std::getenv("VELTRIN_BIN");

@@ -15,17 +15,13 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 std::string sh(const fs::path& p) {
     return "'" + p.string() + "'";

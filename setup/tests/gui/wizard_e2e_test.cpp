@@ -10,17 +10,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 std::string quoted(const fs::path& p) {
     return "'" + p.string() + "'";

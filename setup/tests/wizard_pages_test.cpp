@@ -1,5 +1,5 @@
 // The wizard's decisions without its window: first page, navigation, buttons, texts, folder list.
-#include "setup/wizard.h"
+#include "setup/wizard_pages.h"
 
 #include <gtest/gtest.h>
 

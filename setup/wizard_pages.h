@@ -1,5 +1,6 @@
 #pragma once
-// What the wizard decides, without its window: the first page, the navigation table, the state of
+// The wizard's page logic, apart from its window (forms/frmWizard) and from the add-in class
+// that opens it (addin.h): the first page, the navigation table, the state of
 // the Back and Next buttons, the texts it fills in, and the help context of a page.
 #include <array>
 #include <string>

@@ -1,4 +1,4 @@
-#include "setup/wizard.h"
+#include "setup/wizard_pages.h"
 
 #include <cstdint>
 

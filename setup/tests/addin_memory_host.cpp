@@ -1,4 +1,4 @@
-#include "setup/addin_memory_host.h"
+#include "setup/tests/addin_memory_host.h"
 
 #include <algorithm>
 

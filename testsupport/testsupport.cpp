@@ -1,0 +1,103 @@
+#include "testsupport/testsupport.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/error.h"
+#include "platform/file_toolkit.h"
+#include "platform/paths.h"
+
+namespace testsupport {
+namespace {
+
+std::string make_temp(const std::string& tag) {
+    std::string pattern = "/tmp/veltrin-" + tag + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    // Others may read it, as a test server running under another name must.
+    ::chmod(pattern.c_str(), 0755);
+    return pattern;
+}
+
+// A test may leave read-only folders behind; the removal needs to write to each.
+void make_writable(const std::string& folder) {
+    ::chmod(folder.c_str(), 0755);
+    for (const auto& n : platform::list_folder(folder)) {
+        const std::string full = folder + "/" + n;
+        struct stat st;
+        if (::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) make_writable(full);
+    }
+}
+
+void walk(const std::string& dir, const std::string& prefix, const TreeOptions& options,
+          std::map<std::string, std::string>& out) {
+    for (const auto& n : platform::list_folder(dir)) {
+        const std::string full = dir + "/" + n;
+        struct stat st;
+        if (::lstat(full.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (options.folders) out[prefix + n + "/"] = "";
+            walk(full, prefix + n + "/", options, out);
+        } else if (S_ISLNK(st.st_mode) && options.links) {
+            out[prefix + n] = "->" + std::filesystem::read_symlink(full).string();
+        } else if (S_ISREG(st.st_mode) || !options.links) {
+            out[prefix + n] = slurp(full);
+        }
+    }
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::string& tag) : host(make_temp(tag)) {}
+
+TempDir::~TempDir() {
+    make_writable(host);
+    platform::remove_tree(host);
+}
+
+std::string TempDir::win(const std::string& name) const {
+    const std::string w = platform::windows_path(host);
+    return name.empty() ? w : w + "\\" + name;
+}
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+long error_of(const std::function<void()>& statement) {
+    try {
+        statement();
+    } catch (const platform::Error& e) {
+        return e.number;
+    }
+    return 0;
+}
+
+std::string test_component(const std::string& name) {
+    return std::string(VELTRIN_BINARY_DIR) + "/lib/libveltrin_testcomp_" + name + ".so";
+}
+
+bool is_loaded(const std::string& host) {
+    void* h = ::dlopen(host.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) ::dlclose(h);
+    return h != nullptr;
+}
+
+std::map<std::string, std::string> tree_listing(const std::string& dir, TreeOptions options) {
+    std::map<std::string, std::string> out;
+    walk(dir, "", options, out);
+    return out;
+}
+
+}  // namespace testsupport

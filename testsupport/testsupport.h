@@ -1,0 +1,71 @@
+#pragma once
+// What the tests of every component share: a scratch folder, whole-file reads and writes, a
+// listing of a folder tree and a restorer for the process-wide seams.
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <type_traits>
+
+namespace testsupport {
+
+// A fresh folder under /tmp, removed with everything in it (read-only parts included) at the
+// end of the scope.
+class TempDir {
+  public:
+    explicit TempDir(const std::string& tag = "test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string host;  // the folder's host path
+    const std::string& path() const { return host; }
+    std::string file(const std::string& name) const { return host + "/" + name; }
+    std::string operator/(const std::string& name) const { return file(name); }
+    // The Windows form of a name inside the folder (the folder itself for "").
+    std::string win(const std::string& name = "") const;
+};
+
+// The whole file ("" when it cannot be read) and its replacement.
+std::string slurp(const std::filesystem::path& path);
+void spit(const std::filesystem::path& path, const std::string& bytes);
+
+struct TreeOptions {
+    bool folders = false;  // list folders too, as "name/" with ""
+    bool links = true;     // a link as "->target"; false: read through it like a file
+};
+// Every entry below `dir` by its relative path ("/" between levels) with its bytes.
+std::map<std::string, std::string> tree_listing(const std::string& dir, TreeOptions options = {});
+
+// The number of the platform::Error a statement throws; 0 when it throws none.
+long error_of(const std::function<void()>& statement);
+
+// The self-registering test component `name` (ok, fail, slow, none) built into lib/.
+std::string test_component(const std::string& name);
+// Whether the dynamic loader holds the library now (without loading it).
+bool is_loaded(const std::string& host);
+
+// Sets a process-wide seam for the rest of the scope and puts back its default (the empty
+// value of its type, or the one given) at the end, also when an assertion leaves early.
+class ScopedSeam {
+  public:
+    template <class T>
+    ScopedSeam(void (*set)(T), std::type_identity_t<std::remove_cvref_t<T>> value,
+               std::type_identity_t<std::remove_cvref_t<T>> restore = {})
+        : undo_([set, restore = std::move(restore)]() mutable { set(std::move(restore)); }) {
+        set(std::move(value));
+    }
+    // Any other undoing (a seam with more than one argument).
+    explicit ScopedSeam(std::function<void()> undo) : undo_(std::move(undo)) {}
+    ~ScopedSeam() {
+        if (undo_) undo_();
+    }
+    ScopedSeam(const ScopedSeam&) = delete;
+    ScopedSeam& operator=(const ScopedSeam&) = delete;
+
+  private:
+    std::function<void()> undo_;
+};
+
+}  // namespace testsupport
