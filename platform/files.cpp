@@ -374,34 +374,11 @@ void create_new_file(std::string_view path, std::string_view bytes) {
     const std::string h = host_or_windows(path);
     if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
     if (base_name(h).empty()) fail(kErrBadFileName);
-    struct stat st;
-    if (lstat(h.c_str(), &st) == 0) fail(kErrFileExists);
-    std::string tmp = parent_of(h) + "/." + base_name(h) + ".XXXXXX";
-    if (tmp.size() - parent_of(h).size() > NAME_MAX) tmp = parent_of(h) + "/.new.XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0) fail(errno == ENOSPC ? kErrDiskFull : kErrPathFileAccess);
-    bool ok = fchmod(fd, default_file_mode()) == 0 && write_all(fd, bytes);
-    int e = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        e = errno;
-    }
-    if (ok) {
-        // A hard link never replaces an entry; file systems without links get a rename that
-        // refuses to replace.
-        if (link(tmp.c_str(), h.c_str()) == 0) {
-            unlink(tmp.c_str());
-            return;
-        }
-        e = errno;
-        if (e == EPERM || e == EMLINK || e == ENOTSUP || e == EOPNOTSUPP) {
-            if (renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, h.c_str(), RENAME_NOREPLACE) == 0)
-                return;
-            e = errno;
-        }
-    }
-    unlink(tmp.c_str());
-    fail(e == EEXIST ? kErrFileExists : e == ENOSPC ? kErrDiskFull : kErrPathFileAccess);
+    ReplaceOptions options;
+    options.exclusive = true;
+    const int e = replace_file(h, bytes, options);
+    if (e != 0)
+        fail(e == EEXIST ? kErrFileExists : e == ENOSPC ? kErrDiskFull : kErrPathFileAccess);
 }
 
 void append_file(std::string_view path, std::string_view bytes) {

@@ -206,10 +206,6 @@ void parse_step(Step& step, const std::vector<Token>& tokens) {
 
 // ---- finding things ----------------------------------------------------------------------
 
-bool is_form_name(const QString& name) {
-    return !name.isEmpty() && !name.startsWith("qt");
-}
-
 QString strip_mnemonic(QString s) {
     s.replace("&&", QString(QChar(0x1)));
     s.remove('&');
