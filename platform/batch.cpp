@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/file_toolkit.h"
 #include "platform/paths.h"
 #include "platform/shell_file_op.h"
 #include "platform/transcript.h"
@@ -114,25 +115,6 @@ bool is_read_only(const struct stat& st) {
 }
 
 // Removes a whole tree without following links. True when everything went.
-bool remove_all(const std::string& host) {
-    struct stat st;
-    if (::lstat(host.c_str(), &st) != 0) return errno == ENOENT;
-    if (!S_ISDIR(st.st_mode)) return ::unlink(host.c_str()) == 0;
-    bool ok = true;
-    if (DIR* d = ::opendir(host.c_str())) {
-        std::vector<std::string> names;
-        while (const dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        ::closedir(d);
-        for (const auto& n : names) ok = remove_all(join_host(host, n)) && ok;
-    } else {
-        ok = false;
-    }
-    return ok && ::rmdir(host.c_str()) == 0;
-}
-
 class Interpreter {
   public:
     explicit Interpreter(BatchReport& report) : report_(report) {}
@@ -331,7 +313,7 @@ class Interpreter {
                 continue;
             }
             if (has_switch(a, 's')) {
-                if (!remove_all(h)) add(line, "Zugriff verweigert - " + name);
+                if (!remove_tree(h)) add(line, "Zugriff verweigert - " + name);
             } else if (::rmdir(h.c_str()) != 0) {
                 add(line, errno == ENOTEMPTY || errno == EEXIST
                               ? "Das Verzeichnis ist nicht leer. - " + name

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/file_toolkit.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -170,28 +171,12 @@ std::string link_name(const std::string& host_file) {
     return stem.empty() ? p.filename().string() : stem;
 }
 
-// Writes the whole entry under a temporary name beside the target and renames it into place, so
-// a failing save leaves no half-written shortcut.
+// The whole entry replaces the target in one step, so a failing save leaves no half-written
+// shortcut. Desktops start launchers on the desktop only when they carry the run bit.
 bool write_whole_file(const std::string& host_file, const std::string& content) {
-    const std::string tmp = host_file + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << content;
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
-        }
-    }
-    // Desktops start launchers on the desktop only when they carry the run bit.
-    ::chmod(tmp.c_str(), 0755);
-    if (std::rename(tmp.c_str(), host_file.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    platform::ReplaceOptions options;
+    options.exact_mode = 0755;
+    return platform::replace_file(host_file, content, options) == 0;
 }
 
 std::map<std::string, std::string> read_desktop_entry(const std::string& host_file, bool& ok) {
