@@ -176,12 +176,11 @@ void frmMorvo::Form_Load() {
     start = true;
     outlook::Application app;
     outlook::NameSpace ns;
-    try {
+    // Without the mail program the tree stays empty.
+    platform::resume_on_error([&] {
         app = outlook::CreateObject("Outlook.Application");
         ns = app.GetNamespace("MAPI");
-    } catch (const std::exception&) {
-        // Without the mail program the tree stays empty.
-    }
+    });
 
     splash_ = new frmSplash;
     splash_->Form_Load();
