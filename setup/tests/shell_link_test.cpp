@@ -41,7 +41,6 @@ class ShellLink : public ::testing::Test {
     static bool tool_available(const char* tool) {
         return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
     }
-    fs::path dir_;
 };
 
 // Sets a process environment variable for a scope.
