@@ -17,6 +17,7 @@
 #include "morvo/settings.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
+#include "platform/resume.h"
 
 namespace morvo {
 
@@ -257,10 +258,7 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
                     outlook::Attachment a = item.Attachments(k);
                     std::string dn = a.DisplayName();
                     std::string tv;
-                    try {
-                        tv = a.text();
-                    } catch (const std::exception&) {
-                    }
+                    platform::resume_on_error([&] { tv = a.text(); });
                     if (!passes_filter(dn, tv)) continue;
                     std::string target =
                         free_target_path(storage, clean_display_name(dn), fenv.clock(), exists);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/resume.h"
+
 namespace morvo {
 
 int FolderTree::add(std::string text, int parent) {
@@ -88,19 +90,15 @@ struct Loader {
     }
 
     std::int32_t count_at() {
-        try {
-            return source.folder_count(chain);
-        } catch (...) {
-            return 0;
-        }
+        std::int32_t count = 0;
+        platform::resume_on_error<platform::AnyError>([&] { count = source.folder_count(chain); });
+        return count;
     }
 
     void read_name(int level) {
-        try {
-            name[level] = source.folder_name(chain);
-        } catch (...) {
-            // The name stays as cleared after the previous folder.
-        }
+        // On failure the name stays as cleared after the previous folder.
+        platform::resume_on_error<platform::AnyError>(
+            [&] { name[level] = source.folder_name(chain); });
     }
 
     // Walks level L below the current folder of level L-1; loe[L] holds its count.

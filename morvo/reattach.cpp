@@ -9,6 +9,7 @@
 
 #include "morvo/filing.h"
 #include "platform/paths.h"
+#include "platform/resume.h"
 
 namespace morvo {
 
@@ -86,13 +87,11 @@ bool recorded_links(const ReattachEnvironment& env, const std::string& line,
         if (folder.is_nothing()) return false;
         mails = folder.Items().Count();
         for (long i = 1; i <= mails; ++i) {
-            outlook::MailItem item;
-            try {
-                item = folder.Items(i);
+            // A damaged mail holds no record this program could have removed.
+            platform::resume_on_error([&] {
+                outlook::MailItem item = folder.Items(i);
                 for (const auto& r : item.FilingRecords()) links.insert(r.link);
-            } catch (const std::exception&) {
-                // A damaged mail holds no record this program could have removed.
-            }
+            });
         }
         return true;
     } catch (const std::exception&) {

@@ -48,15 +48,12 @@ void UnBlockExe(const std::string& Datei) {
 }
 
 bool SchreibschutzEntfernen(const std::string& sFilename) {
-    try {
+    return platform::resume_on_error<platform::AnyError>([&] {
         int attributes = platform::GetAttr(sFilename);
         platform::SetAttr(sFilename, attributes & ~platform::vbReadOnly);
         platform::DoEvents();
         (void)platform::GetAttr(sFilename);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool medium_has_resources() {

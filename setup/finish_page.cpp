@@ -18,11 +18,9 @@ constexpr std::string_view kAsk = kWhenAsk;
 constexpr std::string_view kSilent = kWhenSilent;
 
 void open_program(const std::string& tag, const std::string& arguments) {
-    try {
-        ShellOpen(ExpandPlaceholders(tag), arguments, 1);
-    } catch (const platform::Error&) {
-        // A program that cannot be started is not reported.
-    }
+    // A program that cannot be started is not reported.
+    platform::resume_on_error<platform::Error>(
+        [&] { ShellOpen(ExpandPlaceholders(tag), arguments, 1); });
 }
 
 void run_silent_programs() {
@@ -36,11 +34,9 @@ void run_silent_programs() {
 }
 
 void empty_package_folder() {
-    try {
-        platform::Kill(platform::Environ("TEMP") + "\\~Veltrin\\*.*");
-    } catch (const platform::Error&) {
-        // Files that cannot be deleted stay.
-    }
+    // Files that cannot be deleted stay.
+    platform::resume_on_error<platform::Error>(
+        [] { platform::Kill(platform::Environ("TEMP") + "\\~Veltrin\\*.*"); });
 }
 
 }  // namespace

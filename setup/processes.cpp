@@ -60,13 +60,12 @@ void WaitForProcess(long process_id) {
 }
 
 std::string GetShortPath(std::string_view path) {
-    try {
-        // The 256-character buffer was a Windows limit; here a path is as long as the system
-        // allows, and the layer returns an existing one unchanged.
-        return platform::GetShortPathNameA(path);
-    } catch (...) {
-        return {};
-    }
+    // The 256-character buffer was a Windows limit; here a path is as long as the system
+    // allows, and the layer returns an existing one unchanged.
+    std::string short_path;
+    platform::resume_on_error<platform::AnyError>(
+        [&] { short_path = platform::GetShortPathNameA(path); });
+    return short_path;
 }
 
 void ShellOpen(std::string_view file, std::string_view parameters, long show_command) {

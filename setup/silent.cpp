@@ -15,6 +15,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resume.h"
 #include "setup/bootstrap.h"
 #include "setup/error_report.h"
 #include "setup/finish_page.h"
@@ -151,11 +152,8 @@ int open_log(const std::string& host) {
 }
 
 void empty_package_folder() {
-    try {
-        platform::Kill(package_folder() + "\\*.*");
-    } catch (const platform::Error&) {
-        // What cannot be deleted stays, as after the windowed run.
-    }
+    // What cannot be deleted stays, as after the windowed run.
+    platform::resume_on_error<platform::Error>([] { platform::Kill(package_folder() + "\\*.*"); });
 }
 
 }  // namespace

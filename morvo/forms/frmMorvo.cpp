@@ -20,6 +20,7 @@
 #include "morvo/forms/frmSplash.h"
 #include "morvo/outlook/outlook.h"
 #include "morvo/outlook_tree.h"
+#include "morvo/page_layout.h"
 #include "morvo/run_log.h"
 #include "morvo/settings.h"
 #include "morvo/version.h"
@@ -175,12 +176,11 @@ void frmMorvo::Form_Load() {
     start = true;
     outlook::Application app;
     outlook::NameSpace ns;
-    try {
+    // Without the mail program the tree stays empty.
+    platform::resume_on_error([&] {
         app = outlook::CreateObject("Outlook.Application");
         ns = app.GetNamespace("MAPI");
-    } catch (const std::exception&) {
-        // Without the mail program the tree stays empty.
-    }
+    });
 
     splash_ = new frmSplash;
     splash_->Form_Load();
@@ -262,63 +262,19 @@ void frmMorvo::read_settings() {
 void frmMorvo::TabStrip1_Click() {
     Text1->setText("Morvolan");
     const int index = TabStrip1->currentIndex() + 1;
-    const bool unc = chk_uncpfad->isChecked();
-    switch (index) {
-        case 1:
-            Textbox2->show();
-            TreeView1->hide();
-            Textbox3->hide();
-            comB_start->show();
-            comB_ok->hide();
-            chk_uncpfad->hide();
-            TextBox1->hide();
-            Drive1->hide();
-            Dir1->hide();
-            Text3->hide();
-            set_status("Start drücken!");
-            break;
-        case 2:
-            Textbox2->hide();
-            TreeView1->show();
-            Textbox3->hide();
-            comB_start->hide();
-            comB_ok->show();
-            chk_uncpfad->hide();
-            TextBox1->hide();
-            Drive1->hide();
-            Dir1->hide();
-            Text3->hide();
-            set_status("Änderungen bitte speichern!");
-            break;
-        case 3:
-            Textbox2->hide();
-            TreeView1->hide();
-            Textbox3->hide();
-            comB_start->hide();
-            comB_ok->show();
-            chk_uncpfad->show();
-            TextBox1->setVisible(!unc);
-            Drive1->setVisible(!unc);
-            Dir1->setVisible(!unc);
-            Text3->setVisible(unc);
-            set_status("Änderungen bitte speichern!");
-            break;
-        case 4:
-            Textbox2->hide();
-            TreeView1->show();
-            Textbox3->show();
-            comB_start->hide();
-            comB_ok->hide();
-            chk_uncpfad->hide();
-            TextBox1->hide();
-            Drive1->hide();
-            Dir1->hide();
-            Text3->hide();
-            set_status("Info!");
-            break;
-        default:
-            break;
-    }
+    const auto layout = page_layout(index, chk_uncpfad->isChecked());
+    if (!layout) return;
+    Textbox2->setVisible(layout->Textbox2);
+    TreeView1->setVisible(layout->TreeView1);
+    Textbox3->setVisible(layout->Textbox3);
+    comB_start->setVisible(layout->comB_start);
+    comB_ok->setVisible(layout->comB_ok);
+    chk_uncpfad->setVisible(layout->chk_uncpfad);
+    TextBox1->setVisible(layout->TextBox1);
+    Drive1->setVisible(layout->Drive1);
+    Dir1->setVisible(layout->Dir1);
+    Text3->setVisible(layout->Text3);
+    set_status(std::string(layout->status));
 }
 
 void frmMorvo::comB_schliessen_Click() {

@@ -22,21 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace hostile;
+using outlook::test::links_of;
 using outlook::test::read_bytes;
 using outlook::test::TempDir;
-
-// The files named by the "file:" links at the top of a body (Windows paths).
-std::vector<std::string> links_of(const std::string& body) {
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (body.compare(at, 5, "file:") == 0) {
-        size_t end = body.find("\r\n", at);
-        out.push_back(platform::file_link_target(body.substr(at, end - at)).value_or(""));
-        if (end == std::string::npos) break;
-        at = end + 4;
-    }
-    return out;
-}
 
 std::map<std::string, std::string> folder_state(const std::string& dir) {
     std::map<std::string, std::string> out;

@@ -15,13 +15,8 @@
 namespace morvo::outlook {
 namespace {
 
-using test::describe;
-using test::DovecotAccount;
-using test::env;
-using test::error_of;
-using test::GeneratedStore;
-using test::store_name;
-using test::TempDir;
+// The shared IMAP test helpers: accounts, stores, descriptions.
+using namespace test;
 
 TEST(ImapTls, ImapsAndStarttlsReadTheSameTreeMailsAndAttachments) {
     REQUIRE_DOVECOT_TLS();

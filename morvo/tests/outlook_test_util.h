@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "morvo/outlook/outlook.h"
+#include "platform/paths.h"
 #include "testsupport/testsupport.h"
 #include "tools/mkmailstore/generator.h"
 
@@ -127,6 +128,19 @@ inline std::vector<std::string> non_content_headers(const std::string& mail) {
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (lower.rfind("content-", 0) == 0 || lower == "mime-version") continue;
         out.push_back(l);
+    }
+    return out;
+}
+
+// The files named by the "file:" links at the top of a body (Windows paths).
+inline std::vector<std::string> links_of(const std::string& body) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (body.compare(at, 5, "file:") == 0) {
+        size_t end = body.find("\r\n", at);
+        out.push_back(platform::file_link_target(body.substr(at, end - at)).value_or(""));
+        if (end == std::string::npos) break;
+        at = end + 4;  // the link, CR LF and the empty line
     }
     return out;
 }

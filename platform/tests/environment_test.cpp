@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -13,15 +14,13 @@ using platform::HostEnvironment;
 
 class Environment : public ::testing::Test {
   protected:
-    void SetUp() override {
-        // Only the root file system: every host path is on C:.
-        platform::set_mount_table_source([] { return std::string("/dev/sda1 / ext4 rw 0 0\n"); });
-    }
-    void TearDown() override {
+    // Only the root file system: every host path is on C:.
+    testsupport::ScopedSeam mounts_{platform::set_mount_table_source,
+                                    [] { return std::string("/dev/sda1 / ext4 rw 0 0\n"); }};
+    testsupport::ScopedSeam overrides_{[] {
         platform::set_host_environment(std::nullopt);
         platform::clear_environ_overrides();
-        platform::set_mount_table_source(nullptr);
-    }
+    }};
     static HostEnvironment anna() {
         HostEnvironment e;
         e.variables = {{"HOME", "/home/anna"}, {"USER", "anna"}, {"PATH", "/usr/bin:/bin"}};

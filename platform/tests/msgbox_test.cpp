@@ -68,11 +68,10 @@ TEST(MsgBox, DefaultButtonAndNames) {
 }
 
 TEST(MsgBox, WithoutWindowsTheDefaultAnswersAndTheTranscriptSaysSo) {
-    char tmpl[] = "/tmp/veltrin-msgbox-XXXXXX";
-    std::string dir = ::mkdtemp(tmpl);
-    std::string file = dir + "/t.txt";
-    platform::set_transcript_file(file);
-    platform::set_msgbox_program_title("Morvolan");
+    testsupport::TempDir dir("msgbox");
+    std::string file = dir.file("t.txt");
+    testsupport::ScopedSeam transcript(platform::set_transcript_file, file);
+    testsupport::ScopedSeam title(platform::set_msgbox_program_title, "Morvolan");
     EXPECT_EQ(platform::MsgBox("Weiter?\nJa oder nein", Buttons::YesNo, Icon::Question, "", 2),
               Result::No);
     EXPECT_EQ(platform::MsgBox("Fertig", Buttons::OK, Icon::Information, "Veltrin"), Result::OK);
@@ -103,9 +102,6 @@ TEST(MsgBox, WithoutWindowsTheDefaultAnswersAndTheTranscriptSaysSo) {
                      "restart 2\n"),
               std::string::npos)
         << t;
-    platform::set_transcript_file("");
-    platform::set_msgbox_program_title("");
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

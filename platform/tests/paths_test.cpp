@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include "core_fixture.h"
 
@@ -55,14 +56,12 @@ class FixtureMounts : public ::testing::Test {
             "gvfsd-fuse " +
             t + "/gvfs fuse.gvfsd-fuse rw 0 0\n";
         const std::string copy = text;
-        platform::set_mount_table_source([copy] { return copy; });
-        platform::set_removable_probe(
-            [](const std::string& dev) { return dev == "/dev/sdb1" || dev == "/dev/sdc1"; });
+        mounts_.emplace(platform::set_mount_table_source, [copy] { return copy; });
+        removable_.emplace(platform::set_removable_probe, [](const std::string& dev) {
+            return dev == "/dev/sdb1" || dev == "/dev/sdc1";
+        });
     }
-    void TearDown() override {
-        platform::set_mount_table_source(nullptr);
-        platform::set_removable_probe(nullptr);
-    }
+    std::optional<testsupport::ScopedSeam> mounts_, removable_;
 };
 
 TEST(MountTable, ParsesFieldsAndEscapes) {

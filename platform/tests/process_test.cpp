@@ -103,8 +103,7 @@ class ShellTest : public ::testing::Test {
   protected:
     TempDir dir;
     std::string transcript = dir.file("transcript.txt");
-    void SetUp() override { platform::set_transcript_file(transcript); }
-    void TearDown() override { platform::set_transcript_file(""); }
+    testsupport::ScopedSeam transcript_seam{platform::set_transcript_file, transcript};
 };
 
 TEST_F(ShellTest, HostScriptGetsWindowsSplitArgumentsAndExitCode) {

@@ -8,6 +8,7 @@
 
 #include "platform/environment.h"
 #include "setup/shell_link.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ namespace fs = std::filesystem;
 class Placeholders : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("veltrin-ph-" + std::to_string(::getpid()));
         fs::create_directories(dir_ / "~Veltrin");
         std::ofstream(dir_ / "~Veltrin" / "Setup.INX") << "[Main]\r\nProgrammgruppe=G\r\n";
         platform::set_environ_override("TEMP", dir_.string());
@@ -36,13 +36,13 @@ class Placeholders : public ::testing::Test {
         });
         setup::set_install_path_source([this] { return install_; });
     }
-    void TearDown() override {
+    testsupport::TempDir scratch_{"veltrin-ph"};
+    fs::path dir_ = scratch_.path();
+    testsupport::ScopedSeam seams_{[] {
         setup::set_install_path_source({});
         setup::set_special_folder_resolver({});
         platform::clear_environ_overrides();
-        fs::remove_all(dir_);
-    }
-    fs::path dir_;
+    }};
     std::string install_;
     std::map<long, std::string> folders_;
 };

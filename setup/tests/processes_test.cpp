@@ -143,12 +143,10 @@ class ConfirmCancelTest : public ::testing::Test {
         for (auto name : {"Setup.INX", "_setup.exe", "logo.dat"})
             std::ofstream(package + "/" + name) << "x";
         platform::set_environ_override("TEMP", temp.host);
-        platform::set_end_program_hook([this](int status) { ended.push_back(status); });
     }
-    void TearDown() override {
-        platform::set_end_program_hook({});
-        platform::set_environ_override("TEMP", std::nullopt);
-    }
+    testsupport::ScopedSeam temp_seam{[] { platform::set_environ_override("TEMP", std::nullopt); }};
+    testsupport::ScopedSeam end_hook{platform::set_end_program_hook,
+                                     [this](int status) { ended.push_back(status); }};
     platform::ScopedMsgBoxHandler answer(platform::Result r) {
         return platform::ScopedMsgBoxHandler([this, r](const platform::MsgBoxRequest& q) {
             asked = q;

@@ -24,15 +24,9 @@ using testsupport::slurp;
 
 class ShellLink : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("veltrin sl " + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        setup::set_special_folder_resolver({});
-        fs::remove_all(dir_);
-    }
+    testsupport::TempDir scratch_{"sl dir"};
+    fs::path dir_ = scratch_.path();
+    testsupport::ScopedSeam resolver_{[] { setup::set_special_folder_resolver({}); }};
     std::string win(const fs::path& p) const { return platform::windows_path(p.string()); }
     // A program that writes its arguments, one a line, into "ran.txt" beside itself.
     fs::path make_program(const std::string& name) {
@@ -47,7 +41,6 @@ class ShellLink : public ::testing::Test {
     static bool tool_available(const char* tool) {
         return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
     }
-    fs::path dir_;
 };
 
 // Sets a process environment variable for a scope.

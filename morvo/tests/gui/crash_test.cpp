@@ -18,6 +18,7 @@ namespace morvo::test {
 namespace {
 
 using outlook::test::GeneratedStore;
+using outlook::test::links_of;
 using outlook::test::TempDir;
 const std::string kStore = outlook::test::store_name;
 
@@ -47,19 +48,6 @@ StoreState read_state(const std::string& root) {
         s.bodies[subject] = item.Body();
     }
     return s;
-}
-
-// The files named by the "file:" links at the top of a body (Windows paths).
-std::vector<std::string> links_of(const std::string& body) {
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (body.compare(at, 5, "file:") == 0) {
-        size_t end = body.find("\r\n", at);
-        out.push_back(platform::file_link_target(body.substr(at, end - at)).value_or(""));
-        if (end == std::string::npos) break;
-        at = end + 4;  // the link, CR LF and the empty line
-    }
-    return out;
 }
 
 // The hostile mails that go into the store beside the generated ones (not those that need

@@ -172,19 +172,13 @@ struct ScriptRun {
 
 class ScriptedUserTest : public ::testing::Test {
   protected:
-    std::string dir;
-    std::string transcript;
+    testsupport::TempDir scratch{"script"};
+    std::string dir = scratch.path();
+    std::string transcript = scratch.file("transcript.txt");
+    testsupport::ScopedSeam transcript_seam{platform::set_transcript_file, transcript};
     void SetUp() override {
         app();
-        char tmpl[] = "/tmp/veltrin-script-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        transcript = dir + "/transcript.txt";
-        platform::set_transcript_file(transcript);
         platform::ui::install_window_layer();
-    }
-    void TearDown() override {
-        platform::set_transcript_file("");
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 
     // Runs a script against a form until it is done, has failed, or 20 s pass.
@@ -417,8 +411,8 @@ TEST(ParseScript, WordsTextsAndNumbering) {
 // The whole program path: run_program with a script, in a child process of this test.
 TEST(RunProgram, ExitStatusIsThreeAfterAFailedStepAndZeroAfterTheProgramEnds) {
     if (std::getenv("VELTRIN_TEST_CHILD")) GTEST_SKIP() << "runs as the child";
-    char tmpl[] = "/tmp/veltrin-run-XXXXXX";
-    std::string dir = ::mkdtemp(tmpl);
+    testsupport::TempDir scratch("run");
+    const std::string& dir = scratch.path();
     struct Case {
         const char* script;
         int status;
@@ -454,7 +448,6 @@ TEST(RunProgram, ExitStatusIsThreeAfterAFailedStepAndZeroAfterTheProgramEnds) {
         EXPECT_EQ(t.substr(t.size() - std::string(c.tail).size()), c.tail) << t;
         EXPECT_EQ(t.rfind("window frmTest shown\n", 0), 0u) << t;
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 // A program with one form: Esc asks whether to end and ends through the program's End.

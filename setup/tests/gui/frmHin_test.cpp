@@ -44,9 +44,6 @@ class ProgressWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         ensure_app();
-        temp_ = fs::temp_directory_path() / ("veltrin hin " + std::to_string(::getpid()));
-        fs::remove_all(temp_);
-        pkg_ = temp_ / "~Veltrin";
         fs::create_directories(pkg_);
         fs::copy_file(sample / "background.jpg", pkg_ / "background.jpg");
         fs::copy_file(sample / "logo.dat", pkg_ / "logo.dat");
@@ -56,15 +53,6 @@ class ProgressWindow : public ::testing::Test {
             "Titel=Morvolan 1.0 - Anhänge\r\nCopyright=(c) Morvolan\r\nBeschriftung=Zeile\r\n"
             "Logo=1\r\n");
     }
-    void TearDown() override {
-        frmHin::set_wizard_opener({});
-        frmHin::set_install_starter({});
-        platform::ui::set_screen_override(std::nullopt);
-        platform::clear_environ_overrides();
-        platform::set_end_program_hook({});
-        platform::set_transcript_file("");
-        fs::remove_all(temp_);
-    }
     // The script is Windows-1252, as the authoring tool writes it.
     void script(const std::string& main_keys_utf8) {
         std::string bytes = "[Main]\r\n";
@@ -72,7 +60,16 @@ class ProgressWindow : public ::testing::Test {
         bytes += latin.toStdString();
         std::ofstream(pkg_ / "Setup.INX", std::ios::binary) << bytes;
     }
-    fs::path temp_, pkg_;
+    testsupport::TempDir scratch_{"hin dir"};
+    fs::path temp_ = scratch_.path(), pkg_ = temp_ / "~Veltrin";
+    testsupport::ScopedSeam seams_{[] {
+        frmHin::set_wizard_opener({});
+        frmHin::set_install_starter({});
+        platform::ui::set_screen_override(std::nullopt);
+        platform::clear_environ_overrides();
+        platform::set_end_program_hook({});
+        platform::set_transcript_file("");
+    }};
 };
 
 QImage image(const QLabel* l) {
