@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -61,6 +62,12 @@ bool allowed(int dir, const char* path) {
 }
 
 bool names_outside(std::string_view batch) {
+    // The sandbox's links "link" and "sub\up" lead outside: a batch that names them (the lookup
+    // ignores case) names what lies behind them, as a Windows batch would through a junction.
+    std::string lower(batch);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.find("link") != std::string::npos || lower.find("up") != std::string::npos)
+        return true;
     if (batch.find(':') != std::string_view::npos || batch.find("..") != std::string_view::npos ||
         batch.find('%') != std::string_view::npos)
         return true;
