@@ -90,7 +90,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     RunOutcome out;
     std::string closing;
     auto append = [&view](const std::string& text, bool caret) {
-        view.set_Textbox2(view.Textbox2_text() + text);
+        view.append_Textbox2(text);
         if (caret) view.Textbox2_caret_to_end();
     };
     auto finish = [&]() {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -222,7 +223,9 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     MaildirMail(std::string folder, std::string sub, std::string file)
         : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
 
+    // load() may run on the thread that reads ahead, beside the batch's calls on this mail.
     Bytes load() override {
+        std::lock_guard lock(mutex_);
         if (has_pending_) {  // saved by this program, not yet on disk
             Bytes b;
             b.data = static_cast<char*>(std::malloc(pending_bytes_.size() + 1));
@@ -270,14 +273,19 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     }
 
     void store(std::string_view bytes) override {
-        std::string old_path = current_path();
-        struct stat st {};
-        if (::stat(old_path.c_str(), &st) != 0 && errno == ENOENT) old_path = locate();
-        if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
-        const bool queued = has_pending_;
-        const long long before = queued ? static_cast<long long>(pending_bytes_.size()) : 0;
-        pending_bytes_.assign(bytes.data(), bytes.size());
-        has_pending_ = true;
+        bool queued = false;
+        long long before = 0;
+        {
+            std::lock_guard lock(mutex_);
+            std::string old_path = current_path();
+            struct stat st {};
+            if (::stat(old_path.c_str(), &st) != 0 && errno == ENOENT) old_path = locate();
+            if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
+            queued = has_pending_;
+            before = queued ? static_cast<long long>(pending_bytes_.size()) : 0;
+            pending_bytes_.assign(bytes.data(), bytes.size());
+            has_pending_ = true;
+        }
         SaveBatch::instance().held_bytes(static_cast<long long>(bytes.size()) - before);
         if (!queued) SaveBatch::instance().add(shared_from_this());
     }
@@ -285,6 +293,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     // First step of the batch: the new mail goes into tmp/ with the old file's mode and owner.
     // false (and nothing left behind) when that fails; the old mail then stays as it is.
     bool write_pending() {
+        std::lock_guard lock(mutex_);
         if (!has_pending_) return false;
         std::string bytes = std::move(pending_bytes_);
         pending_bytes_.clear();
@@ -342,6 +351,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     // After the sync: the new file goes into cur/ under its unique name with the mail's
     // current flags. Returns the old file to remove ("" when there is none).
     std::string commit() {
+        std::lock_guard lock(mutex_);
         std::string tmp = std::move(pending_tmp_);
         pending_tmp_.clear();
         std::string old_path;
@@ -373,6 +383,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
 
     // When the sync failed: the old mail stays, the new one is dropped.
     void abandon_pending() {
+        std::lock_guard lock(mutex_);
         if (!pending_tmp_.empty()) ::unlink(pending_tmp_.c_str());
         pending_tmp_.clear();
         pending_bytes_.clear();
@@ -411,6 +422,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     std::string pending_unique_;
     std::string pending_bytes_;
     bool has_pending_ = false;
+    std::mutex mutex_;
 };
 
 // Freeing a file's blocks waits on the disk (notably with online discard); a few helpers that
@@ -593,6 +605,7 @@ class MaildirFolder : public FolderNode {
             for (auto& [sub, file] : files)
                 list.add(std::make_shared<MaildirMail>(dir_, sub, file));
         }
+        list.read_ahead(true);
         mails_ = std::move(list);
         items_ready_ = true;
     }

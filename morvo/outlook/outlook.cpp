@@ -21,11 +21,34 @@ void fail(long number, std::string description) {
     throw platform::Error(number, std::move(description));
 }
 
+MailList::~MailList() {
+    if (ahead_.valid()) ahead_.wait();
+}
+
 std::shared_ptr<MimeMail> MailList::get(long index) {
     Entry& e = entries_.at(static_cast<size_t>(index - 1));
-    if (auto m = e.mail.lock()) return m;
-    auto m = std::make_shared<MimeMail>(e.source);
-    e.mail = m;
+    std::shared_ptr<MimeMail> m = e.mail.lock();
+    if (!m) {
+        std::shared_ptr<MimeMailParsed> ready;
+        if (ahead_.valid() && ahead_index_ == index) ready = ahead_.get();
+        m = std::make_shared<MimeMail>(e.source, std::move(ready));
+        e.mail = m;
+    }
+    // The next mail is read on another core meanwhile; the run asks for the mails in order.
+    const long next = index + 1;
+    if (read_ahead_ && next <= count() && ahead_index_ != next &&
+        entries_[next - 1].mail.expired()) {
+        if (ahead_.valid()) ahead_.wait();  // the one read for another position is dropped
+        ahead_index_ = next;
+        try {
+            ahead_ = std::async(std::launch::async, [source = entries_[next - 1].source] {
+                return parse_ahead(*source);
+            });
+        } catch (const std::system_error&) {
+            ahead_ = {};  // no thread to spare: the mail is read when asked for
+            ahead_index_ = 0;
+        }
+    }
     return m;
 }
 
