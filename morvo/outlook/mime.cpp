@@ -679,7 +679,7 @@ std::shared_ptr<MimeMailParsed> parse_ahead(MailSource& source) {
         auto p = load_and_parse(source);
         if (p->is_protected()) return p;
         // Decoded ahead up to a bound: a mail of huge attachments is decoded when asked for.
-        size_t budget = 64u << 20;
+        size_t budget = 16u << 20;
         for (GMimeObject* o : p->attachments()) {
             if (!GMIME_IS_PART(o)) continue;
             MimeMailParsed::Decoded d;
