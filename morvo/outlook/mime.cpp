@@ -20,9 +20,33 @@ namespace morvo::outlook::detail {
 
 namespace {
 
+// GLib makes the classes of its objects on first use; one mail of each kind parsed here, on
+// the first caller's thread, lets threads that read ahead later only use them.
+void warm_up_classes() {
+    static const char mail[] =
+        "From: a@b\nSubject: s\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=x\n\n"
+        "--x\nContent-Type: text/plain; charset=utf-8\n\nt\n--x\nContent-Type: message/rfc822\n\n"
+        "From: a@b\nSubject: i\n\nt\n--x\nContent-Type: application/octet-stream; name=a.b\n"
+        "Content-Disposition: attachment; filename=a.b\nContent-Transfer-Encoding: base64\n\n"
+        "YQ==\n--x--\n";
+    GMimeStream* in = g_mime_stream_mem_new_with_buffer(mail, sizeof mail - 1);
+    GMimeParser* parser = g_mime_parser_new_with_stream(in);
+    if (GMimeMessage* m = g_mime_parser_construct_message(parser, nullptr)) {
+        GMimeStream* out = g_mime_stream_mem_new();
+        g_mime_object_write_to_stream(GMIME_OBJECT(m), nullptr, out);
+        g_object_unref(out);
+        g_object_unref(m);
+    }
+    g_object_unref(parser);
+    g_object_unref(in);
+}
+
 void ensure_gmime() {
     static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
+    std::call_once(once, [] {
+        g_mime_init();
+        warm_up_classes();
+    });
 }
 
 // Owns one GObject reference.

@@ -3,10 +3,10 @@
 // Inside the binding: what a store backend offers to the object model. The public classes in
 // outlook.h are handles onto these nodes.
 
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "morvo/outlook/outlook.h"
@@ -62,9 +62,19 @@ class MailList {
         std::weak_ptr<MimeMail> mail;
     };
     std::vector<Entry> entries_;
+    // The mail being read ahead: its position, the thread and what it gives (read once the
+    // thread is joined).
+    struct Ahead {
+        long index = 0;
+        std::thread thread;
+        std::shared_ptr<MimeMailParsed> result;
+        ~Ahead() {
+            if (thread.joinable()) thread.join();
+        }
+    };
+    void join_ahead();
     bool read_ahead_ = false;
-    long ahead_index_ = 0;
-    std::future<std::shared_ptr<MimeMailParsed>> ahead_;
+    std::unique_ptr<Ahead> ahead_;
 };
 
 // The top of the namespace: one child per store.
