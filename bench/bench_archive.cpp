@@ -1,5 +1,7 @@
 // One archiving run over a store, as "Start" does it, without a window.
 //   bench_archive plain FOLDER N      adds N mails without attachments to a Maildir folder
+//   bench_archive many STORE N        makes a store whose "Massenpost" holds one mail with N
+//                                     small attachments
 //   bench_archive run STORE STORAGE   runs over the store's "Massenpost"; prints
 //                                     "<seconds> <attachments filed> <mails>"
 #include <chrono>
@@ -35,6 +37,38 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (argc >= 4 && std::string(argv[1]) == "many") {
+        const fs::path store = argv[2];
+        for (const char* sub : {"cur", "new", "tmp"}) {
+            fs::create_directories(store / sub);
+            fs::create_directories(store / ".Massenpost" / sub);
+        }
+        const long n = std::atol(argv[3]);
+        std::ofstream mail(store / ".Massenpost" / "cur" / "1700000000.P1.bench:2,S",
+                           std::ios::binary);
+        mail << "From: anna@example.org\nTo: bea@example.org\nSubject: Viele Anlagen\n"
+                "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+                "--b\nContent-Type: text/plain; charset=utf-8\n\nAnbei.\n";
+        // 1 KB of text per attachment, base64 in lines of 76 characters.
+        std::string line;
+        for (int k = 0; k < 57; ++k) line += static_cast<char>('A' + k % 26);
+        static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        std::string encoded;
+        for (size_t k = 0; k + 2 < line.size(); k += 3) {
+            unsigned v = (static_cast<unsigned char>(line[k]) << 16) |
+                         (static_cast<unsigned char>(line[k + 1]) << 8) |
+                         static_cast<unsigned char>(line[k + 2]);
+            for (int s = 18; s >= 0; s -= 6) encoded += abc[(v >> s) & 63];
+        }
+        for (long k = 1; k <= n; ++k) {
+            mail << "--b\nContent-Type: text/plain; name=\"anlage_" << k
+                 << ".txt\"\nContent-Disposition: attachment; filename=\"anlage_" << k
+                 << ".txt\"\nContent-Transfer-Encoding: base64\n\n";
+            for (int l = 0; l < 18; ++l) mail << encoded << "\n";
+        }
+        mail << "--b--\n";
+        return mail ? 0 : 1;
+    }
     if (argc >= 4 && std::string(argv[1]) == "run") {
         const std::string store = argv[2];
         const std::string storage = platform::windows_path(argv[3]);
@@ -54,6 +88,7 @@ int main(int argc, char** argv) {
         std::printf("%.6f %d %d\n", secs, out.counters.ianlage, out.counters.imail);
         return out.confirmed ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: bench_archive plain FOLDER N | run STORE STORAGE\n");
+    std::fprintf(stderr,
+                 "usage: bench_archive plain FOLDER N | many STORE N | run STORE STORAGE\n");
     return 2;
 }

@@ -61,7 +61,7 @@ echo "# load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 ratio=$(awk -v v="$secs" -v b="$base" 'BEGIN{printf "%.2f", v/b}')
 per=$(awk -v v="$secs" -v n="$entries" 'BEGIN{printf "%.3f", v*1000/n}')
 mem=$(awk -v k="$rss_kb" 'BEGIN{printf "%.1f", k/1024}')
-echo "BENCH name=install_2000_files value=$(printf %.3f "$secs") unit=s baseline=$base ratio=$ratio limit=5"
+echo "BENCH name=install_2000_files value=$(printf %.3f "$secs") unit=s baseline=$base ratio=$ratio limit=4"
 cpu_ratio=$(awk -v v="$cpu" -v b="$base_cpu" 'BEGIN{printf "%.2f", v/b}')
 echo "BENCH name=install_2000_files_cpu value=$(printf %.3f "$cpu") unit=s baseline=$base_cpu ratio=$cpu_ratio"
 echo "BENCH name=install_per_entry value=$per unit=ms"

@@ -97,6 +97,13 @@ class CommandLineView : public RunView {
         text = t;
         printed_ = t.size();
     }
+    void append_Textbox2(const std::string& t) override {
+        clear_progress();
+        out_ << lf_text(t);
+        out_.flush();
+        text += t;
+        printed_ = text.size();
+    }
     void Textbox2_caret_to_end() override {}
     void set_status(const std::string&) override {}
     void show_log_button() override {}

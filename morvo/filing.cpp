@@ -5,6 +5,7 @@
 #include <cctype>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "morvo/journal.h"
 #include "platform/error.h"
@@ -250,6 +251,29 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         return;
     }
     if (count <= 0) return;
+    // The link lines go on top of the text once all attachments are filed, and the mail is
+    // saved once: a line and a save per attachment would cost the whole mail each time. The
+    // saved files are durable before the changed mail replaces the old one, and the journal
+    // links them should the run end before that.
+    std::vector<std::string> links;
+    struct PutLinks {
+        const outlook::MailItem& item;
+        std::vector<std::string>& links;
+        ~PutLinks() {
+            if (links.empty()) return;
+            std::string prefix;
+            for (auto it = links.rbegin(); it != links.rend(); ++it)  // the last one on top
+                prefix += *it + kCrLf + kCrLf;
+            try {
+                item.set_Body(prefix + item.Body());
+            } catch (const std::exception&) {
+            }
+            try {
+                item.Save();
+            } catch (const std::exception&) {
+            }
+        }
+    } put_links{item, links};
     long position = 1;
     for (long examined = 0; examined < count; ++examined) {
         outlook::Attachment a;
@@ -342,15 +366,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
             } catch (const std::exception&) {
             }
         }
-        try {
-            std::string body = item.Body();
-            item.set_Body(url + kCrLf + kCrLf + body);
-        } catch (const std::exception&) {
-        }
-        try {
-            item.Save();
-        } catch (const std::exception&) {
-        }
+        links.push_back(url);
         read_subject();
         const std::string progress =
             "Bearbeitet wird Email: " + subject + kCrLf + "mit Anhang: " + link + kCrLf;

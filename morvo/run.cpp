@@ -1,6 +1,7 @@
 #include "morvo/run.h"
 
 #include <array>
+#include <functional>
 #include <limits>
 
 #include "morvo/folder_tree.h"
@@ -84,13 +85,74 @@ void neue_Ordnersuche(const RunEnvironment& env) {
     }
 }
 
+// What the run hands to each folder line.
+struct FolderLineRun {
+    RunView& view;
+    const RunEnvironment& env;
+    const outlook::NameSpace& ns;
+    const std::string& storage_path;  // strOrdner
+    const FilingEnvironment& filing;
+    const FilingSink& sink;
+    RunCounters& counters;
+    const std::function<void(const std::string&, bool)>& append;  // text, caret to the end
+};
+
+// One folder line: the folder resolved by name, then each of its mails filed in order.
+void run_folder_line(const FolderLineRun& r, const std::string& line) {
+    RunCounters& c = r.counters;
+    std::string sTxt = line;
+    textzurueck(sTxt);
+    auto seg = split_segments(sTxt);
+    outlook::MAPIFolder folder;
+    long items = 0;
+    Lookup found = resolve(r.ns, seg, folder);
+    if (found == Lookup::not_found) {
+        r.append(kCrLf + kCrLf + kCrLf + "Der angegebene Ordner in der: " +
+                     std::to_string(static_cast<long long>(c.folder_lines) + 1) +
+                     " Zeile ist nicht vorhanden." + kCrLf + "Bitte überprüfen!" + kCrLf + kCrLf,
+                 false);
+        r.view.something_stayed();
+        neue_Ordnersuche(r.env);
+    } else if (found == Lookup::found) {
+        try {
+            items = folder.Items().Count();
+        } catch (const std::exception&) {
+            items = 0;
+        }
+        add16(c.iordner, 1);
+        add16(c.imail, items);
+        std::string name;
+        try {
+            name = folder.text();
+        } catch (const std::exception&) {
+        }
+        const std::string progress = "Bearbeitet wird Ordner: " + name + kCrLf +
+                                     "mit insgesamt: " + std::to_string(items) + " Emails!" +
+                                     kCrLf + kCrLf;
+        r.view.set_status(progress);
+        r.append(kCrLf + kCrLf + kCrLf + progress, true);
+        for (long i = 1; i <= items; ++i) {
+            outlook::MailItem item;
+            try {
+                item = folder.Items(i);
+            } catch (const std::exception&) {
+                continue;
+            }
+            file_mail_item(item, r.storage_path, r.filing, r.sink);
+            r.view.mail_done(i, items);
+        }
+    }
+    if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
+}
+
 }  // namespace
 
 RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     RunOutcome out;
     std::string closing;
-    auto append = [&view](const std::string& text, bool caret) {
-        view.set_Textbox2(view.Textbox2_text() + text);
+    const std::function<void(const std::string&, bool)> append = [&view](const std::string& text,
+                                                                         bool caret) {
+        view.append_Textbox2(text);
         if (caret) view.Textbox2_caret_to_end();
     };
     auto finish = [&]() {
@@ -169,53 +231,8 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     sink.keep_attachment = [&view] { view.something_stayed(); };
 
     // 8-10: the folder lines in file order.
-    for (const std::string& line : settings.folder_lines) {
-        std::string sTxt = line;
-        textzurueck(sTxt);
-        auto seg = split_segments(sTxt);
-        outlook::MAPIFolder folder;
-        long items = 0;
-        Lookup found = resolve(ns, seg, folder);
-        if (found == Lookup::not_found) {
-            append(kCrLf + kCrLf + kCrLf + "Der angegebene Ordner in der: " +
-                       std::to_string(static_cast<long long>(c.folder_lines) + 1) +
-                       " Zeile ist nicht vorhanden." + kCrLf + "Bitte überprüfen!" + kCrLf + kCrLf,
-                   false);
-            items = 0;
-            view.something_stayed();
-            neue_Ordnersuche(env);
-        } else if (found == Lookup::found) {
-            try {
-                items = folder.Items().Count();
-            } catch (const std::exception&) {
-                items = 0;
-            }
-            add16(c.iordner, 1);
-            add16(c.imail, items);
-            std::string name;
-            try {
-                name = folder.text();
-            } catch (const std::exception&) {
-            }
-            const std::string progress = "Bearbeitet wird Ordner: " + name + kCrLf +
-                                         "mit insgesamt: " + std::to_string(items) + " Emails!" +
-                                         kCrLf + kCrLf;
-            view.set_status(progress);
-            append(kCrLf + kCrLf + kCrLf + progress, true);
-            for (long i = 1; i <= items; ++i) {
-                outlook::MailItem item;
-                try {
-                    item = folder.Items(i);
-                } catch (const std::exception&) {
-                    continue;
-                }
-                file_mail_item(item, strOrdner, fenv, sink);
-                view.mail_done(i, items);
-            }
-        }
-        folder = outlook::MAPIFolder();
-        if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
-    }
+    const FolderLineRun line_run{view, env, ns, strOrdner, fenv, sink, c, append};
+    for (const std::string& line : settings.folder_lines) run_folder_line(line_run, line);
 
     // Saves still held complete now, so that a failure on a server is reported in this run. The
     // journal goes once every changed mail is stored; a save that failed keeps it, so that the

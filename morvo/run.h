@@ -24,6 +24,9 @@ class RunView {
     virtual void select_first_tab() = 0;
     virtual std::string Textbox2_text() = 0;
     virtual void set_Textbox2(const std::string& text) = 0;
+    // Adds to the end of the text; a view that holds the text itself need not copy it whole
+    // for each line of a long run.
+    virtual void append_Textbox2(const std::string& text) { set_Textbox2(Textbox2_text() + text); }
     virtual void Textbox2_caret_to_end() = 0;
     virtual void set_status(const std::string& text) = 0;
     virtual void show_log_button() = 0;

@@ -16,6 +16,7 @@ class HeadlessRunView : public morvo::RunView {
     void select_first_tab() override {}
     std::string Textbox2_text() override { return text; }
     void set_Textbox2(const std::string& t) override { text = t; }
+    void append_Textbox2(const std::string& t) override { text += t; }
     void Textbox2_caret_to_end() override {}
     void set_status(const std::string& t) override { status = t; }
     void show_log_button() override {}

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -194,21 +195,23 @@ class SaveBatch {
         static SaveBatch batch;
         return batch;
     }
-    ~SaveBatch() { flush(); }
+    ~SaveBatch() { flush(true); }
 
     void add(std::shared_ptr<MaildirMail> m);
     // Bytes held by pending saves changed by `delta`; many large mails complete the batch early.
     void held_bytes(long long delta);
-    // False when a mail of the batch could not be saved (it stays as it was).
-    bool flush();
+    // False when a mail of the batch could not be saved (it stays as it was). `settle` also
+    // removes the old files of every completed save; otherwise they may wait for a later call.
+    bool flush(bool settle = false);
     // False when a save failed since the last call, in this batch or an earlier one.
     bool flush_all() {
-        bool ok = flush();
+        bool ok = flush(true);
         return std::exchange(failed_, false) ? false : ok;
     }
 
   private:
     std::vector<std::shared_ptr<MaildirMail>> pending_;
+    std::vector<std::string> replaced_;  // old files of completed saves, not yet removed
     long long held_ = 0;
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
@@ -222,7 +225,9 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     MaildirMail(std::string folder, std::string sub, std::string file)
         : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
 
+    // load() may run on the thread that reads ahead, beside the batch's calls on this mail.
     Bytes load() override {
+        std::lock_guard lock(mutex_);
         if (has_pending_) {  // saved by this program, not yet on disk
             Bytes b;
             b.data = static_cast<char*>(std::malloc(pending_bytes_.size() + 1));
@@ -270,14 +275,19 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     }
 
     void store(std::string_view bytes) override {
-        std::string old_path = current_path();
-        struct stat st {};
-        if (::stat(old_path.c_str(), &st) != 0 && errno == ENOENT) old_path = locate();
-        if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
-        const bool queued = has_pending_;
-        const long long before = queued ? static_cast<long long>(pending_bytes_.size()) : 0;
-        pending_bytes_.assign(bytes.data(), bytes.size());
-        has_pending_ = true;
+        bool queued = false;
+        long long before = 0;
+        {
+            std::lock_guard lock(mutex_);
+            std::string old_path = current_path();
+            struct stat st {};
+            if (::stat(old_path.c_str(), &st) != 0 && errno == ENOENT) old_path = locate();
+            if (::stat(old_path.c_str(), &st) != 0) fail_errno(errno, "Nachricht " + old_path);
+            queued = has_pending_;
+            before = queued ? static_cast<long long>(pending_bytes_.size()) : 0;
+            pending_bytes_.assign(bytes.data(), bytes.size());
+            has_pending_ = true;
+        }
         SaveBatch::instance().held_bytes(static_cast<long long>(bytes.size()) - before);
         if (!queued) SaveBatch::instance().add(shared_from_this());
     }
@@ -285,6 +295,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     // First step of the batch: the new mail goes into tmp/ with the old file's mode and owner.
     // false (and nothing left behind) when that fails; the old mail then stays as it is.
     bool write_pending() {
+        std::lock_guard lock(mutex_);
         if (!has_pending_) return false;
         std::string bytes = std::move(pending_bytes_);
         pending_bytes_.clear();
@@ -342,6 +353,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     // After the sync: the new file goes into cur/ under its unique name with the mail's
     // current flags. Returns the old file to remove ("" when there is none).
     std::string commit() {
+        std::lock_guard lock(mutex_);
         std::string tmp = std::move(pending_tmp_);
         pending_tmp_.clear();
         std::string old_path;
@@ -373,6 +385,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
 
     // When the sync failed: the old mail stays, the new one is dropped.
     void abandon_pending() {
+        std::lock_guard lock(mutex_);
         if (!pending_tmp_.empty()) ::unlink(pending_tmp_.c_str());
         pending_tmp_.clear();
         pending_bytes_.clear();
@@ -411,6 +424,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     std::string pending_unique_;
     std::string pending_bytes_;
     bool has_pending_ = false;
+    std::mutex mutex_;
 };
 
 // Freeing a file's blocks waits on the disk (notably with online discard); a few helpers that
@@ -448,8 +462,15 @@ void SaveBatch::held_bytes(long long delta) {
     if (held_ > (64LL << 20) && !flushing_) flush();  // one mail saved again and again, grown
 }
 
-bool SaveBatch::flush() {
-    if (pending_.empty() || flushing_) return true;
+bool SaveBatch::flush(bool settle) {
+    if (flushing_) return true;
+    if (pending_.empty()) {
+        if (settle && !replaced_.empty()) {
+            remove_files(replaced_);
+            replaced_.clear();
+        }
+        return true;
+    }
     flushing_ = true;
     std::vector<std::shared_ptr<MaildirMail>> batch;
     batch.swap(pending_);
@@ -476,7 +497,16 @@ bool SaveBatch::flush() {
         std::string old = m->commit();
         if (!old.empty()) old_files.push_back(std::move(old));
     }
-    if (make_durable(dirs)) remove_files(old_files);  // ... and their names in cur/
+    if (make_durable(dirs))  // ... and their names in cur/
+        replaced_.insert(replaced_.end(), std::make_move_iterator(old_files.begin()),
+                         std::make_move_iterator(old_files.end()));
+    // On a file system without a journal, every file created within half a minute after a
+    // removal scans past the removed inodes: removing the old files while the run goes on made
+    // it half again as slow. They go when the saves settle (the end of the run, a listing).
+    if (settle || replaced_.size() >= 20000) {
+        remove_files(replaced_);
+        replaced_.clear();
+    }
     flushing_ = false;
     if (!all) failed_ = true;
     return all;
@@ -570,7 +600,7 @@ class MaildirFolder : public FolderNode {
 
     void ensure_items() {
         if (items_ready_) return;
-        SaveBatch::instance().flush();  // a new listing sees every mail saved before
+        SaveBatch::instance().flush(true);  // a new listing sees every mail saved before
         MailList list;
         if (!dir_.empty()) {
             std::vector<std::pair<std::string, std::string>> files;  // (sub, file)
@@ -593,6 +623,7 @@ class MaildirFolder : public FolderNode {
             for (auto& [sub, file] : files)
                 list.add(std::make_shared<MaildirMail>(dir_, sub, file));
         }
+        list.read_ahead(true);
         mails_ = std::move(list);
         items_ready_ = true;
     }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -19,9 +20,33 @@ namespace morvo::outlook::detail {
 
 namespace {
 
+// GLib makes the classes of its objects on first use; one mail of each kind parsed here, on
+// the first caller's thread, lets threads that read ahead later only use them.
+void warm_up_classes() {
+    static const char mail[] =
+        "From: a@b\nSubject: s\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=x\n\n"
+        "--x\nContent-Type: text/plain; charset=utf-8\n\nt\n--x\nContent-Type: message/rfc822\n\n"
+        "From: a@b\nSubject: i\n\nt\n--x\nContent-Type: application/octet-stream; name=a.b\n"
+        "Content-Disposition: attachment; filename=a.b\nContent-Transfer-Encoding: base64\n\n"
+        "YQ==\n--x--\n";
+    GMimeStream* in = g_mime_stream_mem_new_with_buffer(mail, sizeof mail - 1);
+    GMimeParser* parser = g_mime_parser_new_with_stream(in);
+    if (GMimeMessage* m = g_mime_parser_construct_message(parser, nullptr)) {
+        GMimeStream* out = g_mime_stream_mem_new();
+        g_mime_object_write_to_stream(GMIME_OBJECT(m), nullptr, out);
+        g_object_unref(out);
+        g_object_unref(m);
+    }
+    g_object_unref(parser);
+    g_object_unref(in);
+}
+
 void ensure_gmime() {
     static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
+    std::call_once(once, [] {
+        g_mime_init();
+        warm_up_classes();
+    });
 }
 
 // Owns one GObject reference.
@@ -208,10 +233,32 @@ std::string decode_base64(std::string_view text) {
         return t;
     }();
     std::string out;
-    out.reserve(text.size() / 4 * 3 + 3);
+    out.resize(text.size() / 4 * 3 + 3);
+    char* o = out.data();
+    const char* p = text.data();
+    const char* const end = p + text.size();
     unsigned bits = 0;
     int group = 0;  // characters of the current group of four
-    for (char ch : text) {
+    while (p < end) {
+        // Whole groups of four alphabet characters, the bulk of every line, four at a time.
+        if (group == 0) {
+            while (end - p >= 4) {
+                const int a = table[static_cast<unsigned char>(p[0])];
+                const int b = table[static_cast<unsigned char>(p[1])];
+                const int c = table[static_cast<unsigned char>(p[2])];
+                const int d = table[static_cast<unsigned char>(p[3])];
+                if ((a | b | c | d) < 0) break;
+                const unsigned v = static_cast<unsigned>(a) << 18 | static_cast<unsigned>(b) << 12 |
+                                   static_cast<unsigned>(c) << 6 | static_cast<unsigned>(d);
+                o[0] = static_cast<char>(v >> 16);
+                o[1] = static_cast<char>(v >> 8);
+                o[2] = static_cast<char>(v);
+                o += 3;
+                p += 4;
+            }
+            if (p == end) break;
+        }
+        const char ch = *p++;
         if (ch == '=') {
             if (group == 1) fail_unreadable();  // one character holds no whole byte
             group = 0;
@@ -222,13 +269,14 @@ std::string decode_base64(std::string_view text) {
         if (v < 0) continue;
         bits = (bits << 6) | static_cast<unsigned>(v);
         ++group;
-        if (group >= 2) out += static_cast<char>((bits >> (2 * (4 - group))) & 0xFF);
+        if (group >= 2) *o++ = static_cast<char>((bits >> (2 * (4 - group))) & 0xFF);
         if (group == 4) {
             group = 0;
             bits = 0;
         }
     }
     if (group != 0) fail_unreadable();  // cut short without its padding
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
@@ -238,6 +286,17 @@ std::string decoded_content(GMimePart* part) {
     if (g_mime_data_wrapper_get_encoding(w) == GMIME_CONTENT_ENCODING_BASE64) {
         GMimeStream* encoded = g_mime_data_wrapper_get_stream(w);
         if (!encoded) return {};
+        // A parsed part's text is a window onto the mail's own bytes: read there, not copied.
+        if (GMIME_IS_STREAM_MEM(encoded)) {
+            GByteArray* all = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(encoded));
+            const gint64 from = encoded->bound_start;
+            const gint64 to =
+                encoded->bound_end < 0 ? gint64(all ? all->len : 0) : encoded->bound_end;
+            if (all && from >= 0 && from <= to && to <= gint64(all->len))
+                return decode_base64(
+                    std::string_view(reinterpret_cast<const char*>(all->data) + from,
+                                     static_cast<size_t>(to - from)));
+        }
         GRef<GMimeStream> raw(g_mime_stream_mem_new());
         g_mime_stream_reset(encoded);
         if (g_mime_stream_write_to_stream(encoded, raw.get()) < 0) fail_unreadable();
@@ -403,6 +462,20 @@ std::string html_snippet(std::string_view text_lf) {
     return out + "</div>\n";
 }
 
+// One block per paragraph (text up to an empty line): several link lines put on top at once
+// read in HTML as when they came one by one, and each can be taken out again by itself.
+std::string html_snippets(std::string_view text_lf) {
+    std::string out;
+    size_t start = 0;
+    while (start < text_lf.size()) {
+        size_t gap = text_lf.find("\n\n", start);
+        size_t end = gap == std::string_view::npos ? text_lf.size() : gap + 2;
+        out += html_snippet(text_lf.substr(start, end - start));
+        start = end;
+    }
+    return out;
+}
+
 size_t find_ci(std::string_view hay, std::string_view needle, size_t from = 0) {
     if (needle.size() > hay.size()) return std::string_view::npos;
     for (size_t i = from; i + needle.size() <= hay.size(); ++i)
@@ -558,27 +631,57 @@ std::atomic<unsigned> temp_counter{0};
 
 }  // namespace
 
-struct MimeMail::Parsed {
+struct MimeMailParsed {
     GMimeMessage* message = nullptr;
     GByteArray* bytes = nullptr;
-    ~Parsed() {
+    // Attachments decoded ahead: the content and its SHA-256, handed over once.
+    struct Decoded {
+        std::string bytes;
+        std::string sha256;
+    };
+    std::unordered_map<GMimeObject*, Decoded> ready;
+    MimeMailParsed() = default;
+    MimeMailParsed(const MimeMailParsed&) = delete;
+    MimeMailParsed& operator=(const MimeMailParsed&) = delete;
+    ~MimeMailParsed() {
         if (message) g_object_unref(message);
         if (bytes) g_byte_array_unref(bytes);
     }
     GMimeObject* root() const { return g_mime_message_get_mime_part(message); }
-    std::vector<GMimeObject*> attachments() const {
-        std::vector<GMimeObject*> v;
-        collect_attachments(root(), v);
-        return v;
+    // Kept from call to call: a mail of thousands of attachments must not be walked again for
+    // each of them. A change of the tree updates or forgets the list.
+    const std::vector<GMimeObject*>& attachments() {
+        if (!attachments_known) {
+            attachments_list.clear();
+            collect_attachments(root(), attachments_list);
+            attachments_known = true;
+        }
+        return attachments_list;
     }
+    bool is_protected() {
+        if (protection == Protection::unknown)
+            protection = detail::is_protected(root()) ? Protection::yes : Protection::no;
+        return protection == Protection::yes;
+    }
+    void tree_changed() {
+        ready.clear();  // keyed by parts that may be gone
+        attachments_known = false;
+        protection = Protection::unknown;
+    }
+
+    std::vector<GMimeObject*> attachments_list;
+    bool attachments_known = false;
+    enum class Protection { unknown, yes, no } protection = Protection::unknown;
 };
 
-MimeMail::MimeMail(std::shared_ptr<MailSource> source) : source_(std::move(source)) {}
+MimeMail::MimeMail(std::shared_ptr<MailSource> source, std::shared_ptr<MimeMailParsed> ready)
+    : source_(std::move(source)), parsed_(std::move(ready)) {}
 MimeMail::~MimeMail() = default;
 
-MimeMail::Parsed& MimeMail::parsed() {
-    if (parsed_) return *parsed_;
-    MailSource::Bytes raw = source_->load();
+namespace {
+
+std::shared_ptr<MimeMailParsed> load_and_parse(MailSource& source) {
+    MailSource::Bytes raw = source.load();
     // The array takes the buffer; it lives as long as the message, whose parts point into it.
     GByteArray* bytes = g_byte_array_new_take(reinterpret_cast<guint8*>(raw.data), raw.size);
     bool damaged = false;
@@ -587,14 +690,42 @@ MimeMail::Parsed& MimeMail::parsed() {
     if (!m)
         fail(mapi_e_corrupt_data,
              "Die Nachricht ist beschädigt oder keine E-Mail und kann nicht gelesen werden.");
-    parsed_ = std::make_unique<Parsed>();
-    parsed_->message = m;
-    parsed_->bytes = bytes;
+    auto p = std::make_shared<MimeMailParsed>();
+    p->message = m;
+    p->bytes = bytes;
+    return p;
+}
+
+}  // namespace
+
+std::shared_ptr<MimeMailParsed> parse_ahead(MailSource& source) {
+    try {
+        auto p = load_and_parse(source);
+        if (p->is_protected()) return p;
+        // Decoded ahead up to a bound: a mail of huge attachments is decoded when asked for.
+        size_t budget = 16u << 20;
+        for (GMimeObject* o : p->attachments()) {
+            if (!GMIME_IS_PART(o)) continue;
+            MimeMailParsed::Decoded d;
+            d.bytes = decoded_content(GMIME_PART(o));
+            if (d.bytes.size() > budget) break;
+            budget -= d.bytes.size();
+            d.sha256 = sha256_of(d.bytes);
+            p->ready.emplace(o, std::move(d));
+        }
+        return p;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+MimeMail::Parsed& MimeMail::parsed() {
+    if (!parsed_) parsed_ = load_and_parse(*source_);
     return *parsed_;
 }
 
 bool MimeMail::is_protected() {
-    return detail::is_protected(parsed().root());
+    return parsed().is_protected();
 }
 
 namespace {
@@ -610,7 +741,8 @@ long MimeMail::attachment_count() {
 }
 
 std::shared_ptr<PartRef> MimeMail::attachment(long index) {
-    auto list = is_protected() ? std::vector<GMimeObject*>{} : parsed().attachments();
+    static const std::vector<GMimeObject*> none;
+    const auto& list = is_protected() ? none : parsed().attachments();
     if (index < 1 || index > static_cast<long>(list.size()))
         fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
     auto ref = std::make_shared<PartRef>();
@@ -656,6 +788,16 @@ const std::string& MimeMail::decoded(const PartRef& part) {
     GMimeObject* o = live_object(part);
     if (decoded_part_ && decoded_part_ == part.object) return decoded_bytes_;
     forget_decoded();
+    if (parsed_) {
+        auto it = parsed_->ready.find(o);
+        if (it != parsed_->ready.end()) {
+            decoded_bytes_ = std::move(it->second.bytes);
+            decoded_sha_ = std::move(it->second.sha256);
+            parsed_->ready.erase(it);
+            decoded_part_ = part.object;
+            return decoded_bytes_;
+        }
+    }
     if (GMIME_IS_MESSAGE_PART(o)) {
         GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
         if (inner) decoded_bytes_ = object_bytes(GMIME_OBJECT(inner));
@@ -669,6 +811,7 @@ const std::string& MimeMail::decoded(const PartRef& part) {
 void MimeMail::forget_decoded() {
     decoded_part_.reset();
     std::string().swap(decoded_bytes_);
+    decoded_sha_.clear();
 }
 
 void MimeMail::save_part(const PartRef& part, const std::string& host_path) {
@@ -713,6 +856,12 @@ void MimeMail::remove_part(PartRef& part) {
         g_mime_multipart_remove(parent, target);
         if (g_mime_multipart_get_count(parent) > 0) break;
         target = GMIME_OBJECT(parent);  // an empty multipart is no valid MIME; it goes too
+    }
+    // Whatever went with it held no other attachment: the list only loses this one.
+    p.ready.erase(o);
+    if (p.attachments_known) {
+        auto& list = p.attachments_list;
+        list.erase(std::remove(list.begin(), list.end(), o), list.end());
     }
     part.deleted = true;
     modified_ = true;
@@ -781,6 +930,7 @@ void MimeMail::set_body(std::string_view text) {
         plain = GMIME_OBJECT(t.get());
     }
     set_text_content(GMIME_PART(plain), new_text);
+    p.tree_changed();
 
     if (html) {
         std::string raw = decoded_content(GMIME_PART(html));
@@ -790,7 +940,7 @@ void MimeMail::set_body(std::string_view text) {
             std::string prefix = new_text.substr(0, new_text.size() - old_text.size());
             if (!prefix.empty()) {
                 size_t pos = html_insert_pos(raw);
-                updated = raw.substr(0, pos) + html_snippet(prefix) + raw.substr(pos);
+                updated = raw.substr(0, pos) + html_snippets(prefix) + raw.substr(pos);
             }
         } else {
             updated = "<html><body>" + html_snippet(new_text) + "</body></html>\n";
@@ -854,7 +1004,9 @@ std::string MimeMail::content_type(const PartRef& part) {
 }
 
 std::string MimeMail::part_sha256(const PartRef& part) {
-    return sha256_of(decoded(part));
+    const std::string& bytes = decoded(part);
+    if (decoded_sha_.empty()) decoded_sha_ = sha256_of(bytes);
+    return decoded_sha_;
 }
 
 namespace {
@@ -966,6 +1118,8 @@ bool MimeMail::reattach(const FilingRecord& r, std::string_view bytes) {
         g_mime_multipart_add(mixed.get(), part);
         g_mime_message_set_mime_part(p.message, GMIME_OBJECT(mixed.get()));
     }
+
+    p.tree_changed();
 
     // The record goes: the attachment is back.
     GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(p.message));

@@ -16,7 +16,9 @@ namespace morvo::outlook::detail {
 struct PartRef;
 
 struct MimeMail : std::enable_shared_from_this<MimeMail> {
-    explicit MimeMail(std::shared_ptr<MailSource> source);
+    // `ready`: the mail as parse_ahead gave it, or nullptr to read it when first needed.
+    explicit MimeMail(std::shared_ptr<MailSource> source,
+                      std::shared_ptr<MimeMailParsed> ready = nullptr);
     ~MimeMail();
     MimeMail(const MimeMail&) = delete;
     MimeMail& operator=(const MimeMail&) = delete;
@@ -46,7 +48,7 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     std::string subject();
     bool modified() const { return modified_; }
 
-    struct Parsed;
+    using Parsed = MimeMailParsed;
 
   private:
     Parsed& parsed();
@@ -57,9 +59,15 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     // decoding a large attachment twice would double the run's work.
     std::shared_ptr<void> decoded_part_;
     std::string decoded_bytes_;
-    std::unique_ptr<Parsed> parsed_;
+    std::string decoded_sha_;  // of decoded_bytes_, "" until asked for
+    std::shared_ptr<Parsed> parsed_;
     bool modified_ = false;
 };
+
+// Reads and parses a mail and decodes its attachments, so that the thread working on the mail
+// finds it ready; nullptr when anything fails (the mail is then read as usual, and fails the
+// usual way). Touches nothing but the source and the new objects.
+std::shared_ptr<MimeMailParsed> parse_ahead(MailSource& source);
 
 struct PartRef {
     std::shared_ptr<MimeMail> mail;

@@ -21,11 +21,43 @@ void fail(long number, std::string description) {
     throw platform::Error(number, std::move(description));
 }
 
+MailList::~MailList() {
+    join_ahead();
+}
+
+void MailList::join_ahead() {
+    if (ahead_ && ahead_->thread.joinable()) ahead_->thread.join();
+}
+
 std::shared_ptr<MimeMail> MailList::get(long index) {
     Entry& e = entries_.at(static_cast<size_t>(index - 1));
-    if (auto m = e.mail.lock()) return m;
-    auto m = std::make_shared<MimeMail>(e.source);
-    e.mail = m;
+    std::shared_ptr<MimeMail> m = e.mail.lock();
+    if (!m) {
+        std::shared_ptr<MimeMailParsed> ready;
+        if (ahead_ && ahead_->index == index) {
+            join_ahead();
+            ready = std::move(ahead_->result);
+            ahead_.reset();
+        }
+        m = std::make_shared<MimeMail>(e.source, std::move(ready));
+        e.mail = m;
+    }
+    // The next mail is read on another core meanwhile; the run asks for the mails in order.
+    const long next = index + 1;
+    if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) &&
+        entries_[static_cast<size_t>(next - 1)].mail.expired()) {
+        join_ahead();  // one read for another position is dropped
+        ahead_ = std::make_unique<Ahead>();
+        ahead_->index = next;
+        Ahead* a = ahead_.get();
+        try {
+            a->thread = std::thread([a, source = entries_[static_cast<size_t>(next - 1)].source] {
+                a->result = parse_ahead(*source);
+            });
+        } catch (const std::system_error&) {
+            ahead_.reset();  // no thread to spare: the mail is read when asked for
+        }
+    }
     return m;
 }
 

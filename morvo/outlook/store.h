@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "morvo/outlook/outlook.h"
@@ -13,6 +14,9 @@
 namespace morvo::outlook::detail {
 
 [[noreturn]] void fail(long number, std::string description);
+
+// A mail parsed ahead of its use (see MailList::read_ahead); defined in mime.cpp.
+struct MimeMailParsed;
 
 // Where a mail's bytes live. load() gives the current bytes; store() replaces the mail by new
 // bytes the safe way (never in place) and keeps the mail's flags.
@@ -41,9 +45,16 @@ struct FolderNode {
 // A list of mails whose MimeMail objects live only as long as somebody holds them.
 class MailList {
   public:
+    MailList() = default;
+    MailList(MailList&&) = default;
+    MailList& operator=(MailList&&) = default;
+    ~MailList();
     void add(std::shared_ptr<MailSource> s) { entries_.push_back({std::move(s), {}}); }
     long count() const { return static_cast<long>(entries_.size()); }
     std::shared_ptr<MimeMail> get(long index);
+    // Reading ahead: while one mail is worked on, the next is read, parsed and decoded on
+    // another core. Only for sources whose load() may run beside the other calls.
+    void read_ahead(bool on) { read_ahead_ = on; }
 
   private:
     struct Entry {
@@ -51,6 +62,19 @@ class MailList {
         std::weak_ptr<MimeMail> mail;
     };
     std::vector<Entry> entries_;
+    // The mail being read ahead: its position, the thread and what it gives (read once the
+    // thread is joined).
+    struct Ahead {
+        long index = 0;
+        std::thread thread;
+        std::shared_ptr<MimeMailParsed> result;
+        ~Ahead() {
+            if (thread.joinable()) thread.join();
+        }
+    };
+    void join_ahead();
+    bool read_ahead_ = false;
+    std::unique_ptr<Ahead> ahead_;
 };
 
 // The top of the namespace: one child per store.

@@ -301,6 +301,36 @@ TEST(OutlookMail, BodyGetsTheLinkOnTopAndKeepsTheOldText) {
     }
 }
 
+// Filing puts all link lines of a mail on top in one change; the text and its HTML alternative
+// must read as when each line came on its own (one HTML block per line, so each can go again).
+TEST(OutlookMail, LinkLinesOnTopAtOnceReadAsOneByOne) {
+    const std::string links[] = {"file:C:\\Ablage\\a_2024_3_7_9_5_12.pdf",
+                                 "file:C:\\Ablage\\b_2024_3_7_9_5_12.pdf"};
+    auto saved_parse = [&](bool at_once) {
+        GeneratedStore s;
+        const auto& m = s.mail("Angebot mit Bild");
+        EXPECT_TRUE(m.has_html);
+        std::string dir = folder_dir_of(s, m);
+        auto before = s.mail_files(dir);
+        {
+            NameSpace ns = s.ns();
+            MailItem item = s.item(ns, m);
+            if (at_once) {
+                item.set_Body(links[1] + "\r\n\r\n" + links[0] + "\r\n\r\n" + item.Body());
+            } else {
+                for (const auto& l : links) item.set_Body(l + "\r\n\r\n" + item.Body());
+            }
+            item.Save();
+        }
+        IndependentParse p(file_of_saved_mail(s, dir, before));
+        EXPECT_TRUE(p.ok);
+        return std::pair(p.plain, p.html);
+    };
+    const auto one_by_one = saved_parse(false);
+    EXPECT_EQ(saved_parse(true), one_by_one);
+    EXPECT_NE(one_by_one.second.find(links[0]), std::string::npos);
+}
+
 TEST(OutlookMail, SaveKeepsFlagsModeAndNeverOverwritesInPlace) {
     struct Case {
         const char* subject;

@@ -239,6 +239,17 @@ std::vector<std::string> split_name(const std::string& name) {
     return parts;
 }
 
+int make_folders(const std::string& path);
+
+// Opens the target folder, making it and its parents first when it is missing (it seldom is:
+// one start per file of a package goes to folders made by an earlier one).
+int open_folder(const std::string& path) {
+    int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0 || errno != ENOENT) return dir;
+    if (make_folders(path) != 0) return -1;
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 int make_folders(const std::string& path) {
     std::string sofar;
     std::size_t pos = 0;
@@ -377,11 +388,7 @@ class Extractor {
             fail(name + ": not in the cabinet");
             return 1;
         }
-        if (make_folders(folder) != 0) {
-            fail(folder + ": " + errno_text(errno));
-            return 1;
-        }
-        int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int dir = open_folder(folder);
         if (dir < 0) {
             fail(folder + ": " + errno_text(errno));
             return 1;
