@@ -195,23 +195,21 @@ class SaveBatch {
         static SaveBatch batch;
         return batch;
     }
-    ~SaveBatch() { flush(true); }
+    ~SaveBatch() { flush(); }
 
     void add(std::shared_ptr<MaildirMail> m);
     // Bytes held by pending saves changed by `delta`; many large mails complete the batch early.
     void held_bytes(long long delta);
-    // False when a mail of the batch could not be saved (it stays as it was). `settle` also
-    // removes the old files of every completed save; otherwise they may wait for a later call.
-    bool flush(bool settle = false);
+    // False when a mail of the batch could not be saved (it stays as it was).
+    bool flush();
     // False when a save failed since the last call, in this batch or an earlier one.
     bool flush_all() {
-        bool ok = flush(true);
+        bool ok = flush();
         return std::exchange(failed_, false) ? false : ok;
     }
 
   private:
     std::vector<std::shared_ptr<MaildirMail>> pending_;
-    std::vector<std::string> replaced_;  // old files of completed saves, not yet removed
     long long held_ = 0;
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
@@ -462,15 +460,8 @@ void SaveBatch::held_bytes(long long delta) {
     if (held_ > (64LL << 20) && !flushing_) flush();  // one mail saved again and again, grown
 }
 
-bool SaveBatch::flush(bool settle) {
-    if (flushing_) return true;
-    if (pending_.empty()) {
-        if (settle && !replaced_.empty()) {
-            remove_files(replaced_);
-            replaced_.clear();
-        }
-        return true;
-    }
+bool SaveBatch::flush() {
+    if (pending_.empty() || flushing_) return true;
     flushing_ = true;
     std::vector<std::shared_ptr<MaildirMail>> batch;
     batch.swap(pending_);
@@ -497,16 +488,7 @@ bool SaveBatch::flush(bool settle) {
         std::string old = m->commit();
         if (!old.empty()) old_files.push_back(std::move(old));
     }
-    if (make_durable(dirs))  // ... and their names in cur/
-        replaced_.insert(replaced_.end(), std::make_move_iterator(old_files.begin()),
-                         std::make_move_iterator(old_files.end()));
-    // On a file system without a journal, every file created within half a minute after a
-    // removal scans past the removed inodes: removing the old files while the run goes on made
-    // it half again as slow. They go when the saves settle (the end of the run, a listing).
-    if (settle || replaced_.size() >= 20000) {
-        remove_files(replaced_);
-        replaced_.clear();
-    }
+    if (make_durable(dirs)) remove_files(old_files);  // ... and their names in cur/
     flushing_ = false;
     if (!all) failed_ = true;
     return all;
@@ -600,7 +582,7 @@ class MaildirFolder : public FolderNode {
 
     void ensure_items() {
         if (items_ready_) return;
-        SaveBatch::instance().flush(true);  // a new listing sees every mail saved before
+        SaveBatch::instance().flush();  // a new listing sees every mail saved before
         MailList list;
         if (!dir_.empty()) {
             std::vector<std::pair<std::string, std::string>> files;  // (sub, file)

@@ -77,10 +77,9 @@ void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 
 // Saves complete in batches (one file-system sync for many mails). A batch completes after 256
 // saves, a second after its first save, when a folder's mails are listed, when a NameSpace ends
-// and at program exit; this completes it now. A Maildir mail's old file stays beside the new
-// one until this call, a listing or the end of the NameSpace. False when a save could not be
-// completed (its mail then stays as it was); throws platform::Error naming what failed on an IMAP
-// server since the last call (the mails concerned stay as they were).
+// and at program exit; this completes it now. False when a save could not be completed (its
+// mail then stays as it was); throws platform::Error naming what failed on an IMAP server since
+// the last call (the mails concerned stay as they were).
 bool flush_saves();
 
 // What filing records in the mail for each attachment it files (one header per attachment,
