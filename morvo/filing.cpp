@@ -11,6 +11,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/resume.h"
 
 namespace morvo {
 
@@ -242,10 +243,15 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
     }
     if (is_protected) {
         read_subject();
-        const std::string report = "Email: " + subject +
-                                   " ist signiert oder verschlüsselt und bleibt unverändert "
-                                   "(eine Änderung würde die Signatur brechen)." +
-                                   kCrLf;
+        bool mixed = false;
+        platform::resume_on_error([&] { mixed = item.mixes_line_ends(); });
+        const std::string report =
+            "Email: " + subject +
+            (mixed ? " hat gemischte Zeilenenden und bleibt unverändert (eine Änderung würde "
+                     "ihre Anlagen verändern)."
+                   : " ist signiert oder verschlüsselt und bleibt unverändert (eine Änderung "
+                     "würde die Signatur brechen).") +
+            kCrLf;
         if (sink.set_status) sink.set_status(report);
         if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
         return;

@@ -660,7 +660,8 @@ struct MimeMailParsed {
     }
     bool is_protected() {
         if (protection == Protection::unknown)
-            protection = detail::is_protected(root()) ? Protection::yes : Protection::no;
+            protection =
+                mixed_line_ends || detail::is_protected(root()) ? Protection::yes : Protection::no;
         return protection == Protection::yes;
     }
     void tree_changed() {
@@ -669,6 +670,9 @@ struct MimeMailParsed {
         protection = Protection::unknown;
     }
 
+    // GMime writes every part it does not re-encode through one line-end filter: a mail whose
+    // lines end both ways cannot be written again without changing some of its parts' bytes.
+    bool mixed_line_ends = false;
     std::vector<GMimeObject*> attachments_list;
     bool attachments_known = false;
     enum class Protection { unknown, yes, no } protection = Protection::unknown;
@@ -679,6 +683,16 @@ MimeMail::MimeMail(std::shared_ptr<MailSource> source, std::shared_ptr<MimeMailP
 MimeMail::~MimeMail() = default;
 
 namespace {
+
+bool line_ends_mixed(std::string_view bytes) {
+    bool crlf = false, lf = false;
+    for (size_t at = bytes.find('\n'); at != std::string_view::npos;
+         at = bytes.find('\n', at + 1)) {
+        (at > 0 && bytes[at - 1] == '\r' ? crlf : lf) = true;
+        if (crlf && lf) return true;
+    }
+    return false;
+}
 
 std::shared_ptr<MimeMailParsed> load_and_parse(MailSource& source) {
     MailSource::Bytes raw = source.load();
@@ -693,6 +707,8 @@ std::shared_ptr<MimeMailParsed> load_and_parse(MailSource& source) {
     auto p = std::make_shared<MimeMailParsed>();
     p->message = m;
     p->bytes = bytes;
+    p->mixed_line_ends = line_ends_mixed(std::string_view(
+        reinterpret_cast<const char*>(bytes->data), static_cast<size_t>(bytes->len)));
     return p;
 }
 
@@ -728,9 +744,16 @@ bool MimeMail::is_protected() {
     return parsed().is_protected();
 }
 
+bool MimeMail::mixes_line_ends() {
+    return parsed().mixed_line_ends;
+}
+
 namespace {
-[[noreturn]] void fail_protected() {
-    fail(e_access_denied, "Die Nachricht ist signiert oder verschlüsselt und bleibt unverändert.");
+[[noreturn]] void fail_protected(const MimeMailParsed& p) {
+    fail(e_access_denied, p.mixed_line_ends
+                              ? "Die Nachricht hat gemischte Zeilenenden und bleibt unverändert."
+                              : "Die Nachricht ist signiert oder verschlüsselt und bleibt "
+                                "unverändert.");
 }
 }  // namespace
 
@@ -839,7 +862,7 @@ long MimeMail::part_size(const PartRef& part) {
 
 void MimeMail::remove_part(PartRef& part) {
     GMimeObject* o = live_object(part);
-    if (is_protected()) fail_protected();
+    if (is_protected()) fail_protected(parsed());
     forget_decoded();
     Parsed& p = parsed();
     GMimeObject* target = o;
@@ -876,7 +899,7 @@ std::string MimeMail::body() {
 
 void MimeMail::set_body(std::string_view text) {
     Parsed& p = parsed();
-    if (is_protected()) fail_protected();
+    if (is_protected()) fail_protected(parsed());
     // Never bytes that are not UTF-8: the next reading would take the whole text for another
     // charset.
     std::string new_text = to_lf(text);

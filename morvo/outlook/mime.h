@@ -30,8 +30,9 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     void save_part(const PartRef& part, const std::string& host_path);
     // Creates the file; fails with e_file_exists when any entry has that name.
     void save_part_as_new(const PartRef& part, const std::string& host_path);
-    // Is or holds signed or encrypted content: then it is never changed.
+    // Is or holds signed or encrypted content, or mixes line ends: then it is never changed.
     bool is_protected();
+    bool mixes_line_ends();
     long part_size(const PartRef& part);
     void remove_part(PartRef& part);
     std::string content_type(const PartRef& part);

@@ -347,6 +347,11 @@ bool MailItem::is_protected() const {
     return mail_->is_protected();
 }
 
+bool MailItem::mixes_line_ends() const {
+    check(mail_.get());
+    return mail_->mixes_line_ends();
+}
+
 std::string MailItem::Subject() const {
     check(mail_.get());
     return mail_->subject();

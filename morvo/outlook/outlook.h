@@ -160,8 +160,11 @@ class MailItem {
     void Save() const;
     std::string Subject() const;
     // A signed or encrypted mail (or one holding such content) offers no attachments and is
-    // never changed.
+    // never changed; nor is a mail whose lines end in both CR LF and LF alone, since writing it
+    // again would change the line ends inside its unencoded parts.
     bool is_protected() const;
+    // Why it is protected: true for mixed line ends, false for signed or encrypted content.
+    bool mixes_line_ends() const;
     // The filing records of the mail, in header order; headers that are no complete record are
     // left out.
     std::vector<FilingRecord> FilingRecords() const;

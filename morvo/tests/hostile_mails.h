@@ -104,6 +104,13 @@ inline std::vector<HostileMail> hostile_mails() {
                  {},
                  "Sch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
                  "e"});
+    // Written again, one of the two line ends would change inside the raw attachment.
+    t.push_back({"CR LF mail with an unencoded attachment holding lone LFs",
+                 mail("zeilenenden", kMixed,
+                      mixed({text_part("Hallo"),
+                             "Content-Type: application/octet-stream\r\nContent-Disposition: "
+                             "attachment; filename=\"roh.bin\"\r\n\r\neins\nzwei\n\r\n"})),
+                 Outcome::unchanged});
     t.push_back({"S/MIME signed",
                  mail("signed",
                       "multipart/signed; protocol=\"application/pkcs7-signature\"; "
