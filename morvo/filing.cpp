@@ -10,10 +10,13 @@
 #include "morvo/journal.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/line_break.h"
 #include "platform/paths.h"
 #include "platform/resume.h"
 
 namespace morvo {
+
+using platform::kCrLf;
 
 Stamp local_now() {
     std::time_t t = std::time(nullptr);
@@ -195,8 +198,6 @@ FilingEnvironment default_filing_environment() {
 
 namespace {
 
-const std::string kCrLf = "\r\n";
-
 // The attachment's size in bytes when the binding offers it, else -1.
 template <class A>
 long long attachment_size(const A& a) {
@@ -230,17 +231,9 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         return;
     }
     std::string subject;
-    auto read_subject = [&] {
-        try {
-            subject = item.Subject();
-        } catch (const std::exception&) {
-        }
-    };
+    auto read_subject = [&] { platform::resume_on_error([&] { subject = item.Subject(); }); };
     bool is_protected = false;
-    try {
-        is_protected = item.is_protected();
-    } catch (const std::exception&) {
-    }
+    platform::resume_on_error([&] { is_protected = item.is_protected(); });
     if (is_protected) {
         read_subject();
         bool mixed = false;
@@ -270,14 +263,8 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
             std::string prefix;
             for (auto it = links.rbegin(); it != links.rend(); ++it)  // the last one on top
                 prefix += *it + kCrLf + kCrLf;
-            try {
-                item.set_Body(prefix + item.Body());
-            } catch (const std::exception&) {
-            }
-            try {
-                item.Save();
-            } catch (const std::exception&) {
-            }
+            platform::resume_on_error([&] { item.set_Body(prefix + item.Body()); });
+            platform::resume_on_error([&] { item.Save(); });
         }
     } put_links{item, links};
     long position = 1;
@@ -359,18 +346,14 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         const std::string url = platform::file_url(target);
         if (sink.count_attachment) sink.count_attachment();
         bool deleted = false;
-        try {
+        platform::resume_on_error([&] {
             a.Delete();
             deleted = true;
-        } catch (const std::exception&) {
-        }
+        });
         if (!deleted) ++position;
         if (deleted) {
             record.link = url;
-            try {
-                item.add_FilingRecord(record);
-            } catch (const std::exception&) {
-            }
+            platform::resume_on_error([&] { item.add_FilingRecord(record); });
         }
         links.push_back(url);
         read_subject();

@@ -8,10 +8,13 @@
 #include <sstream>
 
 #include "morvo/filing.h"
+#include "platform/line_break.h"
 #include "platform/paths.h"
 #include "platform/resume.h"
 
 namespace morvo {
+
+using platform::kCrLf;
 
 outlook::MAPIFolder resolve_folder_line(const outlook::NameSpace& ns, const std::string& line) {
     try {
@@ -33,8 +36,6 @@ outlook::MAPIFolder resolve_folder_line(const outlook::NameSpace& ns, const std:
 }
 
 namespace {
-
-const std::string kCrLf = "\r\n";
 
 struct StorageFile {
     std::string host;

@@ -7,13 +7,15 @@
 #include "morvo/folder_tree.h"
 #include "morvo/journal.h"
 #include "morvo/settings.h"
+#include "platform/line_break.h"
 #include "platform/msgbox.h"
+#include "platform/resume.h"
 
 namespace morvo {
 
-namespace {
-const std::string kCrLf = "\r\n";
-}
+using platform::kCrLf;
+
+namespace {}
 
 bool add16(std::int16_t& counter, long long amount) {
     long long sum = static_cast<long long>(counter) + amount;
@@ -76,13 +78,11 @@ Lookup resolve(const outlook::NameSpace& ns, const std::array<std::string, 20>& 
 }
 
 void neue_Ordnersuche(const RunEnvironment& env) {
-    try {
+    platform::resume_on_error([&] {
         outlook::Application app = env.create_application();
         outlook::NameSpace ns = app.GetNamespace("MAPI");
         (void)ns;
-    } catch (const std::exception&) {
-        // The run resumes on errors.
-    }
+    });
 }
 
 // What the run hands to each folder line.
@@ -122,10 +122,7 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
         add16(c.iordner, 1);
         add16(c.imail, items);
         std::string name;
-        try {
-            name = folder.text();
-        } catch (const std::exception&) {
-        }
+        platform::resume_on_error([&] { name = folder.text(); });
         const std::string progress = "Bearbeitet wird Ordner: " + name + kCrLf +
                                      "mit insgesamt: " + std::to_string(items) + " Emails!" +
                                      kCrLf + kCrLf;
@@ -165,7 +162,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
         return out;
     };
 
-    // 1, 2: the warning.
+    // The warning first: the user may still stop the run.
     view.focus_Textbox2();
     view.enable_run_buttons(false);
     auto answer = platform::MsgBox(run_warning_text(), platform::Buttons::YesNo,
@@ -176,12 +173,12 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     }
     out.confirmed = true;
 
-    // 3: back to the first page with a fresh text.
+    // Back to the first page with a fresh text.
     view.set_Text1("Morvolan");
     view.select_first_tab();
     view.set_Textbox2("Willkommen zum Morvo");
 
-    // 4: attach to the mail program.
+    // Attach to the mail program.
     outlook::Application app;
     outlook::NameSpace ns;
     try {
@@ -194,7 +191,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     } catch (const std::exception&) {
     }
 
-    // 5, 6: counters and the storage path as read.
+    // Counters, and the storage path as read.
     RunCounters& c = out.counters;
     c = RunCounters{};
     std::string text;
@@ -208,7 +205,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     RunSettings settings = parse_run_settings(text);
     const std::string strOrdner = settings.storage_path;
 
-    // 7: the storage path test.
+    // The storage path is tested before any mail is touched.
     RunPathDecision path = decide_run_path(strOrdner, env.probe);
     if (path.box)
         platform::MsgBox(path.box->text, platform::Buttons::OK, platform::Icon::Information,
@@ -230,7 +227,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     sink.append_Textbox2 = [&append](const std::string& t) { append(t, true); };
     sink.keep_attachment = [&view] { view.something_stayed(); };
 
-    // 8-10: the folder lines in file order.
+    // The folder lines, in file order.
     const FolderLineRun line_run{view, env, ns, strOrdner, fenv, sink, c, append};
     for (const std::string& line : settings.folder_lines) run_folder_line(line_run, line);
 
@@ -243,7 +240,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
         append(kCrLf + kCrLf + e.description + kCrLf, true);
     }
 
-    // 11: the summary.
+    // The summary.
     const std::string summary =
         "Bearbeitet wurden insgesamt:" + kCrLf + "Ordner: " + std::to_string(c.iordner) + kCrLf +
         "Email:    " + std::to_string(c.imail) + kCrLf + "Anlage: " + std::to_string(c.ianlage) +
