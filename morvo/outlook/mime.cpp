@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file_toolkit.h"
 #include "platform/files.h"
 
 namespace morvo::outlook::detail {
@@ -627,8 +628,6 @@ GMimeTextPart* new_empty_text_part() {
     return t;
 }
 
-std::atomic<unsigned> temp_counter{0};
-
 }  // namespace
 
 struct MimeMailParsed {
@@ -1203,49 +1202,14 @@ std::vector<std::string> saved_folders;  // of files saved since the last sync
 }  // namespace
 
 void write_file_safely(const std::string& host_path, std::string_view bytes) {
-    size_t slash = host_path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : host_path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? host_path : host_path.substr(slash + 1);
+    const size_t slash = host_path.rfind('/');
+    const std::string base = slash == std::string::npos ? host_path : host_path.substr(slash + 1);
     if (base.empty()) fail(e_invalidarg, "Ungültiger Dateiname: " + host_path);
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = dir + "." + base + ".tmp" + std::to_string(getpid()) + "_" +
-              std::to_string(temp_counter++);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        int e = errno;
+    // Durability is deferred: make_durable syncs once per file system for many files.
+    const int e = platform::replace_file(host_path, bytes);
+    if (e != 0)
         fail(e == EACCES || e == EPERM ? e_access_denied : e_fail,
-             "Die Datei " + host_path + " kann nicht angelegt werden: " + std::strerror(e));
-    }
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int e = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            fail(e_fail,
-                 "Die Datei " + host_path + " kann nicht geschrieben werden: " + std::strerror(e));
-        }
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0) {
-        int e = errno;
-        ::unlink(tmp.c_str());
-        fail(e_fail,
              "Die Datei " + host_path + " kann nicht geschrieben werden: " + std::strerror(e));
-    }
-    if (::rename(tmp.c_str(), host_path.c_str()) != 0) {
-        int e = errno;
-        ::unlink(tmp.c_str());
-        fail(e_fail, "Die Datei " + host_path + " kann nicht angelegt werden: " + std::strerror(e));
-    }
     note_saved(host_path);
 }
 
