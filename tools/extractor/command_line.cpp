@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "tools/extractor/extractor.h"
 
@@ -243,25 +244,14 @@ bool is_safe_entry_name(std::string_view name) {
 }
 
 std::string cp1252_name_to_utf8(std::string_view name) {
-    // Characters 0x80..0x9F of Windows-1252; 0 where the code page leaves a hole.
-    static const char16_t high[32] = {
-        0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-        0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
     std::string out;
-    for (unsigned char c : name) {
-        char32_t u = c;
-        if (c >= 0x80 && c < 0xa0) u = high[c - 0x80] ? high[c - 0x80] : 0xfffd;
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xe0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3f)));
-        }
+    for (std::size_t at = 0; at < name.size();) {
+        // The code page's five holes become U+FFFD in a name, not control characters.
+        const std::size_t hole = name.find_first_of("\x81\x8d\x8f\x90\x9d", at);
+        out += platform::cp1252_to_utf8(name.substr(at, hole - at));
+        if (hole == std::string_view::npos) break;
+        platform::append_utf8(out, 0xfffd);
+        at = hole + 1;
     }
     return out;
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_toolkit.h"
 #include "tools/extractor/extractor.h"
 
 namespace extractor {
@@ -482,27 +483,21 @@ class Extractor {
         return true;
     }
 
-    // Writes the entry as `leaf` in `dir`: to a temporary name first, then renamed over the
-    // target, so that a failure never leaves half a file under the real name.
+    // Writes the entry as `leaf` in `dir` through the toolkit's replace: a failure never leaves
+    // half a file under the real name.
     bool write_file(const mscabd_file* file, int dir, const std::string& leaf, std::string& error) {
-        mode_t mode = (file->attribs & MSCAB_ATTRIB_EXEC) ? 0777 : 0666;
-        if (file->attribs & MSCAB_ATTRIB_RDONLY) mode &= ~0222;
-        std::string tmp;
-        int fd = -1;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            tmp = "." + leaf + ".x" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
-            fd = ::openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          mode);
-            if (fd < 0 && errno != EEXIST) break;
-        }
-        if (fd < 0) {
-            error = errno_text(errno);
-            return false;
-        }
-        sys_.out_fd = fd;
-        int rc = cabd_->extract(cabd_, const_cast<mscabd_file*>(file), tmp.c_str());
-        sys_.out_fd = -1;
-        if (rc == MSPACK_ERR_OK) {
+        platform::ReplaceOptions options;
+        options.create_mode = (file->attribs & MSCAB_ATTRIB_EXEC) ? 0777 : 0666;
+        if (file->attribs & MSCAB_ATTRIB_RDONLY) options.create_mode &= ~0222;
+        std::string extract_error;
+        const auto extract_to = [&](int fd) {
+            sys_.out_fd = fd;
+            const int rc = cabd_->extract(cabd_, const_cast<mscabd_file*>(file), leaf.c_str());
+            sys_.out_fd = -1;
+            if (rc != MSPACK_ERR_OK) {
+                extract_error = mspack_error_text(rc);
+                return EIO;
+            }
             std::tm tm{};
             tm.tm_year = file->date_y - 1900;
             tm.tm_mon = file->date_m - 1;
@@ -516,19 +511,12 @@ class Extractor {
                 timespec times[2] = {{t, 0}, {t, 0}};
                 ::futimens(fd, times);
             }
-        }
-        int close_rc = ::close(fd);
-        if (rc != MSPACK_ERR_OK || close_rc != 0) {
-            error = rc != MSPACK_ERR_OK ? mspack_error_text(rc) : errno_text(errno);
-            ::unlinkat(dir, tmp.c_str(), 0);
-            return false;
-        }
-        if (::renameat(dir, tmp.c_str(), dir, existing_spelling(dir, leaf).c_str()) != 0) {
-            error = errno_text(errno);
-            ::unlinkat(dir, tmp.c_str(), 0);
-            return false;
-        }
-        return true;
+            return 0;
+        };
+        const int e =
+            platform::replace_file_at(dir, existing_spelling(dir, leaf), extract_to, options);
+        if (e != 0) error = extract_error.empty() ? errno_text(e) : extract_error;
+        return e == 0;
     }
 
     System sys_{};

@@ -166,6 +166,11 @@ TEST(ExtractorNames, ConvertsWindows1252Names) {
                                              "e \x80.txt"),
               "Größe €.txt");
     EXPECT_EQ(extractor::cp1252_name_to_utf8("plain"), "plain");
+    // The code page's holes are no characters: a name shows U+FFFD for them.
+    EXPECT_EQ(extractor::cp1252_name_to_utf8("a\x81"
+                                             "b\x9d"),
+              "a\uFFFD"
+              "b\uFFFD");
 }
 
 // --- the program itself ---
