@@ -351,7 +351,9 @@ TEST_F(InstallRun, FailureToUnblockTheExtractorLeavesTheRun) {
     view = FakeView();
     view.install_path_value = win(inst);
     fs::remove_all(pkg);
-    EXPECT_THROW(StartInstallation(view, win(inst), "", {.program_folder = win(medium)}),
+    EXPECT_THROW(StartInstallation(
+                     view, win(inst), "",
+                     InstallRunOptions{.program_folder = win(medium), .placed = {}, .failed = {}}),
                  platform::Error);
     EXPECT_FALSE(view.installing);
     EXPECT_TRUE(view.statuses.empty());
