@@ -510,9 +510,13 @@ std::string file_url(std::string_view windows) {
         std::replace(host.begin(), host.end(), '\\', '/');
         if (host.rfind("//", 0) != 0) host.insert(0, "/");
     }
+    return (host.rfind("//", 0) == 0 ? "file:" : "file://") + percent_encoded(host);
+}
+
+std::string percent_encoded(std::string_view host_path) {
     static const char hex[] = "0123456789ABCDEF";
-    std::string out = host.rfind("//", 0) == 0 ? "file:" : "file://";
-    for (const unsigned char c : host) {
+    std::string out;
+    for (const unsigned char c : host_path) {
         if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
             out += static_cast<char>(c);
         } else {

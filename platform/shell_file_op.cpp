@@ -182,21 +182,6 @@ bool tree_holds_busy(const std::string& host, const std::set<FileId>& busy) {
     return found;
 }
 
-std::string url_encode_path(const std::string& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 // The desktop's trash (freedesktop layout in the user's data folder). False when the entry
 // cannot be moved there (another file system, no home).
 bool move_to_trash(const std::string& host) {
@@ -227,7 +212,7 @@ bool move_to_trash(const std::string& host) {
         ::localtime_r(&now, &tm);
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
         std::ofstream out(info, std::ios::binary);
-        out << "[Trash Info]\nPath=" << url_encode_path(full) << "\nDeletionDate=" << stamp << "\n";
+        out << "[Trash Info]\nPath=" << percent_encoded(full) << "\nDeletionDate=" << stamp << "\n";
         if (!out) return false;
     }
     // A move into the trash, not a replacement: no file toolkit writer applies.

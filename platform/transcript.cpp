@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/escape.h"
+
 namespace platform {
 namespace {
 
@@ -91,30 +93,10 @@ void transcript_restart(long flags) {
 }
 
 std::string transcript_quote(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += c;
-        }
-    }
-    out += '"';
-    return out;
+    return "\"" +
+           escaped(text,
+                   {{'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'"', "\\\""}, {'\\', "\\\\"}}) +
+           '"';
 }
 
 std::string transcript_unescape(std::string_view escaped) {

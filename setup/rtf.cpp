@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/escape.h"
 
 namespace setup {
 namespace {
@@ -38,24 +39,8 @@ bool is_skipped_destination(std::string_view word) {
 }
 
 void append_escaped(std::string& out, std::string_view utf8) {
-    for (char c : utf8) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
+    platform::append_escaped(out, utf8,
+                             {{'<', "&lt;"}, {'>', "&gt;"}, {'&', "&amp;"}, {'"', "&quot;"}});
 }
 
 int hex_value(char c) {

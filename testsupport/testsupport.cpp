@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -55,6 +57,7 @@ void walk(const std::string& dir, const std::string& prefix, const TreeOptions& 
 TempDir::TempDir(const std::string& tag) : host(make_temp(tag)) {}
 
 TempDir::~TempDir() {
+    if (keep) return;
     make_writable(host);
     platform::remove_tree(host);
 }
@@ -72,7 +75,18 @@ std::string slurp(const std::filesystem::path& path) {
 }
 
 void spit(const std::filesystem::path& path, const std::string& bytes) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string shell_quoted(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
+}
+
+int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 long error_of(const std::function<void()>& statement) {

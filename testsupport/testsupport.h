@@ -25,9 +25,12 @@ class TempDir {
     std::string operator/(const std::string& name) const { return file(name); }
     // The Windows form of a name inside the folder (the folder itself for "").
     std::string win(const std::string& name = "") const;
+
+    // Left in place at the end when set: a failed test's folder is worth a look.
+    bool keep = false;
 };
 
-// The whole file ("" when it cannot be read) and its replacement.
+// The whole file ("" when it cannot be read) and its replacement (the folders on the way made).
 std::string slurp(const std::filesystem::path& path);
 void spit(const std::filesystem::path& path, const std::string& bytes);
 
@@ -37,6 +40,11 @@ struct TreeOptions {
 };
 // Every entry below `dir` by its relative path ("/" between levels) with its bytes.
 std::map<std::string, std::string> tree_listing(const std::string& dir, TreeOptions options = {});
+
+// The path in single quotes, for a shell command line.
+std::string shell_quoted(const std::filesystem::path& path);
+// Runs a shell command line; its exit status, -1 when it did not exit normally.
+int shell(const std::string& command);
 
 // The number of the platform::Error a statement throws; 0 when it throws none.
 long error_of(const std::function<void()>& statement);

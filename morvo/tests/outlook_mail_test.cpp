@@ -594,7 +594,9 @@ TEST(OutlookMail, FiledLinksResolveToTheFiledFiles) {
             const auto target = platform::file_link_target(link);
             ASSERT_TRUE(target);
             EXPECT_EQ(filed.count(platform::host_path(*target)), 1u);
-            if (m.has_html) EXPECT_NE(p.html.find("<a href=\"" + link + "\">"), std::string::npos);
+            if (m.has_html) {
+                EXPECT_NE(p.html.find("<a href=\"" + link + "\">"), std::string::npos);
+            }
             if (have_gio) {
                 const std::string cmd = "gio info -a standard::size '" + link + "' >/dev/null";
                 EXPECT_EQ(std::system(cmd.c_str()), 0) << "gio cannot open the link";
@@ -624,8 +626,9 @@ TEST(OutlookMail, BothLinkFormsNameTheFile) {
         SCOPED_TRACE(c.link);
         const auto target = platform::file_link_target(c.link);
         EXPECT_EQ(target ? platform::host_path(*target) : std::string(), c.host);
-        if (*c.host && std::string(c.link).rfind("file:///", 0) == 0)
+        if (*c.host && std::string(c.link).rfind("file:///", 0) == 0) {
             EXPECT_EQ(platform::file_url(platform::windows_path(c.host)), c.link);
+        }
     }
 }
 

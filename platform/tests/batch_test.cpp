@@ -141,8 +141,9 @@ TEST(Batch, LinesTable) {
         for (const auto& l : report.lines) {
             if (l.unknown) unknown.insert(l.number);
             if (!l.unknown && !l.message.empty()) complaints.insert(l.number);
-            if (l.unknown)
+            if (l.unknown) {
                 EXPECT_NE(l.message.find("ist entweder falsch geschrieben"), std::string::npos);
+            }
         }
         EXPECT_EQ(unknown, c.unknown);
         EXPECT_EQ(complaints, c.complaints);

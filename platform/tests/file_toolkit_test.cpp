@@ -131,7 +131,9 @@ TEST(FileToolkit, KeepsOwnerAndModeOnlyWhenAsked) {
         TempDir dir;
         spit(dir.file("t"), "old");
         ::chmod(dir.file("t").c_str(), 0640);
-        if (root) ASSERT_EQ(::chown(dir.file("t").c_str(), 4242, 4243), 0);
+        if (root) {
+            ASSERT_EQ(::chown(dir.file("t").c_str(), 4242, 4243), 0);
+        }
         struct stat before {};
         ::stat(dir.file("t").c_str(), &before);
         ReplaceOptions o;

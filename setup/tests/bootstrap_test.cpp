@@ -25,8 +25,6 @@ using testsupport::slurp;
 class Bootstrap : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("veltrin-bs-" + std::to_string(::getpid()));
-        fs::remove_all(root_);
         medium_ = root_ / "medium";
         temp_ = root_ / "my temp";
         fs::create_directories(medium_);
@@ -37,13 +35,11 @@ class Bootstrap : public ::testing::Test {
     void TearDown() override {
         platform::set_app_path("");
         platform::clear_environ_overrides();
-        for (auto& e : fs::recursive_directory_iterator(root_)) {
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
-        }
-        fs::remove_all(root_);
     }
     std::string win(const fs::path& p) { return platform::windows_path(p.string()); }
-    fs::path root_, medium_, temp_;
+    testsupport::TempDir dir_{"bs"};
+    const fs::path root_ = dir_.host;
+    fs::path medium_, temp_;
 };
 
 TEST_F(Bootstrap, BlockingMarkChangesOnlyTheFirstByte) {

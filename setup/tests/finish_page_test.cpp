@@ -13,6 +13,7 @@
 #include "platform/environment.h"
 #include "platform/paths.h"
 #include "platform/restart.h"
+#include "testsupport/testsupport.h"
 
 namespace setup {
 namespace {
@@ -22,10 +23,6 @@ namespace fs = std::filesystem;
 class FinishPage : public ::testing::Test {
   protected:
     void SetUp() override {
-        base = fs::temp_directory_path() /
-               ("finish-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(base);
         fs::create_directories(base / "~Veltrin");
         platform::set_environ_override("TEMP", platform::windows_path(base.string()));
         log = base / "log.txt";
@@ -39,7 +36,6 @@ class FinishPage : public ::testing::Test {
     void TearDown() override {
         platform::set_restart_hooks(old);
         platform::clear_environ_overrides();
-        fs::remove_all(base);
     }
 
     void script(const std::string& body) {
@@ -48,7 +44,7 @@ class FinishPage : public ::testing::Test {
             if (c == '\n') crlf += '\r';
             crlf += c;
         }
-        std::ofstream(base / "~Veltrin" / "Setup.INX", std::ios::binary) << crlf;
+        testsupport::spit(base / "~Veltrin" / "Setup.INX", crlf);
     }
 
     // A program that appends its name and arguments to the log.
@@ -63,20 +59,16 @@ class FinishPage : public ::testing::Test {
 
     std::string wait_for_lines(size_t n) {
         for (int i = 0; i < 100; ++i) {
-            std::ifstream in(log);
-            std::stringstream ss;
-            ss << in.rdbuf();
-            std::string text = ss.str();
+            std::string text = testsupport::slurp(log);
             if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= n) return text;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        std::ifstream in(log);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        return testsupport::slurp(log);
     }
 
-    fs::path base, log;
+    testsupport::TempDir dir{"finish"};
+    const fs::path base = dir.host;
+    fs::path log;
     platform::RestartHooks old;
 };
 

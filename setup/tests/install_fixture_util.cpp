@@ -1,9 +1,4 @@
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "install_util.h"
 #include "platform/environment.h"
@@ -17,11 +12,7 @@ namespace setup::testing {
 
 namespace {
 using testsupport::slurp;
-// Creates the folders on the way.
-void spit(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    testsupport::spit(p, bytes);
-}
+using testsupport::spit;
 std::string bin_dir() {
     if (const char* b = std::getenv("VELTRIN_BIN")) return b;
     return std::string(VELTRIN_BINARY_DIR) + "/bin";
@@ -37,10 +28,7 @@ fs::path test_component_library() {
 }
 
 void InstallFixture::SetUp() {
-    static std::atomic<int> counter{0};
-    root = fs::temp_directory_path() /
-           ("veltrin-install-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(root);
+    root = dir_.host;
     temp = root / "temp";
     pkg = temp / "~Veltrin";
     medium = root / "medium";
@@ -79,7 +67,7 @@ void InstallFixture::TearDown() {
         ::setenv("XDG_DATA_HOME", old_data_home_.c_str(), 1);
     else
         ::unsetenv("XDG_DATA_HOME");
-    if (!::testing::Test::HasFailure()) fs::remove_all(root);
+    dir_.keep = ::testing::Test::HasFailure();
 }
 
 std::string InstallFixture::win(const fs::path& host) {

@@ -14,6 +14,7 @@
 #include "platform/msgbox.h"
 #include "setup/install_run.h"
 #include "setup/install_view.h"
+#include "testsupport/testsupport.h"
 
 namespace setup::testing {
 
@@ -90,6 +91,7 @@ class InstallFixture : public ::testing::Test {
     std::vector<platform::MsgBoxRequest> boxes;
 
   private:
+    testsupport::TempDir dir_{"install"};
     struct File {
         std::string name, data;
         bool exec;

@@ -9,6 +9,7 @@
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "setup/folder_list.h"
+#include "testsupport/testsupport.h"
 
 namespace setup {
 namespace {
@@ -103,8 +104,8 @@ TEST(FolderChooser, AppendsBackslashAndNameWithoutLooking) {
 }
 
 TEST(FolderChooser, ListsAncestorsThenSortedSubfolders) {
-    fs::path base = fs::temp_directory_path() / ("folders-" + std::to_string(getpid()));
-    fs::remove_all(base);
+    testsupport::TempDir dir("folders");
+    const fs::path base = dir.host;
     fs::create_directories(base / "Programme" / "beta");
     fs::create_directories(base / "Programme" / "Alpha");
     fs::create_directories(base / "Programme" / ".versteckt");
@@ -122,7 +123,6 @@ TEST(FolderChooser, ListsAncestorsThenSortedSubfolders) {
     EXPECT_EQ(entries.back().path, open + "\\beta");
     EXPECT_FALSE(entries.back().open);
     EXPECT_EQ(entries.back().level, entries[entries.size() - 3].level + 1);
-    fs::remove_all(base);
 }
 
 TEST(FolderChooser, DriveNotReady) {

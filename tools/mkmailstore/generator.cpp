@@ -207,6 +207,11 @@ Part binary_part(const std::string& type, const std::string& name_params, const 
     return p;
 }
 
+// The name parameters of an attachment called `file`, in the form binary_part takes.
+std::string named(const std::string& file) {
+    return "; name=\"" + file + "\"\x01; filename=\"" + file + "\"";
+}
+
 class Writer {
   public:
     Writer(std::string root, const Options& o) : root_(std::move(root)), opt_(o), rng_(o.seed) {}
@@ -341,12 +346,8 @@ void write_bulk(Writer& w, const Options& o) {
         std::string note_name = "Notiz_" + std::to_string(k) + ".txt";
         Part top = multipart_part(
             "mixed", "bulk-" + std::to_string(k),
-            {text_part(body, "iso-8859-1"),
-             binary_part("application/pdf",
-                         "; name=\"" + big_name + "\"\x01; filename=\"" + big_name + "\"", big),
-             binary_part("text/plain",
-                         "; name=\"" + note_name + "\"\x01; filename=\"" + note_name + "\"",
-                         note)});
+            {text_part(body, "iso-8859-1"), binary_part("application/pdf", named(big_name), big),
+             binary_part("text/plain", named(note_name), note)});
         MailInfo& m = w.write_mail("Massenpost", "Unterlage " + std::to_string(k),
                                    "Unterlage " + std::to_string(k), top, "S");
         m.body = body;
@@ -424,9 +425,8 @@ void write_sample(Writer& w) {
             "mixed", "b3-mixed",
             {alt,
              binary_part("application/vnd.openxmlformats-officedocument.wordprocessingml.document",
-                         "; name=\"Brief.docx\"\x01; filename=\"Brief.docx\"", docx),
-             binary_part("application/pdf", "; name=\"Angebot.pdf\"\x01; filename=\"Angebot.pdf\"",
-                         pdf)});
+                         named("Brief.docx"), docx),
+             binary_part("application/pdf", named("Angebot.pdf"), pdf)});
         MailInfo& m =
             w.write_mail("Posteingang", "Angebot mit Bild", "Angebot mit Bild", top, "FS");
         m.body = plain;
@@ -437,11 +437,10 @@ void write_sample(Writer& w) {
     // 4: a forwarded mail (with its own attachment), delivered to new/.
     {
         std::string inner_pdf = w.document("inner", 1200);
-        Part inner_top = multipart_part(
-            "mixed", "b4-inner",
-            {text_part("Das ist die Originalnachricht.\n", "us-ascii"),
-             binary_part("application/pdf", "; name=\"Innen.pdf\"\x01; filename=\"Innen.pdf\"",
-                         inner_pdf)});
+        Part inner_top =
+            multipart_part("mixed", "b4-inner",
+                           {text_part("Das ist die Originalnachricht.\n", "us-ascii"),
+                            binary_part("application/pdf", named("Innen.pdf"), inner_pdf)});
         std::string inner =
             "From: Carla <carla@example.org>\nTo: anna@example.org\nSubject: Vertrag\n"
             "Date: Mon, 4 Mar 2024 09:00:00 +0100\nMessage-ID: <inner@example.org>\nMIME-Version: "
@@ -461,8 +460,7 @@ void write_sample(Writer& w) {
     // 5: no text part at all: the whole mail is one PDF.
     {
         std::string pdf = w.document("scan", 2000);
-        Part top =
-            binary_part("application/pdf", "; name=\"Scan.pdf\"\x01; filename=\"Scan.pdf\"", pdf);
+        Part top = binary_part("application/pdf", named("Scan.pdf"), pdf);
         MailInfo& m = w.write_mail("Posteingang|Kunden", "Scan", "Scan", top, "S");
         m.attachments = {{"Scan.pdf", pdf}};
     }
@@ -490,11 +488,9 @@ void write_sample(Writer& w) {
     {
         std::string pdf = w.document("html", 800);
         std::string html = "<html><body><p>Nur HTML, Gr&uuml;&szlig;e</p></body></html>\n";
-        Part top =
-            multipart_part("mixed", "b7-mixed",
-                           {text_part(html, "us-ascii", "html"),
-                            binary_part("application/pdf",
-                                        "; name=\"Plan.pdf\"\x01; filename=\"Plan.pdf\"", pdf)});
+        Part top = multipart_part("mixed", "b7-mixed",
+                                  {text_part(html, "us-ascii", "html"),
+                                   binary_part("application/pdf", named("Plan.pdf"), pdf)});
         MailInfo& m = w.write_mail("Projekt #1", "Plan", "Plan", top, "S");
         m.has_html = true;
         m.attachments = {{"Plan.pdf", pdf}};
@@ -519,11 +515,9 @@ void write_sample(Writer& w) {
     // 9: damaged: a mail cut off in the middle of its attachment.
     {
         std::string pdf = w.document("kaputt", 4000);
-        Part top = multipart_part(
-            "mixed", "b9-mixed",
-            {text_part("Text vor der Anlage.\n", "us-ascii"),
-             binary_part("application/pdf", "; name=\"Kaputt.pdf\"\x01; filename=\"Kaputt.pdf\"",
-                         pdf)});
+        Part top = multipart_part("mixed", "b9-mixed",
+                                  {text_part("Text vor der Anlage.\n", "us-ascii"),
+                                   binary_part("application/pdf", named("Kaputt.pdf"), pdf)});
         int n = w.next_number();
         std::string full = w.headers("Abgeschnitten", n) + render(top);
         MailInfo& m =

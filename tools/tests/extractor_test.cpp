@@ -155,7 +155,11 @@ TEST(ExtractorNames, ComparesLikeWindows) {
         {"a", "a ", false},
         {"×", "÷", false},  // the multiplication sign has no lower-case form
         {"a\xc3", "A\xc3", true},
-        {"\xc3\x84b", "\xc3\xa4B", true},
+        {"\xc3\x84"
+         "b",
+         "\xc3\xa4"
+         "B",
+         true},
     };
     for (const auto& [a, b, same] : cases)
         EXPECT_EQ(extractor::names_equal(a, b), same) << a << " " << b;

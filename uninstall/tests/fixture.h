@@ -27,9 +27,7 @@ struct TempTree : testsupport::TempDir {
         std::system(("mkdir -p '" + path(rel) + "'").c_str());
     }
     void write(const std::string& rel, const std::string& bytes) const {
-        const auto slash = rel.rfind('/');
-        if (slash != std::string::npos) mkdirs(rel.substr(0, slash));
-        std::ofstream(path(rel), std::ios::binary) << bytes;
+        testsupport::spit(path(rel), bytes);
     }
     bool exists(const std::string& rel) const {
         struct stat st;

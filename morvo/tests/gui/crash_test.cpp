@@ -30,7 +30,7 @@ struct StoreState {
 
 StoreState read_state(const std::string& root) {
     StoreState s;
-    auto app = outlook::Application::with_stores({{kStore, root, ""}});
+    auto app = outlook::Application::with_stores({outlook::test::store_config(kStore, root)});
     auto folder = app.GetNamespace("MAPI").Folders(kStore).Folders("Massenpost");
     const long n = folder.Items().Count();
     for (long i = 1; i <= n; ++i) {
@@ -112,7 +112,9 @@ void check(const GeneratedStore& pristine, const std::string& root, const std::s
             bool in_mail = std::count(names.begin(), names.end(), a.display_name) > 0;
             bool filed = std::count(linked_bytes.begin(), linked_bytes.end(), a.bytes) > 0;
             EXPECT_TRUE(in_mail || filed) << a.display_name << " lost";
-            if (done) EXPECT_TRUE(filed && !in_mail) << a.display_name << " not filed";
+            if (done) {
+                EXPECT_TRUE(filed && !in_mail) << a.display_name << " not filed";
+            }
         }
         filed_total += m->attachments.size();
     }

@@ -164,9 +164,10 @@ TEST(frmMorvo, GeneratedTreeIsPreOrderAndStopsAtTwentyLevels) {
     for (int i = 1; i <= f->tree().count(); ++i) {
         int parent = f->tree().node(i).parent;
         EXPECT_LT(parent, i);
-        if (parent > 0)
+        if (parent > 0) {
             EXPECT_EQ(f->tree().full_path(i),
                       f->tree().full_path(parent) + "|" + f->tree().node(i).text);
+        }
     }
     int last = node_index(*f, deep);
     ASSERT_GT(last, 0);                                // level 20

@@ -12,6 +12,7 @@
 #include "setup/forms/addin_window.h"
 #include "setup/forms/frmWizard.h"
 #include "setup/tests/addin_memory_host.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ TEST(AddinWindow, ClickShowsTheWizardModallyAndReleasesIt) {
     char name[] = "addin_window_test";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    fs::path temp = fs::temp_directory_path() / ("addin-" + std::to_string(getpid()));
+    testsupport::TempDir dir("addin");
+    const fs::path temp = dir.host;
     fs::create_directories(temp / "~Veltrin");
     platform::set_environ_override("TEMP", platform::windows_path(temp.string()));
 
@@ -48,7 +50,6 @@ TEST(AddinWindow, ClickShowsTheWizardModallyAndReleasesIt) {
         EXPECT_NE(top->objectName(), "frmWizard");
     }
     platform::clear_environ_overrides();
-    fs::remove_all(temp);
 }
 
 }  // namespace

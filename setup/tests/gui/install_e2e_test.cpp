@@ -23,15 +23,9 @@ std::string bin(const std::string& name) {
 }
 
 using testsupport::slurp;
+using testsupport::spit;
 
-void spit(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string sh(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
+using testsupport::shell_quoted;
 
 std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
     std::vector<std::string> out;
@@ -42,9 +36,8 @@ std::vector<std::string> lines_starting(const std::string& text, const std::stri
 }
 
 TEST(InstallEndToEnd, ScriptedRunShowsTheStatusTextsInOrder) {
-    const fs::path root =
-        fs::temp_directory_path() / ("veltrin-install-e2e-" + std::to_string(getpid()));
-    fs::remove_all(root);
+    testsupport::TempDir dir("install-e2e");
+    const fs::path root = dir.host;
     const fs::path src = root / "src", medium = root / "medium", home = root / "home",
                    temp = root / "temp", pf = root / "pf";
     for (auto& d : {src, home, temp, pf}) fs::create_directories(d);
@@ -61,10 +54,11 @@ TEST(InstallEndToEnd, ScriptedRunShowsTheStatusTextsInOrder) {
          "[Billboards]\r\nAnzBillboards=2\r\nTitle1=Eins\r\nText1=x|y\r\nTitle2=Zwei\r\n"
          "[Links]\r\nAnzLinks=1\r\nLinkPath1=#ProgramGroup#\r\nLinkT1=A.desktop\r\n"
          "LinkN1=#InstallPath#\\a.txt\r\n");
-    ASSERT_EQ(std::system((sh(bin("mkpackage")) + " --bin " + sh(fs::path(bin(""))) + " " +
-                           sh(src) + " " + sh(medium) + " >/dev/null 2>&1")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system((shell_quoted(bin("mkpackage")) + " --bin " + shell_quoted(fs::path(bin(""))) +
+                     " " + shell_quoted(src) + " " + shell_quoted(medium) + " >/dev/null 2>&1")
+                        .c_str()),
+        0);
     spit(root / "script.txt",
          "wait frmWizard\n"
          "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
@@ -72,12 +66,12 @@ TEST(InstallEndToEnd, ScriptedRunShowsTheStatusTextsInOrder) {
          "wait frmend 120\n"
          "click frmend.cmdN(3)\n");
     const std::string cmd =
-        "cd " + sh(root) +
-        " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR HOME=" + sh(home) +
-        " TEMP=" + sh(temp) + " ProgramFiles=" + sh(pf) +
-        " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + sh(root / "script.txt") +
-        " VELTRIN_TRANSCRIPT=" + sh(root / "transcript.txt") + " timeout 300 " +
-        sh(medium / "setup") + " >" + sh(root / "output.txt") + " 2>&1";
+        "cd " + shell_quoted(root) +
+        " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR HOME=" + shell_quoted(home) +
+        " TEMP=" + shell_quoted(temp) + " ProgramFiles=" + shell_quoted(pf) +
+        " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + shell_quoted(root / "script.txt") +
+        " VELTRIN_TRANSCRIPT=" + shell_quoted(root / "transcript.txt") + " timeout 300 " +
+        shell_quoted(medium / "setup") + " >" + shell_quoted(root / "output.txt") + " 2>&1";
     int status = std::system(cmd.c_str());
     const std::string transcript = slurp(root / "transcript.txt");
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
@@ -109,7 +103,7 @@ TEST(InstallEndToEnd, ScriptedRunShowsTheStatusTextsInOrder) {
     EXPECT_NE(log.find("AnzDatei=1\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Titel=Beispiel\r\n"), std::string::npos) << log;
     EXPECT_TRUE(fs::exists(home / ".local/share/applications/Beispiel/A.desktop"));
-    if (!::testing::Test::HasFailure()) fs::remove_all(root);
+    dir.keep = ::testing::Test::HasFailure();
 }
 
 }  // namespace

@@ -22,26 +22,15 @@ fs::path bin_dir() {
     return b && *b ? fs::path(b) : fs::path(VELTRIN_BINARY_DIR) / "bin";
 }
 
-std::string q(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-int run(const std::string& command) {
-    int rc = std::system(command.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+using testsupport::shell_quoted;
 
 class SetupStart : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("veltrin-start-" + std::to_string(::getpid()));
-        fs::remove_all(root_);
-        fs::create_directories(root_);
         if (!fs::exists(bin_dir() / "setup") || !fs::exists(bin_dir() / "mkpackage")) {
             GTEST_SKIP() << "setup or mkpackage not built in " << bin_dir();
         }
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // A medium made by mkpackage from the sample package (with a stand-in product program).
     fs::path make_medium() {
@@ -55,8 +44,9 @@ class SetupStart : public ::testing::Test {
         std::ofstream(source / "morvo") << "#!/bin/sh\nexit 0\n";
         fs::permissions(source / "morvo", fs::perms::owner_all);
         const fs::path medium = root_ / "medium";
-        EXPECT_EQ(run(q(bin_dir() / "mkpackage") + " --bin " + q(bin_dir()) + " " + q(source) +
-                      " " + q(medium) + " >/dev/null"),
+        EXPECT_EQ(testsupport::shell(shell_quoted(bin_dir() / "mkpackage") + " --bin " +
+                                     shell_quoted(bin_dir()) + " " + shell_quoted(source) + " " +
+                                     shell_quoted(medium) + " >/dev/null"),
                   0);
         return medium;
     }
@@ -64,14 +54,17 @@ class SetupStart : public ::testing::Test {
     // Runs the program with a script; returns its exit status.
     int run_setup(const fs::path& program, const fs::path& temp, const std::string& script) {
         std::ofstream(root_ / "script.txt") << script;
-        return run("cd " + q(root_) + " && QT_QPA_PLATFORM=offscreen TEMP=" + q(temp) +
-                   " VELTRIN_USER_SCRIPT=" + q(root_ / "script.txt") +
-                   " VELTRIN_TRANSCRIPT=" + q(root_ / "transcript.txt") + " timeout 120 " +
-                   q(program) + " 2>" + q(root_ / "stderr.txt"));
+        return testsupport::shell("cd " + shell_quoted(root_) +
+                                  " && QT_QPA_PLATFORM=offscreen TEMP=" + shell_quoted(temp) +
+                                  " VELTRIN_USER_SCRIPT=" + shell_quoted(root_ / "script.txt") +
+                                  " VELTRIN_TRANSCRIPT=" + shell_quoted(root_ / "transcript.txt") +
+                                  " timeout 120 " + shell_quoted(program) + " 2>" +
+                                  shell_quoted(root_ / "stderr.txt"));
     }
     std::string transcript() { return slurp(root_ / "transcript.txt"); }
 
-    fs::path root_;
+    testsupport::TempDir dir_{"start"};
+    const fs::path root_ = dir_.host;
 };
 
 TEST_F(SetupStart, UnpacksTheResourcesShowsTheStartMessageAndOpensTheProgressWindow) {
@@ -90,7 +83,9 @@ TEST_F(SetupStart, UnpacksTheResourcesShowsTheStartMessageAndOpensTheProgressWin
     // Every file of the resource cabinet is in the package folder, byte for byte.
     const fs::path pkg = temp / "~Veltrin";
     const fs::path check = root_ / "check";
-    ASSERT_EQ(run("cabextract -q -d " + q(check) + " " + q(medium / "data01.cab")), 0);
+    ASSERT_EQ(testsupport::shell("cabextract -q -d " + shell_quoted(check) + " " +
+                                 shell_quoted(medium / "data01.cab")),
+              0);
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(check)) {
         names.insert(e.path().filename().string());

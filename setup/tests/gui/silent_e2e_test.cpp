@@ -23,9 +23,7 @@ namespace fs = std::filesystem;
 
 using testsupport::slurp;
 
-std::string sh(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
+using testsupport::shell_quoted;
 
 std::string replace_all(std::string text, const std::string& what, const std::string& with) {
     for (std::size_t at = text.find(what); at != std::string::npos;
@@ -37,17 +35,10 @@ std::string replace_all(std::string text, const std::string& what, const std::st
 // Every file below `dir` with its contents, the run's own folder (host and Windows form)
 // written as ROOT so that two runs compare.
 std::map<std::string, std::string> tree(const fs::path& dir, const fs::path& root) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(dir)) return files;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        const std::string rel = fs::relative(e.path(), dir).string();
-        if (!e.is_regular_file()) {
-            files[rel + "/"] = "";
-            continue;
-        }
-        std::string bytes = slurp(e.path());
+    auto files = testsupport::tree_listing(dir.string(), {.folders = true, .links = false});
+    for (auto& [rel, bytes] : files) {
         bytes = replace_all(bytes, platform::windows_path(root.string()), "ROOT");
-        files[rel] = replace_all(bytes, root.string(), "ROOT");
+        bytes = replace_all(bytes, root.string(), "ROOT");
     }
     return files;
 }
@@ -57,36 +48,36 @@ std::string environment(const fs::path& run) {
     for (const char* d : {"home", "temp", "pf"}) fs::create_directories(run / d);
     return "env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u DISPLAY -u WAYLAND_DISPLAY "
            "-u QT_QPA_PLATFORM HOME=" +
-           sh(run / "home") + " TEMP=" + sh(run / "temp") + " ProgramFiles=" + sh(run / "pf") + " ";
+           shell_quoted(run / "home") + " TEMP=" + shell_quoted(run / "temp") +
+           " ProgramFiles=" + shell_quoted(run / "pf") + " ";
 }
 
 TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     const fs::path medium = fs::path(VELTRIN_BINARY_DIR) / "sample-medium";
     if (!fs::exists(medium / "setup")) GTEST_SKIP() << "no sample medium in " << medium;
-    const fs::path root =
-        fs::temp_directory_path() / ("veltrin-silent-e2e-" + std::to_string(getpid()));
-    fs::remove_all(root);
+    testsupport::TempDir dir("silent-e2e");
+    const fs::path root = dir.host;
     const fs::path wizard = root / "wizard", silent = root / "silent";
 
-    fs::create_directories(root);
     std::ofstream(root / "script.txt") << "wait frmWizard\n"
                                           "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
                                           "click frmWizard.cmdNav(3)\nclick frmWizard.cmdNav(3)\n"
                                           "click frmWizard.cmdNav(3)\n"
                                           "wait frmend 120\nclick frmend.cmdN(3)\n";
-    int status =
-        std::system(("cd " + sh(root) + " && " + environment(wizard) +
-                     "QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + sh(root / "script.txt") +
-                     " VELTRIN_TRANSCRIPT=" + sh(wizard / "transcript.txt") + " timeout 300 " +
-                     sh(medium / "setup") + " >" + sh(wizard / "out.txt") + " 2>&1")
-                        .c_str());
+    int status = std::system(
+        ("cd " + shell_quoted(root) + " && " + environment(wizard) +
+         "QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + shell_quoted(root / "script.txt") +
+         " VELTRIN_TRANSCRIPT=" + shell_quoted(wizard / "transcript.txt") + " timeout 300 " +
+         shell_quoted(medium / "setup") + " >" + shell_quoted(wizard / "out.txt") + " 2>&1")
+            .c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << slurp(wizard / "transcript.txt") << slurp(wizard / "out.txt");
 
     // No display and no Qt platform: a window would abort the program.
-    status = std::system(("cd " + sh(root) + " && " + environment(silent) + "timeout 300 " +
-                          sh(medium / "setup") + " /S /LOG=" + sh(silent / "log.txt") + " >" +
-                          sh(silent / "out.txt") + " 2>&1")
+    status = std::system(("cd " + shell_quoted(root) + " && " + environment(silent) +
+                          "timeout 300 " + shell_quoted(medium / "setup") +
+                          " /S /LOG=" + shell_quoted(silent / "log.txt") + " >" +
+                          shell_quoted(silent / "out.txt") + " 2>&1")
                              .c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << slurp(silent / "out.txt") << slurp(silent / "log.txt");
@@ -100,9 +91,9 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
 
     // The uninstaller is a program container: a shell starts it natively, as a user would.
     const fs::path folder = silent / "pf" / "Morvolan";
-    status = std::system(("cd " + sh(root) + " && " + environment(silent) + "F=" + sh(folder) +
-                          " timeout 120 sh -c '\"$F/Uninstall.exe\" /S' >" +
-                          sh(silent / "uninstall.txt") + " 2>&1")
+    status = std::system(("cd " + shell_quoted(root) + " && " + environment(silent) + "F=" +
+                          shell_quoted(folder) + " timeout 120 sh -c '\"$F/Uninstall.exe\" /S' >" +
+                          shell_quoted(silent / "uninstall.txt") + " 2>&1")
                              .c_str());
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     EXPECT_EQ(code, 0) << slurp(silent / "uninstall.txt");
@@ -113,7 +104,7 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     EXPECT_FALSE(fs::exists(silent / "home/.local/share/applications/Morvolan"));
     // The log names no desktop group folder, so only its shortcut goes.
     EXPECT_FALSE(fs::exists(silent / "home/Desktop/Morvolan/Morvolan.desktop"));
-    if (!::testing::Test::HasFailure()) fs::remove_all(root);
+    dir.keep = ::testing::Test::HasFailure();
 }
 
 }  // namespace

@@ -18,17 +18,13 @@ namespace fs = std::filesystem;
 
 using testsupport::slurp;
 
-std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
+using testsupport::shell_quoted;
 
 // Every file and folder under `dir`, relative to it.
 std::set<std::string> listing(const fs::path& dir) {
     std::set<std::string> out;
-    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
-         ++it) {
-        out.insert(fs::relative(it->path(), dir).string() + (it->is_directory() ? "/" : ""));
-    }
+    for (const auto& [rel, bytes] : testsupport::tree_listing(dir.string(), {.folders = true}))
+        out.insert(rel);
     return out;
 }
 
@@ -37,47 +33,40 @@ class WizardEndToEnd : public ::testing::Test {
     void SetUp() override {
         medium = fs::path(VELTRIN_BINARY_DIR) / "sample-medium";
         if (!fs::exists(medium / "setup")) GTEST_SKIP() << "no sample medium in " << medium;
-        root = fs::temp_directory_path() /
-               ("veltrin-wizard-e2e-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
         for (auto d : {"home", "temp dir", "pf", "Ablage/Programme"}) {
             fs::create_directories(root / d);
         }
     }
-    void TearDown() override {
-        if (!root.empty() && !HasFailure()) fs::remove_all(root);
+    void TearDown() override { dir.keep = HasFailure(); }
+
+    // Writes the script to `script_name` and gives the start of a command line that runs in the
+    // test's own home and TEMP with that script and a transcript to `transcript_name`.
+    std::string scripted(const std::string& script, const std::string& script_name,
+                         const std::string& transcript_name) {
+        std::ofstream(root / script_name) << script;
+        return "cd " + shell_quoted(root) +
+               " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u CI HOME=" +
+               shell_quoted(root / "home") + " TEMP=" + shell_quoted(root / "temp dir") +
+               " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" +
+               shell_quoted(root / script_name) +
+               " VELTRIN_TRANSCRIPT=" + shell_quoted(root / transcript_name) + " ";
     }
 
     // Runs setup with the script; returns its exit status, the transcript in `transcript`.
     int run(const std::string& script) {
-        std::ofstream(root / "script.txt") << script;
-        std::string cmd =
-            "cd " + quoted(root) +
-            " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u CI HOME=" +
-            quoted(root / "home") + " TEMP=" + quoted(root / "temp dir") +
-            " ProgramFiles=" + quoted(root / "pf") +
-            " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + quoted(root / "script.txt") +
-            " VELTRIN_TRANSCRIPT=" + quoted(root / "transcript.txt") + " timeout 120 " +
-            quoted(medium / "setup") + " >/dev/null 2>&1";
-        int rc = std::system(cmd.c_str());
+        const int rc =
+            testsupport::shell(scripted(script, "script.txt", "transcript.txt") +
+                               "ProgramFiles=" + shell_quoted(root / "pf") + " timeout 120 " +
+                               shell_quoted(medium / "setup") + " >/dev/null 2>&1");
         transcript = slurp(root / "transcript.txt");
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return rc;
     }
 
     // Starts a shortcut as the desktop's menu does, with the same environment and a script;
     // returns the launcher's status (the program itself runs on in the background).
     int launch(const fs::path& desktop_entry, const std::string& script) {
-        std::ofstream(root / "script2.txt") << script;
-        std::string cmd =
-            "cd " + quoted(root) +
-            " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u CI HOME=" +
-            quoted(root / "home") + " TEMP=" + quoted(root / "temp dir") +
-            " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + quoted(root / "script2.txt") +
-            " VELTRIN_TRANSCRIPT=" + quoted(root / "transcript2.txt") + " gio launch " +
-            quoted(desktop_entry) + " >/dev/null 2>&1";
-        int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return testsupport::shell(scripted(script, "script2.txt", "transcript2.txt") +
+                                  "gio launch " + shell_quoted(desktop_entry) + " >/dev/null 2>&1");
     }
 
     std::string win(const fs::path& p) {
@@ -98,7 +87,9 @@ class WizardEndToEnd : public ::testing::Test {
         }
     }
 
-    fs::path medium, root;
+    testsupport::TempDir dir{"wizard-e2e"};
+    const fs::path root = dir.host;
+    fs::path medium;
     std::string transcript;
 };
 
@@ -188,10 +179,11 @@ TEST_F(WizardEndToEnd, InstallsThroughEveryPageWithTheFolderChooser) {
                   std::string::npos)
             << entry;
         EXPECT_NE(entry.find("\nExec=\"" + inst.string() + "/"), std::string::npos) << entry;
-        if (validator)
+        if (validator) {
             EXPECT_EQ(
                 std::system(("desktop-file-validate '" + (group / name).string() + "'").c_str()),
                 0);
+        }
     }
     EXPECT_TRUE(fs::exists(inst / "Morvolan.svg"));
     // The package folder is emptied but stays.

@@ -278,7 +278,9 @@ TEST(UninstallProgram, ContainerStartsFromAShellAndFromItsDesktopEntry) {
                                                 : env + "gio launch '" + entry + "'";
             const int status = std::system(cmd.c_str());
             if (blocked) {
-                if (way == "sh") EXPECT_NE(status, 0);
+                if (way == "sh") {
+                    EXPECT_NE(status, 0);
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                 EXPECT_EQ(in.tree.listing(), before);
                 continue;
