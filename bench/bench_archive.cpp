@@ -77,9 +77,10 @@ int main(int argc, char** argv) {
             platform::windows_path(ini),
             morvo::settings_file_text(storage + "\\", {"Persönliche Ordner|Massenpost"}));
         morvo::RunEnvironment env = morvo::default_run_environment(platform::windows_path(ini));
-        env.create_application = [&] {
-            return morvo::outlook::Application::with_stores({{"Persönliche Ordner", store, ""}});
-        };
+        morvo::outlook::StoreConfig config;
+        config.name = "Persönliche Ordner";
+        config.location = store;
+        env.create_application = [&] { return morvo::outlook::Application::with_stores({config}); };
         HeadlessView view;
         auto t0 = std::chrono::steady_clock::now();
         auto out = morvo::run_archive(view, env);

@@ -43,8 +43,11 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3 && std::string(argv[1]) == "load") {
         auto t0 = std::chrono::steady_clock::now();
-        auto app =
-            morvo::outlook::Application::with_stores({{"Persönliche Ordner", argv[2], "nested"}});
+        morvo::outlook::StoreConfig config;
+        config.name = "Persönliche Ordner";
+        config.location = argv[2];
+        config.layout = "nested";
+        auto app = morvo::outlook::Application::with_stores({config});
         morvo::OutlookFolderSource source(app.GetNamespace("MAPI"));
         morvo::FolderTree tree;
         std::size_t status_bytes = 0;
