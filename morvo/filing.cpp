@@ -236,14 +236,14 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
     platform::resume_on_error([&] { is_protected = item.is_protected(); });
     if (is_protected) {
         read_subject();
-        bool mixed = false;
-        platform::resume_on_error([&] { mixed = item.mixes_line_ends(); });
+        bool unsafe = false;
+        platform::resume_on_error([&] { unsafe = item.unsafe_to_rewrite(); });
         const std::string report =
             "Email: " + subject +
-            (mixed ? " hat gemischte Zeilenenden und bleibt unverändert (eine Änderung würde "
-                     "ihre Anlagen verändern)."
-                   : " ist signiert oder verschlüsselt und bleibt unverändert (eine Änderung "
-                     "würde die Signatur brechen).") +
+            (unsafe ? " hat gemischte Zeilenenden oder Nullbytes und bleibt unverändert (eine "
+                      "Änderung würde ihre Anlagen verändern)."
+                    : " ist signiert oder verschlüsselt und bleibt unverändert (eine Änderung "
+                      "würde die Signatur brechen).") +
             kCrLf;
         if (sink.set_status) sink.set_status(report);
         if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);

@@ -659,8 +659,8 @@ struct MimeMailParsed {
     }
     bool is_protected() {
         if (protection == Protection::unknown)
-            protection =
-                mixed_line_ends || detail::is_protected(root()) ? Protection::yes : Protection::no;
+            protection = unsafe_to_rewrite || detail::is_protected(root()) ? Protection::yes
+                                                                           : Protection::no;
         return protection == Protection::yes;
     }
     void tree_changed() {
@@ -669,9 +669,8 @@ struct MimeMailParsed {
         protection = Protection::unknown;
     }
 
-    // GMime writes every part it does not re-encode through one line-end filter: a mail whose
-    // lines end both ways cannot be written again without changing some of its parts' bytes.
-    bool mixed_line_ends = false;
+    // A mail that GMime cannot write again without changing parts it was not asked to change.
+    bool unsafe_to_rewrite = false;
     std::vector<GMimeObject*> attachments_list;
     bool attachments_known = false;
     enum class Protection { unknown, yes, no } protection = Protection::unknown;
@@ -683,7 +682,11 @@ MimeMail::~MimeMail() = default;
 
 namespace {
 
-bool line_ends_mixed(std::string_view bytes) {
+// GMime writes every part it does not re-encode through one line-end filter, so a mail whose
+// lines end both ways loses one kind; and a NUL byte ends a header value early when the mail is
+// written, which merges what follows into it.
+bool rewrite_changes_parts(std::string_view bytes) {
+    if (bytes.find('\0') != std::string_view::npos) return true;
     bool crlf = false, lf = false;
     for (size_t at = bytes.find('\n'); at != std::string_view::npos;
          at = bytes.find('\n', at + 1)) {
@@ -706,7 +709,7 @@ std::shared_ptr<MimeMailParsed> load_and_parse(MailSource& source) {
     auto p = std::make_shared<MimeMailParsed>();
     p->message = m;
     p->bytes = bytes;
-    p->mixed_line_ends = line_ends_mixed(std::string_view(
+    p->unsafe_to_rewrite = rewrite_changes_parts(std::string_view(
         reinterpret_cast<const char*>(bytes->data), static_cast<size_t>(bytes->len)));
     return p;
 }
@@ -743,14 +746,15 @@ bool MimeMail::is_protected() {
     return parsed().is_protected();
 }
 
-bool MimeMail::mixes_line_ends() {
-    return parsed().mixed_line_ends;
+bool MimeMail::unsafe_to_rewrite() {
+    return parsed().unsafe_to_rewrite;
 }
 
 namespace {
 [[noreturn]] void fail_protected(const MimeMailParsed& p) {
-    fail(e_access_denied, p.mixed_line_ends
-                              ? "Die Nachricht hat gemischte Zeilenenden und bleibt unverändert."
+    fail(e_access_denied, p.unsafe_to_rewrite
+                              ? "Die Nachricht hat gemischte Zeilenenden oder Nullbytes und bleibt "
+                                "unverändert."
                               : "Die Nachricht ist signiert oder verschlüsselt und bleibt "
                                 "unverändert.");
 }

@@ -32,7 +32,7 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     void save_part_as_new(const PartRef& part, const std::string& host_path);
     // Is or holds signed or encrypted content, or mixes line ends: then it is never changed.
     bool is_protected();
-    bool mixes_line_ends();
+    bool unsafe_to_rewrite();
     long part_size(const PartRef& part);
     void remove_part(PartRef& part);
     std::string content_type(const PartRef& part);

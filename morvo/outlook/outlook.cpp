@@ -347,9 +347,9 @@ bool MailItem::is_protected() const {
     return mail_->is_protected();
 }
 
-bool MailItem::mixes_line_ends() const {
+bool MailItem::unsafe_to_rewrite() const {
     check(mail_.get());
-    return mail_->mixes_line_ends();
+    return mail_->unsafe_to_rewrite();
 }
 
 std::string MailItem::Subject() const {

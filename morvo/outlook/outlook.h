@@ -160,11 +160,12 @@ class MailItem {
     void Save() const;
     std::string Subject() const;
     // A signed or encrypted mail (or one holding such content) offers no attachments and is
-    // never changed; nor is a mail whose lines end in both CR LF and LF alone, since writing it
-    // again would change the line ends inside its unencoded parts.
+    // never changed; nor is a mail that cannot be written again without changing parts it was not
+    // asked to change (lines that end in both CR LF and LF alone, NUL bytes).
     bool is_protected() const;
-    // Why it is protected: true for mixed line ends, false for signed or encrypted content.
-    bool mixes_line_ends() const;
+    // Why it is protected: true when writing it again would change it, false for signed or
+    // encrypted content.
+    bool unsafe_to_rewrite() const;
     // The filing records of the mail, in header order; headers that are no complete record are
     // left out.
     std::vector<FilingRecord> FilingRecords() const;

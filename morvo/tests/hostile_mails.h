@@ -111,6 +111,11 @@ inline std::vector<HostileMail> hostile_mails() {
                              "Content-Type: application/octet-stream\r\nContent-Disposition: "
                              "attachment; filename=\"roh.bin\"\r\n\r\neins\nzwei\n\r\n"})),
                  Outcome::unchanged});
+    t.push_back({"a NUL byte in an attachment's header",
+                 mail("nullbyte", kMixed,
+                      mixed({text_part("Hallo"), file_part("filename=\"a.bin\"", b64("eins")),
+                             file_part(std::string("filename=\"b\0c.bin\"", 18), b64("zwei"))})),
+                 Outcome::unchanged});
     t.push_back({"S/MIME signed",
                  mail("signed",
                       "multipart/signed; protocol=\"application/pkcs7-signature\"; "
