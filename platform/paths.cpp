@@ -513,11 +513,12 @@ std::string file_url(std::string_view windows) {
     return (host.rfind("//", 0) == 0 ? "file:" : "file://") + percent_encoded(host);
 }
 
-std::string percent_encoded(std::string_view host_path) {
+std::string percent_encoded(std::string_view text, bool keep_slashes) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
-    for (const unsigned char c : host_path) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+            (keep_slashes && c == '/')) {
             out += static_cast<char>(c);
         } else {
             out += '%';

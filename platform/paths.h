@@ -59,8 +59,9 @@ std::string windows_path(std::string_view host_path);
 // (RFC 8089, "file://" + the absolute path; every byte but letters, digits, "-._~" and "/"
 // percent-encoded, so blanks, umlauts, "#" and "%" survive mail clients' link detection).
 std::string file_url(std::string_view windows_path);
-// A host path with every byte but letters, digits, "-._~" and "/" percent-encoded.
-std::string percent_encoded(std::string_view host_path);
+// Every byte but letters, digits and "-._~" percent-encoded; "/" too unless `keep_slashes`
+// (a host path in a URL keeps its separators).
+std::string percent_encoded(std::string_view text, bool keep_slashes = true);
 
 // The Windows path a link names: a file URL (file:///..., file://localhost/..., file:/...;
 // percent-decoded) or the older form "file:" + a Windows path ("file:C:\Ablage\x.pdf").

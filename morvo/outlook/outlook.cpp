@@ -379,21 +379,6 @@ bool MailItem::Reattach(const FilingRecord& r, std::string_view bytes) const {
 
 namespace {
 
-std::string percent_encode(std::string_view s) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 std::optional<std::string> percent_decode(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -428,8 +413,9 @@ bool valid_type(std::string_view t) {
 }  // namespace
 
 std::string format_filing_record(const FilingRecord& r) {
-    return "link*=UTF-8''" + percent_encode(r.link) + "; name*=UTF-8''" + percent_encode(r.name) +
-           "; type=" + r.type + "; size=" + std::to_string(r.size) + "; sha256=" + r.sha256;
+    return "link*=UTF-8''" + platform::percent_encoded(r.link, false) + "; name*=UTF-8''" +
+           platform::percent_encoded(r.name, false) + "; type=" + r.type +
+           "; size=" + std::to_string(r.size) + "; sha256=" + r.sha256;
 }
 
 std::optional<FilingRecord> parse_filing_record(std::string_view value) {
