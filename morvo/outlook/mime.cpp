@@ -1007,7 +1007,10 @@ void MimeMail::save() {
     collect_attachments(g_mime_message_get_mime_part(check), a);
     collect_attachments(p.root(), b);
     g_object_unref(check);
-    if (a.size() != b.size())
+    // Nor something that the next reading would have to leave alone (mixed line ends written
+    // by the line-end filter): its attachments could never be filed.
+    if (a.size() != b.size() ||
+        rewrite_changes_parts(std::string_view(reinterpret_cast<const char*>(out->data), out->len)))
         fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
     source_->store(std::string_view(reinterpret_cast<const char*>(out->data), out->len));
     if (out->len > (4u << 20)) {  // do not keep a buffer of a huge mail for the rest of the run
