@@ -810,6 +810,16 @@ std::string MimeMail::text_value(const PartRef& part) {
     return n.empty() ? type_description(live_object(part)) : n;
 }
 
+// What the binding offers as an attachment's content: a forwarded mail as its text, a part
+// decoded.
+std::string attachment_bytes(GMimeObject* o) {
+    if (GMIME_IS_MESSAGE_PART(o)) {
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
+        return inner ? object_bytes(GMIME_OBJECT(inner)) : std::string();
+    }
+    return GMIME_IS_PART(o) ? decoded_content(GMIME_PART(o)) : std::string();
+}
+
 const std::string& MimeMail::decoded(const PartRef& part) {
     GMimeObject* o = live_object(part);
     if (decoded_part_ && decoded_part_ == part.object) return decoded_bytes_;
@@ -824,12 +834,7 @@ const std::string& MimeMail::decoded(const PartRef& part) {
             return decoded_bytes_;
         }
     }
-    if (GMIME_IS_MESSAGE_PART(o)) {
-        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(o));
-        if (inner) decoded_bytes_ = object_bytes(GMIME_OBJECT(inner));
-    } else {
-        decoded_bytes_ = decoded_content(GMIME_PART(o));
-    }
+    decoded_bytes_ = attachment_bytes(o);
     decoded_part_ = part.object;
     return decoded_bytes_;
 }
@@ -1006,12 +1011,14 @@ void MimeMail::save() {
     std::vector<GMimeObject*> a, b;
     collect_attachments(g_mime_message_get_mime_part(check), a);
     collect_attachments(p.root(), b);
+    // Nor one whose remaining attachments read back other than they are offered now, nor one
+    // that the next reading would have to leave alone (mixed line ends written by the filter).
+    bool sound = a.size() == b.size() && !rewrite_changes_parts(std::string_view(
+                                             reinterpret_cast<const char*>(out->data), out->len));
+    for (size_t i = 0; sound && i < a.size(); ++i)
+        sound = attachment_bytes(a[i]) == attachment_bytes(b[i]);
     g_object_unref(check);
-    // Nor something that the next reading would have to leave alone (mixed line ends written
-    // by the line-end filter): its attachments could never be filed.
-    if (a.size() != b.size() ||
-        rewrite_changes_parts(std::string_view(reinterpret_cast<const char*>(out->data), out->len)))
-        fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
+    if (!sound) fail(e_fail, "Die geänderte Nachricht ist fehlerhaft und wurde nicht gespeichert.");
     source_->store(std::string_view(reinterpret_cast<const char*>(out->data), out->len));
     if (out->len > (4u << 20)) {  // do not keep a buffer of a huge mail for the rest of the run
         g_byte_array_unref(out);
