@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
+#include <gnutls/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -1202,11 +1204,19 @@ std::string MimeMail::subject() {
     return s ? s : "";
 }
 
+// GnuTLS's hash uses the processor's SHA instructions where it has them: several times faster
+// than GLib's, and every filed attachment is hashed once.
 std::string sha256_of(std::string_view bytes) {
-    gchar* hex = g_compute_checksum_for_data(
-        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-    std::string out = hex ? hex : "";
-    g_free(hex);
+    std::array<unsigned char, 32> digest{};
+    if (gnutls_hash_fast(GNUTLS_DIG_SHA256, bytes.data(), bytes.size(), digest.data()) != 0)
+        throw std::runtime_error("SHA-256 not available");
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(64);
+    for (unsigned char b : digest) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
     return out;
 }
 

@@ -94,6 +94,22 @@ std::string folder_dir_of(const GeneratedStore& s, const mkmailstore::MailInfo& 
     return rel == "cur" || rel == "new" || rel.empty() ? s.root : s.root + "/" + rel;
 }
 
+// A second, independent SHA-256 to hold the binding's digests against.
+std::string glib_sha256(const std::string& bytes) {
+    gchar* hex = g_compute_checksum_for_data(
+        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string out = hex;
+    g_free(hex);
+    return out;
+}
+
+TEST(OutlookMail, DigestsAreLowerCaseSha256) {
+    for (const std::string& bytes : {std::string(), std::string("abc"), std::string(1000, '\0')})
+        EXPECT_EQ(outlook::sha256_hex(bytes), glib_sha256(bytes));
+    EXPECT_EQ(outlook::sha256_hex("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
 TEST(OutlookMail, AttachmentsAreListedWithDecodedNamesAndExactBytes) {
     GeneratedStore s;
     NameSpace ns = s.ns();
@@ -112,6 +128,7 @@ TEST(OutlookMail, AttachmentsAreListedWithDecodedNamesAndExactBytes) {
             a.SaveAsFile(target);
             std::string saved = read_bytes(target);
             EXPECT_EQ(a.Size(), static_cast<long>(saved.size()));
+            EXPECT_EQ(a.Sha256(), glib_sha256(saved));
             if (m.subject == "WG: Vertrag") {
                 // A forwarded mail is written as the mail it is: same headers and parts.
                 EXPECT_EQ(test::non_content_headers(saved),
