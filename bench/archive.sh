@@ -2,12 +2,10 @@
 # One archiving run over 5,000 mails (2,500 of them with a 100 KB attachment and a small note,
 # 2,500 without attachments) against `cp -r` of the same store (limit 3 times), both measured
 # in the same round on a fresh copy; also attachments filed per second.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 bench="$BUILD/benchbin/bench_archive"
 mk="$BUILD/bin/mkmailstore"
-for f in "$bench" "$mk"; do [ -x "$f" ] || { echo "archive.sh: $f is not built" >&2; exit 1; }; done
+need_built "$bench" "$mk"
 work="$BUILD/bench-archive"
 mails=${ARCHIVE_MAILS:-2500}
 rounds=${ARCHIVE_ROUNDS:-3}
@@ -18,8 +16,6 @@ if [ ! -f "$work/.mails" ] || [ "$(cat "$work/.mails")" != "$mails" ]; then
   "$bench" plain "$pristine/.Massenpost" "$mails"
   echo "$mails" >"$work/.mails"
 fi
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-now() { date +%s%N; }
 # Every round works in folders of its own, deleted only after the measurement: on a file system
 # without a journal, creating thousands of files shortly after deleting thousands scans past
 # every recently freed inode, which would slow whichever side runs after a deletion.

@@ -5,25 +5,21 @@
 # medium's "Setup.dat"), run with no arguments: it says how it is called and ends at once, so the
 # figure is the cost of starting. Each figure is the median over rounds of a batch of starts; the
 # two take turns so that load from elsewhere hits both alike.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 plain="$BUILD/bin/extractor"
 work="$BUILD/bench-container"
-for f in "$plain" "$BUILD/bin/mkpackage"; do
-  [ -x "$f" ] || { echo "container_start.sh: $f is not built" >&2; exit 1; }
-done
+need_built "$plain" "$BUILD/bin/mkpackage"
 rounds=${CONTAINER_ROUNDS:-9}
 batch=${CONTAINER_BATCH:-20}
 rm -rf "$work"; mkdir -p "$work/src"
-printf '[Dateien]\r\nAnzahlDateien=0\r\n' > "$work/src/Setup.INX"
+# The smallest package the package check lets through: one product file.
+printf '[Dateien]\r\nAnzahlDateien=1\r\nDatei0=#InstallPath#\r\nDateiN0=a.txt\r\n' >"$work/src/Setup.INX"
+echo a >"$work/src/a.txt"
 "$BUILD/bin/mkpackage" --bin "$BUILD/bin" "$work/src" "$work/medium" 2>/dev/null
 container=$(cd "$work/medium" && pwd)/Setup.dat
 
 run_plain() { for ((i = 0; i < batch; i++)); do "$plain" >/dev/null 2>&1 || true; done; }
 run_container() { for ((i = 0; i < batch; i++)); do "$container" >/dev/null 2>&1 || true; done; }
-now() { date +%s%N; }
-timed() { local t0 t1; t0=$(now); "$1"; t1=$(now); echo $(( (t1 - t0) / batch )); }  # ns per start
 
 # Both must start the same program: the same usage text and exit status.
 a=$("$plain" 2>&1; echo "rc=$?") || true
@@ -33,10 +29,8 @@ run_plain; run_container
 
 p=(); c=()
 for ((r = 0; r < rounds; r++)); do
-  p+=("$(timed run_plain)"); c+=("$(timed run_container)")
+  p+=("$(timed_batch run_plain)"); c+=("$(timed_batch run_container)")
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
-ms() { awk -v n="$1" 'BEGIN{printf "%.3f", n / 1e6}'; }
 m_p=$(median "${p[@]}"); m_c=$(median "${c[@]}")
 echo "BENCH name=container_start value=$(ms "$m_c") unit=ms baseline=$(ms "$m_p") ratio=$(awk -v a="$m_c" -v b="$m_p" 'BEGIN{printf "%.2f", a / b}')"
 rm -rf "$work"

@@ -3,16 +3,12 @@
 # takes the same file out of a cabinet holding only it (limit 1.5) and against cabextract -F
 # taking it out of the 2,000-file cabinet (limit 1.2). Each figure is the median over rounds of
 # a batch of runs; the three commands take turns so that load from elsewhere hits all alike.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 extractor="$BUILD/bin/extractor"
 mkpackage="$BUILD/bin/mkpackage"
 work="$BUILD/bench-extract"
-for f in "$extractor" "$mkpackage"; do
-  [ -x "$f" ] || { echo "extract.sh: $f is not built" >&2; exit 1; }
-done
-command -v cabextract >/dev/null || { echo "extract.sh: cabextract missing" >&2; exit 1; }
+need_built "$extractor" "$mkpackage"
+need_command cabextract
 rounds=${EXTRACT_ROUNDS:-9}
 batch=${EXTRACT_BATCH:-20}
 
@@ -49,8 +45,6 @@ big_target=$(win "$abs/out-big/datei1999.txt"); one_target=$(win "$abs/out-one/d
 run_big() { for ((i = 0; i < batch; i++)); do "$extractor" $big_cab $big_target -d -i -ox; done; }
 run_one() { for ((i = 0; i < batch; i++)); do "$extractor" $one_cab $one_target -d -i -ox; done; }
 run_cab() { for ((i = 0; i < batch; i++)); do cabextract -q -F datei1999.txt -d "$abs/out-cab" "$abs/big/data02.cab"; done; }
-now() { date +%s%N; }
-timed() { local t0 t1; t0=$(now); "$1"; t1=$(now); echo $(( (t1 - t0) / batch )); }  # ns per run
 
 # Check once that all three produce the file, then warm the caches.
 run_big; run_one; run_cab
@@ -61,10 +55,8 @@ cmp -s "$abs/out-big/datei1999.txt" "$work/src-one/datei1999.txt" &&
 
 big=(); one=(); cab=()
 for ((r = 0; r < rounds; r++)); do
-  big+=("$(timed run_big)"); one+=("$(timed run_one)"); cab+=("$(timed run_cab)")
+  big+=("$(timed_batch run_big)"); one+=("$(timed_batch run_one)"); cab+=("$(timed_batch run_cab)")
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
-ms() { awk -v n="$1" 'BEGIN{printf "%.3f", n / 1e6}'; }
 m_big=$(median "${big[@]}"); m_one=$(median "${one[@]}"); m_cab=$(median "${cab[@]}")
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a / b}'; }
 echo "BENCH name=extract_one_file_cabinet value=$(ms "$m_one") unit=ms"

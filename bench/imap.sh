@@ -3,12 +3,10 @@
 # without attachments) in an IMAP account on a throw-away Dovecot on loopback, next to the same
 # run over the same store as Maildir. Prints mails per second of both and their ratio; the
 # IMAP run may take at most twice as long (at least half the Maildir rate).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 bench="$BUILD/benchbin/bench_archive"
 mk="$BUILD/bin/mkmailstore"
-for f in "$bench" "$mk"; do [ -x "$f" ] || { echo "imap.sh: $f is not built" >&2; exit 1; }; done
+need_built "$bench" "$mk"
 mails=${IMAP_MAILS:-500}
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench_imap.XXXXXX")
 imap_env=$(VELTRIN_BIN="$BUILD/bin" scripts/imap-server start --bulk-only --mails 1)

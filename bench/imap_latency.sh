@@ -3,15 +3,11 @@
 # without attachments) in an IMAP account on a throw-away Dovecot, reached through a relay on
 # 127.0.0.1 that delays each direction by 10 ms (a 20 ms round trip). Prints mails per second;
 # the target is at least 100.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 bench="$BUILD/benchbin/bench_archive"
 relay="$BUILD/benchbin/bench_relay"
 mk="$BUILD/bin/mkmailstore"
-for f in "$bench" "$relay" "$mk"; do
-  [ -x "$f" ] || { echo "imap_latency.sh: $f is not built" >&2; exit 1; }
-done
+need_built "$bench" "$relay" "$mk"
 mails=${IMAP_MAILS:-500}
 delay_ms=${IMAP_DELAY_MS:-10}
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench_imap_latency.XXXXXX")

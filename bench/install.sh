@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
 # The install run on a package of 2,000 files (200 MB) against cabextract unpacking the same
 # data02.cab whole, measured in the same run. Also the install run's peak memory.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 bench="$BUILD/benchbin/bench_install"
 extractor="$BUILD/bin/extractor"
 work="$BUILD/bench-install"
-for f in "$bench" "$extractor"; do
-  [ -x "$f" ] || { echo "install.sh: $f is not built" >&2; exit 1; }
-done
-command -v cabextract >/dev/null || { echo "install.sh: cabextract missing" >&2; exit 1; }
+need_built "$bench" "$extractor"
+need_command cabextract
 
 # The package is made once and kept (it depends only on the generator).
 stamp="$work/.made-by"
@@ -26,7 +22,6 @@ timed() {
   { time "$@" >/dev/null 2>&1; } 2>"$work/time.txt"
   awk '{printf "%.3f %.3f\n", $1, $2+$3}' "$work/time.txt"
 }
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 # Every round writes into folders of its own, and earlier outputs are deleted only after the
 # measurement: on a file system without a journal, creating thousands of files shortly after

@@ -3,9 +3,7 @@
 # a link put on top of the body and the mail saved (tmp/, fsync, rename). Limits: at least 500
 # mails per second and under 100 MB of memory. `cp -r` of the same store is timed in the same
 # run for comparison.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 MAILS=${MAILS:-2000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench_mail.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -2,11 +2,9 @@
 # One archiving run over a folder holding a single mail with 3,000 and then 10,000 small
 # attachments (1 KB each): seconds to file them all. Targets: under 5 s and under 15 s (filing
 # grows with the mail's size, not with its square).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 bench="$BUILD/benchbin/bench_archive"
-[ -x "$bench" ] || { echo "many_attachments.sh: $bench is not built" >&2; exit 1; }
+need_built "$bench"
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench_many.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 for n in ${MANY_ATTACHMENTS:-3000 10000}; do

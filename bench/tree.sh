@@ -2,11 +2,9 @@
 # Loading the folder tree of a store with 5,000 folders, as morvo does at start-up, against
 # `find` listing the same store's directories (limit 10 times), and in absolute terms (limit
 # 2 s: ratio = seconds / 2, limit 1). Each figure is the median of several rounds.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${BUILD:-build}
+source "$(dirname "$0")/common.bash"
 bench="$BUILD/benchbin/bench_tree"
-[ -x "$bench" ] || { echo "tree.sh: $bench is not built" >&2; exit 1; }
+need_built "$bench"
 work="$BUILD/bench-tree"
 store="$work/store"
 folders=${TREE_FOLDERS:-5000}
@@ -16,8 +14,6 @@ if [ ! -f "$work/.folders" ] || [ "$(cat "$work/.folders")" != "$folders" ]; the
   "$bench" make "$store" "$folders"
   echo "$folders" >"$work/.folders"
 fi
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-now() { date +%s%N; }
 loads=(); finds=()
 for ((r = 0; r < rounds; r++)); do
   read -r secs nodes < <("$bench" load "$store")
