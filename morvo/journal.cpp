@@ -18,36 +18,16 @@ namespace {
 
 const char* const kJournalName = ".morvo-journal";
 
+// A field keeps to its line and its tab-separated place.
+const std::initializer_list<platform::Escape> kEscapes = {
+    {'\\', "\\\\"}, {'\t', "\\t"}, {'\n', "\\n"}, {'\r', "\\r"}};
+
 std::string escape(const std::string& s) {
-    return platform::escaped(s, {{'\\', "\\\\"}, {'\t', "\\t"}, {'\n', "\\n"}, {'\r', "\\r"}});
+    return platform::escaped(s, kEscapes);
 }
 
 std::optional<std::string> unescape(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\') {
-            out += s[i];
-            continue;
-        }
-        if (++i == s.size()) return std::nullopt;
-        switch (s[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            default:
-                return std::nullopt;
-        }
-    }
-    return out;
+    return platform::unescaped(s, kEscapes, true);
 }
 
 bool is_hex64(const std::string& s) {

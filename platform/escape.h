@@ -3,6 +3,7 @@
 // of the markup it is put into. Header only: the escapes are a handful, looked up in place.
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,36 @@ inline void append_escaped(std::string& out, std::string_view text,
 inline std::string escaped(std::string_view text, std::initializer_list<Escape> escapes) {
     std::string out;
     append_escaped(out, text, escapes);
+    return out;
+}
+
+// The reverse of `escaped` for escapes written as a backslash and one character. A backslash
+// before a character no escape names, or at the end: when `strict`, the text is refused;
+// otherwise the character after it stands for itself (a final backslash for itself).
+inline std::optional<std::string> unescaped(std::string_view text,
+                                            std::initializer_list<Escape> escapes, bool strict) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (i + 1 == text.size()) {
+            if (strict) return std::nullopt;
+            out += '\\';
+            break;
+        }
+        const char n = text[++i];
+        const Escape* hit = nullptr;
+        for (const auto& e : escapes)
+            if (e.as.size() == 2 && e.as[0] == '\\' && e.as[1] == n) hit = &e;
+        if (hit)
+            out += hit->c;
+        else if (strict)
+            return std::nullopt;
+        else
+            out += n;
+    }
     return out;
 }
 

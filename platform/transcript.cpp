@@ -100,32 +100,9 @@ std::string transcript_quote(std::string_view text) {
 }
 
 std::string transcript_unescape(std::string_view escaped) {
-    std::string out;
-    for (size_t i = 0; i < escaped.size(); ++i) {
-        char c = escaped[i];
-        if (c != '\\' || i + 1 == escaped.size()) {
-            out += c;
-            continue;
-        }
-        char n = escaped[++i];
-        switch (n) {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '0':
-                out += '\0';
-                break;
-            default:
-                out += n;  // \" \\ and any other escaped character stand for themselves
-        }
-    }
-    return out;
+    // \" \\ and any other escaped character stand for themselves.
+    return *platform::unescaped(
+        escaped, {{'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'\0', "\\0"}}, false);
 }
 
 bool scripted_run() {

@@ -619,25 +619,13 @@ void ImapSession::flush() {
     if (!failures.empty()) fail(e_fail, failures);
 }
 
-class ImapFolder : public FolderNode {
+class ImapFolder : public MailFolderNode {
   public:
     ImapFolder(std::shared_ptr<ImapSession> s, std::string display, std::string raw)
         : session_(std::move(s)), display_(std::move(display)), raw_(std::move(raw)) {}
 
     std::string name() const override { return display_; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
-
-    long item_count() override {
-        ensure_items();
-        return mails_.count();
-    }
-
-    std::shared_ptr<MimeMail> item(long index) override {
-        ensure_items();
-        if (index < 1 || index > mails_.count())
-            fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
-        return mails_.get(index);
-    }
 
     std::vector<std::shared_ptr<ImapFolder>> sub;
     std::string mailbox;  // the selectable mailbox; "" for a folder without mails of its own
@@ -653,8 +641,7 @@ class ImapFolder : public FolderNode {
     }
 
   private:
-    void ensure_items() {
-        if (ready_) return;
+    MailList list_items() override {
         MailList list;
         if (!mailbox.empty()) {
             std::lock_guard<std::recursive_mutex> lock(session_->mutex);
@@ -672,8 +659,7 @@ class ImapFolder : public FolderNode {
                 throw;
             }
         }
-        mails_ = std::move(list);
-        ready_ = true;
+        return list;
     }
 
     std::shared_ptr<FolderCache> list_mails() {
@@ -747,8 +733,6 @@ class ImapFolder : public FolderNode {
     std::string display_;
     std::string raw_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
-    MailList mails_;
-    bool ready_ = false;
 };
 
 std::mutex sessions_mutex;

@@ -494,7 +494,7 @@ bool SaveBatch::flush() {
     return all;
 }
 
-class MaildirFolder : public FolderNode {
+class MaildirFolder : public MailFolderNode {
   public:
     enum class Layout { plusplus, nested };
 
@@ -516,18 +516,6 @@ class MaildirFolder : public FolderNode {
             kids_ready_ = true;
         }
         return kids_;
-    }
-
-    long item_count() override {
-        ensure_items();
-        return mails_.count();
-    }
-
-    std::shared_ptr<MimeMail> item(long index) override {
-        ensure_items();
-        if (index < 1 || index > mails_.count())
-            fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
-        return mails_.get(index);
     }
 
     // Maildir++: the store walk hands out the children; nested: the folders whose
@@ -580,8 +568,7 @@ class MaildirFolder : public FolderNode {
         });
     }
 
-    void ensure_items() {
-        if (items_ready_) return;
+    MailList list_items() override {
         SaveBatch::instance().flush();  // a new listing sees every mail saved before
         MailList list;
         if (!dir_.empty()) {
@@ -606,8 +593,7 @@ class MaildirFolder : public FolderNode {
                 list.add(std::make_shared<MaildirMail>(dir_, sub, file));
         }
         list.read_ahead(true);
-        mails_ = std::move(list);
-        items_ready_ = true;
+        return list;
     }
 
     std::string name_;
@@ -616,8 +602,6 @@ class MaildirFolder : public FolderNode {
     Layout layout_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool kids_ready_ = false;
-    MailList mails_;
-    bool items_ready_ = false;
 };
 
 // The store: a top-level folder without mails of its own; its first level holds the inbox,

@@ -29,6 +29,25 @@ void MailList::join_ahead() {
     if (ahead_ && ahead_->thread.joinable()) ahead_->thread.join();
 }
 
+MailList& MailFolderNode::items() {
+    if (!listed_) {
+        mails_ = list_items();
+        listed_ = true;
+    }
+    return mails_;
+}
+
+long MailFolderNode::item_count() {
+    return items().count();
+}
+
+std::shared_ptr<MimeMail> MailFolderNode::item(long index) {
+    MailList& list = items();
+    if (index < 1 || index > list.count())
+        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
+    return list.get(index);
+}
+
 std::shared_ptr<MimeMail> MailList::get(long index) {
     Entry& e = entries_.at(static_cast<size_t>(index - 1));
     std::shared_ptr<MimeMail> m = e.mail.lock();

@@ -77,6 +77,22 @@ class MailList {
     std::unique_ptr<Ahead> ahead_;
 };
 
+// A folder that holds mails: they are listed on first use, then kept.
+class MailFolderNode : public FolderNode {
+  public:
+    long item_count() override;
+    std::shared_ptr<MimeMail> item(long index) override;
+
+  protected:
+    // Lists the folder's mails; called once.
+    virtual MailList list_items() = 0;
+
+  private:
+    MailList& items();
+    MailList mails_;
+    bool listed_ = false;
+};
+
 // The top of the namespace: one child per store.
 std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores);
 

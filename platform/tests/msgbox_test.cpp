@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
+#include "platform/escape.h"
 #include "platform/transcript.h"
 #include "testsupport/testsupport.h"
 
@@ -34,6 +36,26 @@ TEST(Transcript, QuoteAndUnescapeAreInverse) {
         std::string inner = c.quoted.substr(1, c.quoted.size() - 2);
         EXPECT_EQ(platform::transcript_unescape(inner), c.text);
     }
+}
+
+TEST(Escape, UnescapedReadsTheEscapesAndRefusesOthersOnlyWhenStrict) {
+    struct Case {
+        std::string text;
+        bool strict;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {R"(a\tb\\c\n)", true, "a\tb\\c\n"},
+        {R"(a\qb)", true, std::nullopt},
+        {R"(a\)", true, std::nullopt},
+        {R"(a\qb)", false, "aqb"},
+        {R"(a\)", false, "a\\"},
+        {"", true, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::unescaped(c.text, {{'\\', R"(\\)"}, {'\t', R"(\t)"}, {'\n', R"(\n)"}},
+                                      c.strict),
+                  c.expected)
+            << c.text;
 }
 
 TEST(MsgBox, DefaultButtonAndNames) {
