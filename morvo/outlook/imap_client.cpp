@@ -14,6 +14,7 @@
 
 #include "morvo/outlook/imap_tls.h"
 #include "morvo/outlook/outlook.h"
+#include "platform/text.h"
 
 namespace morvo::outlook::imap {
 
@@ -23,14 +24,7 @@ namespace {
     throw platform::Error(e_fail, std::move(description));
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
+using platform::iequals;
 
 std::string percent_decode(std::string_view s) {
     std::string out;

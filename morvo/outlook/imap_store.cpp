@@ -16,6 +16,7 @@
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/mutf7.h"
 #include "platform/resume.h"
+#include "platform/text.h"
 
 namespace morvo::outlook::detail {
 
@@ -27,12 +28,7 @@ using imap::Value;
 
 const char* const inbox_name = "Posteingang";
 
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
+using platform::iequals;
 
 std::string run_password_command(const std::string& command) {
     FILE* p = ::popen(command.c_str(), "r");
@@ -158,12 +154,8 @@ const Value* fetch_item(const Value& data, std::string_view name) {
 // "3:5,9" -> 3 4 5 9, in the order given; empty when it cannot be read.
 std::vector<std::uint32_t> parse_uid_set(const std::string& set) {
     std::vector<std::uint32_t> out;
-    size_t start = 0;
-    while (start < set.size()) {
-        size_t comma = set.find(',', start);
-        std::string part =
-            set.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        start = comma == std::string::npos ? set.size() : comma + 1;
+    for (const std::string_view part_view : platform::pieces(set, ',')) {
+        const std::string part(part_view);
         size_t colon = part.find(':');
         std::uint32_t a = 0, b = 0;
         if (!parse_uid(part.substr(0, colon), a)) return {};
@@ -224,12 +216,8 @@ std::string with_mark(std::string_view bytes, const std::string& mark) {
 // The value of the mark in a header block ("" when there is none).
 std::string mark_of(const std::string& header) {
     const size_t name_len = std::strlen(mark_header);
-    size_t pos = 0;
-    while (pos < header.size()) {
-        size_t nl = header.find('\n', pos);
-        std::string line =
-            header.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? header.size() : nl + 1;
+    for (const std::string_view line_view : platform::pieces(header, '\n')) {
+        const std::string line(line_view);
         if (line.size() > name_len && line[name_len] == ':' &&
             iequals(std::string_view(line).substr(0, name_len), mark_header)) {
             std::string v = line.substr(name_len + 1);
@@ -370,12 +358,7 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
             text = std::move(cached->second);
             folder_->bodies.erase(cached);
         }
-        Bytes b;
-        b.data = static_cast<char*>(std::malloc(text.size() + 1));
-        if (!b.data) fail(e_fail, "Zu wenig Speicher für die Nachricht.");
-        std::memcpy(b.data, text.data(), text.size());
-        b.size = text.size();
-        return b;
+        return copy_of(text);
     }
 
     // Held until the batch completes; reading sees the new bytes at once.

@@ -23,6 +23,7 @@
 
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/mutf7.h"
+#include "platform/text.h"
 
 namespace morvo::outlook::detail {
 
@@ -83,12 +84,7 @@ std::string display_of(const std::string& raw) {
     return raw;  // names written as UTF-8 by other programs
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
+using platform::iequals;
 
 bool is_maildir_sub(const std::string& n) {
     return n == "cur" || n == "new" || n == "tmp";
@@ -227,12 +223,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     Bytes load() override {
         std::lock_guard lock(mutex_);
         if (has_pending_) {  // saved by this program, not yet on disk
-            Bytes b;
-            b.data = static_cast<char*>(std::malloc(pending_bytes_.size() + 1));
-            if (!b.data) fail(e_fail, "Zu wenig Speicher für die Nachricht.");
-            std::memcpy(b.data, pending_bytes_.data(), pending_bytes_.size());
-            b.size = pending_bytes_.size();
-            return b;
+            return copy_of(pending_bytes_);
         }
         std::string path = pending_tmp_.empty() ? current_path() : pending_tmp_;
         // Non-blocking: a FIFO put in place of the mail since the listing must not stop the run.

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/store.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace morvo::outlook {
 
@@ -27,6 +29,15 @@ MailList::~MailList() {
 
 void MailList::join_ahead() {
     if (ahead_ && ahead_->thread.joinable()) ahead_->thread.join();
+}
+
+MailSource::Bytes MailSource::copy_of(std::string_view bytes) {
+    Bytes b;
+    b.data = static_cast<char*>(std::malloc(bytes.size() + 1));
+    if (!b.data) fail(e_fail, "Zu wenig Speicher für die Nachricht.");
+    std::memcpy(b.data, bytes.data(), bytes.size());
+    b.size = bytes.size();
+    return b;
 }
 
 MailList& MailFolderNode::items() {
@@ -139,20 +150,10 @@ bool is_directory(const std::string& p) {
 }
 
 std::string trim(std::string s) {
-    size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return {};
-    size_t b = s.find_last_not_of(" \t\r\n");
-    return s.substr(a, b - a + 1);
+    return std::string(platform::trimmed(s));
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
+using platform::iequals;
 
 void check(const void* p) {
     if (!p) fail(object_not_set, "Objektvariable oder With-Blockvariable nicht festgelegt");
@@ -415,9 +416,7 @@ std::optional<std::string> percent_decode(std::string_view s) {
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
+    return platform::trimmed(s, " \t\n\v\f\r");
 }
 
 bool valid_type(std::string_view t) {

@@ -29,6 +29,8 @@ struct MailSource {
     };
     virtual Bytes load() = 0;
     virtual void store(std::string_view bytes) = 0;
+    // A copy of bytes held elsewhere, as load() gives them.
+    static Bytes copy_of(std::string_view bytes);
 };
 
 // A folder of the tree. Children and items are read once and then kept, so that positions stay

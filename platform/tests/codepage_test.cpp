@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
+
 namespace {
 
 using platform::cp1252_to_utf8;
@@ -86,3 +88,25 @@ TEST(Codepage, CaseInsensitiveNames) {
 }
 
 }  // namespace
+
+TEST(Text, CaseAndBlanksOnAsciiOnly) {
+    struct Case {
+        std::string_view a, b;
+        bool equal;
+    } cases[] = {
+        {"UIDPLUS", "uidplus", true},
+        {"X-Morvo", "x-MORVO", true},
+        {"a", "ab", false},
+        {"\xC4", "\xE4", false},  // Ä and ä in Windows-1252: not ASCII, so not folded
+        {"", "", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::iequals(c.a, c.b), c.equal) << c.a;
+    EXPECT_EQ(platform::trimmed(" \t a b\r\n"), "a b");
+    EXPECT_EQ(platform::trimmed(" \r\n"), "");
+    EXPECT_EQ(platform::trimmed("--x--", "-"), "x");
+    using V = std::vector<std::string_view>;
+    EXPECT_EQ(platform::pieces("3:5,9", ','), (V{"3:5", "9"}));
+    EXPECT_EQ(platform::pieces("a,,b,", ','), (V{"a", "", "b"}));
+    EXPECT_EQ(platform::pieces(",a", ','), (V{"", "a"}));
+    EXPECT_EQ(platform::pieces("", ','), V{});
+}

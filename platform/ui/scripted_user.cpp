@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/text.h"
 #include "platform/transcript.h"
 
 namespace platform::ui {
@@ -103,10 +104,7 @@ bool tokenize(const std::string& line, std::vector<Token>& out, size_t& consumed
 }
 
 std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
+    return std::string(platform::trimmed(s));
 }
 
 bool is_number(const std::string& s) {

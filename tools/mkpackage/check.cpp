@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/text.h"
 #include "setup/install_run.h"
 #include "setup/rtf.h"
 #include "setup/script_keys.h"
@@ -31,10 +32,7 @@ std::string lower(std::string s) {
 }
 
 std::string trim(std::string_view s) {
-    const auto a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string_view::npos) return {};
-    const auto b = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(a, b - a + 1));
+    return std::string(platform::trimmed(s));
 }
 
 std::string slurp(const std::string& path) {

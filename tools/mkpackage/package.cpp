@@ -15,6 +15,7 @@
 
 #include "platform/file_toolkit.h"
 #include "platform/program_container.h"
+#include "platform/text.h"
 #include "tools/cab/cab_writer.h"
 #include "tools/extractor/extractor.h"
 
@@ -32,10 +33,7 @@ std::string lower_ascii(std::string s) {
 }
 
 std::string trim(const std::string& s) {
-    std::size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return {};
-    std::size_t b = s.find_last_not_of(" \t\r\n");
-    return s.substr(a, b - a + 1);
+    return std::string(platform::trimmed(s));
 }
 
 std::string read_file(const std::string& path) {
