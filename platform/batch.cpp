@@ -19,6 +19,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_toolkit.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/shell_file_op.h"
 #include "platform/transcript.h"

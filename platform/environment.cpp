@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -164,6 +165,36 @@ std::string Environ(std::string_view name) {
         return windows_path(env.is_root ? "/opt" : strip_slash(home_of(env)) + "/.local/opt");
     }
     return "";
+}
+
+UserFolders user_folders(const HostEnvironment& env) {
+    auto value = [&](const char* name) {
+        auto it = env.variables.find(name);
+        return it == env.variables.end() ? std::string() : it->second;
+    };
+    UserFolders f;
+    f.home = value("HOME");
+    if (f.home.empty()) f.home = env.home;
+    const auto in_home = [&](const char* rest) {
+        return f.home.empty() ? std::string() : f.home + rest;
+    };
+    f.config = value("XDG_CONFIG_HOME");
+    if (f.config.empty()) f.config = in_home("/.config");
+    f.data = value("XDG_DATA_HOME");
+    if (f.data.empty()) f.data = in_home("/.local/share");
+    if (!f.config.empty()) {
+        std::ifstream in(f.config + "/user-dirs.dirs");
+        std::string line;
+        while (f.desktop.empty() && std::getline(in, line)) {
+            if (line.rfind("XDG_DESKTOP_DIR=", 0) != 0) continue;
+            std::string v = line.substr(16);
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            if (v.rfind("$HOME", 0) == 0) v = f.home + v.substr(5);
+            if (!v.empty() && v[0] == '/') f.desktop = v;
+        }
+    }
+    if (f.desktop.empty()) f.desktop = in_home("/Desktop");
+    return f;
 }
 
 }  // namespace platform

@@ -31,6 +31,15 @@ struct HostEnvironment {
 };
 
 HostEnvironment current_host_environment();
+
+// The user's folders on the host, as the desktop names them: HOME (else the password
+// database), XDG_CONFIG_HOME and XDG_DATA_HOME (else their places in the home), and the desktop
+// from XDG_DESKTOP_DIR in user-dirs.dirs (else ~/Desktop). Without a home, what would lie in it
+// is "".
+struct UserFolders {
+    std::string home, config, data, desktop;
+};
+UserFolders user_folders(const HostEnvironment& env);
 // std::nullopt restores the real process.
 void set_host_environment(std::optional<HostEnvironment> env);
 

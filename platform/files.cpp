@@ -51,16 +51,16 @@ std::string host_folder(const std::string& folder) {
     return host_path(folder);
 }
 
-bool match_from(const std::u32string& p, std::size_t i, const std::u32string& n, std::size_t j) {
+bool match_from(std::u32string_view p, std::size_t i, std::u32string_view n, std::size_t j) {
     // Iterative glob matching with backtracking on the last star.
-    std::size_t star = std::u32string::npos, mark = 0;
+    std::size_t star = std::u32string_view::npos, mark = 0;
     while (j < n.size()) {
         if (i < p.size() && (p[i] == U'?' || p[i] == n[j])) {
             ++i, ++j;
         } else if (i < p.size() && p[i] == U'*') {
             star = i++;
             mark = j;
-        } else if (star != std::u32string::npos) {
+        } else if (star != std::u32string_view::npos) {
             i = star + 1;
             j = ++mark;
         } else {
@@ -83,6 +83,15 @@ bool wildcard_match(std::string_view pattern, std::string_view name) {
     }
     return false;
 }
+
+}  // namespace
+
+bool wildcard_name_matches(std::string_view pattern, std::string_view name) {
+    if (pattern == "*.*") return true;  // every name, with or without a dot
+    return match_from(folded_code_points(pattern), 0, folded_code_points(name), 0);
+}
+
+namespace {
 
 struct Entry {
     std::string name;

@@ -58,6 +58,10 @@ void SetAttr(std::string_view path, int attributes);
 // Length in bytes. 53 when missing.
 std::int64_t FileLen(std::string_view path);
 
+// A file name against a pattern with "*" and "?", without regard to case, as the shell and the
+// command interpreter match; "*.*" matches every name, with or without a dot.
+bool wildcard_name_matches(std::string_view pattern, std::string_view name);
+
 bool file_exists(std::string_view path);    // an existing non-folder
 bool folder_exists(std::string_view path);  // an existing folder
 bool path_exists(std::string_view path);    // either

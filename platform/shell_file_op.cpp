@@ -18,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/environment.h"
 #include "platform/file_toolkit.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -45,26 +46,6 @@ bool has_wildcard(std::string_view s) {
     return s.find_first_of("*?") != std::string_view::npos;
 }
 
-bool wildcard_match(std::u32string_view pattern, std::u32string_view name) {
-    std::size_t p = 0, n = 0, star = std::u32string_view::npos, mark = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == U'*') {
-            star = p++;
-            mark = n;
-        } else if (star != std::u32string_view::npos) {
-            p = star + 1;
-            n = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == U'*') ++p;
-    return p == pattern.size();
-}
-
 bool name_matches(std::string_view pattern, std::string_view name) {
     return wildcard_name_matches(pattern, name);
 }
@@ -85,31 +66,6 @@ bool is_same_or_inside(const std::string& folder, const std::string& path) {
             path[folder.size()] == '/');
 }
 
-std::string env_value(const HostEnvironment& env, const char* name) {
-    auto it = env.variables.find(name);
-    return it == env.variables.end() ? std::string() : it->second;
-}
-
-// HOME wins over the password database, as everywhere in the layer.
-std::string home_folder(const HostEnvironment& env) {
-    const std::string h = env_value(env, "HOME");
-    return h.empty() ? env.home : h;
-}
-
-// XDG_DESKTOP_DIR from the user's user-dirs.dirs ("$HOME/Schreibtisch"), else ~/Desktop.
-std::string desktop_folder(const std::string& home, const std::string& config_home) {
-    std::ifstream in(config_home + "/user-dirs.dirs");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("XDG_DESKTOP_DIR=", 0) != 0) continue;
-        std::string v = line.substr(16);
-        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-        if (v.rfind("$HOME", 0) == 0) v = home + v.substr(5);
-        if (!v.empty() && v[0] == '/') return v;
-    }
-    return home + "/Desktop";
-}
-
 // Folders that must never go as a whole; a folder that holds one of them is protected too.
 std::vector<std::string> protected_folders() {
     std::vector<std::string> out = {"/"};
@@ -120,16 +76,11 @@ std::vector<std::string> protected_folders() {
         out.push_back(std::string("/") + top);
     }
     for (const auto& m : mount_table()) out.push_back(m.mount_point);
-    const HostEnvironment env = current_host_environment();
-    const std::string home = home_folder(env);
-    if (!home.empty()) {
-        std::string config = env_value(env, "XDG_CONFIG_HOME");
-        if (config.empty()) config = home + "/.config";
-        std::string data = env_value(env, "XDG_DATA_HOME");
-        if (data.empty()) data = home + "/.local/share";
+    const UserFolders u = user_folders(current_host_environment());
+    if (!u.home.empty()) {
         for (const std::string& f :
-             {home, config, data, data + "/applications", home + "/.local", home + "/.local/lib",
-              home + "/.local/opt", desktop_folder(home, config)}) {
+             {u.home, u.config, u.data, u.data + "/applications", u.home + "/.local",
+              u.home + "/.local/lib", u.home + "/.local/opt", u.desktop}) {
             out.push_back(f);
         }
     }
@@ -185,12 +136,8 @@ bool tree_holds_busy(const std::string& host, const std::set<FileId>& busy) {
 // The desktop's trash (freedesktop layout in the user's data folder). False when the entry
 // cannot be moved there (another file system, no home).
 bool move_to_trash(const std::string& host) {
-    const HostEnvironment env = current_host_environment();
-    std::string data = env_value(env, "XDG_DATA_HOME");
-    if (data.empty()) {
-        if (home_folder(env).empty()) return false;
-        data = home_folder(env) + "/.local/share";
-    }
+    const std::string data = user_folders(current_host_environment()).data;
+    if (data.empty()) return false;
     const std::string trash = data + "/Trash";
     std::error_code ec;
     std::filesystem::create_directories(trash + "/files", ec);
@@ -240,11 +187,6 @@ std::vector<std::string> split_list(std::string_view list) {
 }
 
 }  // namespace
-
-bool wildcard_name_matches(std::string_view pattern, std::string_view name) {
-    if (pattern == "*.*") return true;  // every name, with or without a dot
-    return wildcard_match(folded_code_points(pattern), folded_code_points(name));
-}
 
 bool is_system_folder(std::string_view windows_path) {
     std::string p(windows_path);

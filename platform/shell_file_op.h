@@ -7,10 +7,6 @@
 
 namespace platform {
 
-// A file name against a pattern with "*" and "?", without regard to case, as the shell and the
-// command interpreter match; "*.*" matches every name, with or without a dot.
-bool wildcard_name_matches(std::string_view pattern, std::string_view name);
-
 // Operations (wFunc).
 inline constexpr unsigned FO_MOVE = 0x1;
 inline constexpr unsigned FO_COPY = 0x2;

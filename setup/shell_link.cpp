@@ -27,30 +27,11 @@ SpecialFolderResolver& resolver() {
     return r;
 }
 
-std::string env_or(const char* name, const std::string& fallback) {
-    const auto env = platform::current_host_environment();
-    auto it = env.variables.find(name);
-    return it != env.variables.end() && !it->second.empty() ? it->second : fallback;
-}
-
-std::string home() {
-    const auto env = platform::current_host_environment();
-    return env_or("HOME", env.home.empty() ? std::string("/") : env.home);
-}
-
-// XDG_DESKTOP_DIR from user-dirs.dirs ("$HOME/Desktop" form), else ~/Desktop.
-std::string xdg_desktop() {
-    const std::string config = env_or("XDG_CONFIG_HOME", home() + "/.config");
-    std::ifstream in(config + "/user-dirs.dirs");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("XDG_DESKTOP_DIR=", 0) != 0) continue;
-        std::string v = line.substr(16);
-        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-        if (v.rfind("$HOME", 0) == 0) v = home() + v.substr(5);
-        if (!v.empty() && v.front() == '/') return v;
-    }
-    return home() + "/Desktop";
+// The user's folders; without a known home, the root stands in for it.
+platform::UserFolders folders() {
+    auto env = platform::current_host_environment();
+    if (env.home.empty()) env.home = "/";
+    return platform::user_folders(env);
 }
 
 // The window show command has no counterpart in desktop entries; it travels in an X- key, as do
@@ -249,9 +230,9 @@ std::optional<std::string> special_folder_host_path(long Id) {
     if (resolver()) return resolver()(Id);
     switch (Id) {
         case mShellLink::CSIDL_DESKTOP:
-            return xdg_desktop();
+            return folders().desktop;
         case mShellLink::CSIDL_PROGRAMS:
-            return env_or("XDG_DATA_HOME", home() + "/.local/share") + "/applications";
+            return folders().data + "/applications";
         default:
             return std::nullopt;
     }
