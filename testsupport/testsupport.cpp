@@ -114,4 +114,20 @@ std::map<std::string, std::string> tree_listing(const std::string& dir, TreeOpti
     return out;
 }
 
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)) {
+    if (const char* v = std::getenv(name_.c_str())) old_ = v;
+    if (value)
+        ::setenv(name_.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_)
+        ::setenv(name_.c_str(), old_->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
 }  // namespace testsupport

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -74,6 +75,20 @@ class ScopedSeam {
 
   private:
     std::function<void()> undo_;
+};
+
+// Sets a process environment variable (or, with std::nullopt, removes it) for the rest of the
+// scope and puts the old state back at its end.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace testsupport

@@ -257,23 +257,7 @@ TEST(OutlookStore, ProfileListsStoresInOrder) {
     EXPECT_EQ(stores[3].ca_file, std::string(home ? home : "/") + "/ca.pem");
 }
 
-class EnvGuard {
-  public:
-    EnvGuard(const char* name, const std::string& value) : name_(name) {
-        if (const char* v = std::getenv(name)) old_ = v;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvGuard() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using EnvGuard = testsupport::ScopedEnv;
 
 TEST(OutlookStore, ApplicationNeedsAProfileOrAMaildir) {
     TempDir t;

@@ -16,6 +16,7 @@
 #include "core_fixture.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -173,20 +174,14 @@ TEST(Batch, RdKeepsSystemFoldersAndDoesNotFollowLinks) {
     tree.write("outside/keep.txt", "keep");
     tree.write("inst/file.txt", "x");
     ASSERT_EQ(::symlink(tree.path("outside").c_str(), tree.path("inst/link").c_str()), 0);
-    const char* old_home = std::getenv("HOME");
-    const std::string saved = old_home ? old_home : "";
-    ::setenv("HOME", tree.path("home").c_str(), 1);
+    std::optional<testsupport::ScopedEnv> home(std::in_place, "HOME", tree.path("home"));
     const std::string d = platform::windows_path(tree.host);
     // del /s is held to the same rule: with the pattern or with the bare folder.
     tree.write("job.bat", "rd /s /q \"" + d + "\\home\"\r\nrd /s /q \"" + d + "\"\r\n" +
                               "del /s /q \"" + d + "\\*.txt\"\r\ndel /s /q \"" + d +
                               "\\home\"\r\nrd /s /q \"" + d + "\\inst\"\r\n");
     const auto report = platform::run_batch(d + "\\job.bat");
-    if (old_home) {
-        ::setenv("HOME", saved.c_str(), 1);
-    } else {
-        ::unsetenv("HOME");
-    }
+    home.reset();
     ASSERT_EQ(report.lines.size(), 5u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_NE(report.lines[i].message.find("Zugriff verweigert"), std::string::npos) << i;

@@ -26,22 +26,7 @@ std::string list_of(const std::vector<std::string>& paths) {
     return s + '\0';
 }
 
-// Sets an environment variable for one test and puts the old value back.
-struct ScopedEnv {
-    std::string name;
-    std::optional<std::string> old;
-    ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
-        if (const char* v = std::getenv(name.c_str())) old = v;
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old) {
-            ::setenv(name.c_str(), old->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
-};
+using testsupport::ScopedEnv;
 
 TEST(ShellFileOp, DeleteTable) {
     struct Case {

@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "setup/error_report.h"
 #include "setup/shell_link.h"
+#include "testsupport/testsupport.h"
 
 namespace setup::testing {
 namespace {
@@ -172,14 +173,8 @@ TEST(InstallNumbers, ScriptValuesAsNumbers) {
 // shows exactly the reports a prepared account gets, and the group folder named in the log exists.
 TEST_F(InstallErrors, FreshHomeGetsTheReportsOfAPreparedOne) {
     setup::set_special_folder_resolver({});  // the real XDG lookup
-    struct Saved {
-        const char* name;
-        std::optional<std::string> value;
-    } saved[] = {{"HOME", {}}, {"XDG_CONFIG_HOME", {}}, {"XDG_DATA_HOME", {}}};
-    for (auto& v : saved)
-        if (const char* e = std::getenv(v.name)) v.value = e;
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("XDG_DATA_HOME");
+    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt),
+        data("XDG_DATA_HOME", std::nullopt), home_env("HOME", root.string());
     std::vector<std::vector<std::string>> seen;
     for (const bool prepared : {true, false}) {
         SCOPED_TRACE(prepared ? "prepared" : "fresh");
@@ -198,12 +193,6 @@ TEST_F(InstallErrors, FreshHomeGetsTheReportsOfAPreparedOne) {
         seen.push_back(box_texts());
         EXPECT_TRUE(fs::is_directory(home / ".local/share/applications/Gruppe"));
         EXPECT_TRUE(fs::is_directory(home / "Desktop/Gruppe"));
-    }
-    for (auto& v : saved) {
-        if (v.value)
-            ::setenv(v.name, v.value->c_str(), 1);
-        else
-            ::unsetenv(v.name);
     }
     EXPECT_EQ(seen[0], seen[1]);
     EXPECT_THAT(seen[1], ElementsAre(recoverable(11, "Division durch Null")));

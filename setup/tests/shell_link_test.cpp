@@ -43,25 +43,7 @@ class ShellLink : public ::testing::Test {
     }
 };
 
-// Sets a process environment variable for a scope.
-class EnvVar {
-  public:
-    EnvVar(const char* name, const std::string& value) : name_(name) {
-        if (const char* v = std::getenv(name)) old_ = v;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvVar() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using EnvVar = testsupport::ScopedEnv;
 
 struct Read {
     bool ok;
