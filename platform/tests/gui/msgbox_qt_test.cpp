@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "testsupport/gui_app.h"
+
 namespace {
 
 using platform::Buttons;
@@ -16,10 +18,7 @@ using platform::Icon;
 using platform::Result;
 
 void ensure_app() {
-    static int argc = 1;
-    static char name[] = "platform_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
+    testsupport::gui_app();
 }
 
 struct Seen {

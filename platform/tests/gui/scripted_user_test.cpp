@@ -31,6 +31,7 @@
 #include "platform/transcript.h"
 #include "platform/ui/program.h"
 #include "platform/ui/status.h"
+#include "testsupport/gui_app.h"
 #include "testsupport/testsupport.h"
 
 namespace {
@@ -38,11 +39,7 @@ namespace {
 using platform::ui::ScriptedUser;
 
 QApplication& app() {
-    static int argc = 1;
-    static char name[] = "platform_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
-    return *static_cast<QApplication*>(QCoreApplication::instance());
+    return testsupport::gui_app();
 }
 
 using testsupport::slurp;

@@ -20,6 +20,7 @@
 #include "platform/ui/screen.h"
 #include "setup/forms/form_scaling.h"
 #include "setup/placeholders.h"
+#include "testsupport/gui_app.h"
 #include "testsupport/testsupport.h"
 
 namespace {
@@ -29,10 +30,7 @@ using setup::frmHin;
 using setup::StepState;
 
 void ensure_app() {
-    static int argc = 1;
-    static char name[] = "setup_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
+    testsupport::gui_app();
 }
 
 using testsupport::slurp;
