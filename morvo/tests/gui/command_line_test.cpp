@@ -13,11 +13,6 @@
 namespace morvo::test {
 namespace {
 
-using outlook::test::GeneratedStore;
-using outlook::test::read_bytes;
-using outlook::test::TempDir;
-const std::string kStore = outlook::test::store_name;
-
 // Time stamps differ from run to run; everything else must not.
 std::string unstamped(const std::string& s) {
     static const std::regex stamp(

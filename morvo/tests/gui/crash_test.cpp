@@ -17,11 +17,6 @@
 namespace morvo::test {
 namespace {
 
-using outlook::test::GeneratedStore;
-using outlook::test::links_of;
-using outlook::test::TempDir;
-const std::string kStore = outlook::test::store_name;
-
 struct StoreState {
     std::map<std::string, int> subjects;  // subject -> how many mails carry it
     std::map<std::string, std::vector<std::string>> attachments;  // subject -> display names

@@ -10,10 +10,6 @@
 namespace morvo::test {
 namespace {
 
-using outlook::test::GeneratedStore;
-using outlook::test::TempDir;
-const std::string kStore = outlook::test::store_name;
-
 std::string joined(const std::vector<std::string>& lines) {
     std::string s;
     for (const auto& l : lines) s += l + "\n";

@@ -19,6 +19,12 @@
 
 namespace morvo::test {
 
+using outlook::test::GeneratedStore;
+using outlook::test::links_of;
+using outlook::test::read_bytes;
+using outlook::test::TempDir;
+inline const std::string kStore = outlook::test::store_name;
+
 inline std::string bin_dir() {
     if (const char* b = std::getenv("VELTRIN_BIN")) return b;
     return std::string(VELTRIN_BINARY_DIR) + "/bin";
