@@ -27,7 +27,7 @@ std::string escape(const std::string& s) {
 }
 
 std::optional<std::string> unescape(const std::string& s) {
-    return platform::unescaped(s, kEscapes, true);
+    return platform::unescaped(s, kEscapes, platform::OtherEscape::refuse);
 }
 
 bool is_hex64(const std::string& s) {

@@ -33,11 +33,17 @@ inline std::string escaped(std::string_view text, std::initializer_list<Escape> 
     return out;
 }
 
-// The reverse of `escaped` for escapes written as a backslash and one character. A backslash
-// before a character no escape names, or at the end: when `strict`, the text is refused;
-// otherwise the character after it stands for itself (a final backslash for itself).
+// What `unescaped` makes of a backslash before a character no escape names, or at the end.
+enum class OtherEscape {
+    refuse,      // the text is refused
+    character,   // the character after it stands for itself (a final backslash for itself)
+    as_written,  // both stay as they are
+};
+
+// The reverse of `escaped` for escapes written as a backslash and one character.
 inline std::optional<std::string> unescaped(std::string_view text,
-                                            std::initializer_list<Escape> escapes, bool strict) {
+                                            std::initializer_list<Escape> escapes,
+                                            OtherEscape other) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -45,7 +51,7 @@ inline std::optional<std::string> unescaped(std::string_view text,
             continue;
         }
         if (i + 1 == text.size()) {
-            if (strict) return std::nullopt;
+            if (other == OtherEscape::refuse) return std::nullopt;
             out += '\\';
             break;
         }
@@ -53,12 +59,13 @@ inline std::optional<std::string> unescaped(std::string_view text,
         const Escape* hit = nullptr;
         for (const auto& e : escapes)
             if (e.as.size() == 2 && e.as[0] == '\\' && e.as[1] == n) hit = &e;
-        if (hit)
+        if (hit) {
             out += hit->c;
-        else if (strict)
-            return std::nullopt;
-        else
-            out += n;
+            continue;
+        }
+        if (other == OtherEscape::refuse) return std::nullopt;
+        if (other == OtherEscape::as_written) out += '\\';
+        out += n;
     }
     return out;
 }

@@ -101,8 +101,9 @@ std::string transcript_quote(std::string_view text) {
 
 std::string transcript_unescape(std::string_view escaped) {
     // \" \\ and any other escaped character stand for themselves.
-    return *platform::unescaped(
-        escaped, {{'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'\0', "\\0"}}, false);
+    return *platform::unescaped(escaped,
+                                {{'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'\0', "\\0"}},
+                                platform::OtherEscape::character);
 }
 
 bool scripted_run() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/escape.h"
 #include "platform/file_toolkit.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -42,51 +43,19 @@ constexpr const char* key_icon_index = "X-Veltrin-IconIndex";
 constexpr const char* key_show_cmd = "X-Veltrin-ShowCmd";
 constexpr const char* key_icon_file = "X-Veltrin-IconFile";
 
-// Escapes of a desktop entry string value.
+// Escapes of a desktop entry string value. A leading blank is written "\\s" so that it stays;
+// reading takes "\\s" anywhere and keeps escapes it does not know as they are.
 std::string escape_value(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == ' ' && i == 0)
-            out += "\\s";
-        else
-            out += c;
-    }
-    return out;
+    const bool blank = !s.empty() && s[0] == ' ';
+    return (blank ? "\\s" : "") +
+           platform::escaped(std::string_view(s).substr(blank ? 1 : 0),
+                             {{'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}});
 }
 
 std::string unescape_value(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        char n = s[++i];
-        if (n == 's')
-            out += ' ';
-        else if (n == 'n')
-            out += '\n';
-        else if (n == 'r')
-            out += '\r';
-        else if (n == 't')
-            out += '\t';
-        else if (n == '\\')
-            out += '\\';
-        else {
-            out += '\\';
-            out += n;
-        }
-    }
-    return out;
+    return *platform::unescaped(
+        s, {{'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {' ', "\\s"}},
+        platform::OtherEscape::as_written);
 }
 
 // One argument of an Exec line, quoted when it holds a reserved character; "%" is doubled since

@@ -38,22 +38,25 @@ TEST(Transcript, QuoteAndUnescapeAreInverse) {
     }
 }
 
-TEST(Escape, UnescapedReadsTheEscapesAndRefusesOthersOnlyWhenStrict) {
+TEST(Escape, UnescapedReadsTheEscapesAndOthersAsAsked) {
+    using platform::OtherEscape;
     struct Case {
         std::string text;
-        bool strict;
+        OtherEscape other;
         std::optional<std::string> expected;
     } cases[] = {
-        {R"(a\tb\\c\n)", true, "a\tb\\c\n"},
-        {R"(a\qb)", true, std::nullopt},
-        {R"(a\)", true, std::nullopt},
-        {R"(a\qb)", false, "aqb"},
-        {R"(a\)", false, "a\\"},
-        {"", true, ""},
+        {R"(a\tb\\c\n)", OtherEscape::refuse, "a\tb\\c\n"},
+        {R"(a\qb)", OtherEscape::refuse, std::nullopt},
+        {R"(a\)", OtherEscape::refuse, std::nullopt},
+        {R"(a\qb)", OtherEscape::character, "aqb"},
+        {R"(a\)", OtherEscape::character, "a\\"},
+        {R"(a\qb\t)", OtherEscape::as_written, "a\\qb\t"},
+        {R"(a\)", OtherEscape::as_written, "a\\"},
+        {"", OtherEscape::refuse, ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(platform::unescaped(c.text, {{'\\', R"(\\)"}, {'\t', R"(\t)"}, {'\n', R"(\n)"}},
-                                      c.strict),
+                                      c.other),
                   c.expected)
             << c.text;
 }

@@ -67,6 +67,8 @@ TEST_F(ShellLink, WrittenValuesComeBackWithEveryOptionalFieldSetOrEmpty) {
     } cases[] = {
         {"all.desktop", win(dir_), "/x \"a b\" 100%", win(prog), 3, 7, "Beschreibung mit Ümlaut"},
         {"none.desktop", "", "", "", 9, 5, ""},
+        // Escapes in the entry: a leading blank, a backslash before a letter, a tab.
+        {"escaped.desktop", "", " lead \\s\\n\tend", "", 1, 1, "x"},
     };
     for (const auto& c : cases) {
         setup::cShellLink link;
