@@ -1,5 +1,7 @@
 #include "morvo/settings.h"
 
+#include <algorithm>
+
 namespace morvo {
 
 std::string settings_file_path(std::string_view program_folder) {
@@ -87,47 +89,31 @@ std::vector<std::string> read_lines(std::string_view t) {
     return lines;
 }
 
-StartupSettings parse_startup_settings(std::string_view text) {
-    StartupSettings s;
-    auto fields = read_fields(text);
-    for (size_t k = 0; k < fields.size(); ++k) {
-        if (fields[k] == kSectionPath) {
-            if (k + 1 < fields.size()) {
-                s.has_storage_path = true;
-                s.storage_path = fields[k + 1];
-            }
-            break;
-        }
+namespace {
+
+// The unit after the storage path's section name, and every unit after the folder section's
+// name: both readers look for them the same way, in fields or in lines.
+template <class Settings>
+Settings settings_from(const std::vector<std::string>& units) {
+    Settings s;
+    const auto path = std::find(units.begin(), units.end(), kSectionPath);
+    if (path != units.end() && path + 1 != units.end()) {
+        s.has_storage_path = true;
+        s.storage_path = *(path + 1);
     }
-    for (size_t k = 0; k < fields.size(); ++k) {
-        if (fields[k] == kSectionFolders) {
-            s.folder_lines.assign(fields.begin() + static_cast<std::ptrdiff_t>(k) + 1,
-                                  fields.end());
-            break;
-        }
-    }
+    const auto folders = std::find(units.begin(), units.end(), kSectionFolders);
+    if (folders != units.end()) s.folder_lines.assign(folders + 1, units.end());
     return s;
 }
 
+}  // namespace
+
+StartupSettings parse_startup_settings(std::string_view text) {
+    return settings_from<StartupSettings>(read_fields(text));
+}
+
 RunSettings parse_run_settings(std::string_view text) {
-    RunSettings s;
-    auto lines = read_lines(text);
-    for (size_t k = 0; k < lines.size(); ++k) {
-        if (lines[k] == kSectionPath) {
-            if (k + 1 < lines.size()) {
-                s.has_storage_path = true;
-                s.storage_path = lines[k + 1];
-            }
-            break;
-        }
-    }
-    for (size_t k = 0; k < lines.size(); ++k) {
-        if (lines[k] == kSectionFolders) {
-            s.folder_lines.assign(lines.begin() + static_cast<std::ptrdiff_t>(k) + 1, lines.end());
-            break;
-        }
-    }
-    return s;
+    return settings_from<RunSettings>(read_lines(text));
 }
 
 }  // namespace morvo
