@@ -34,9 +34,7 @@ class FolderIndent : public QStyledItemDelegate {
 }  // namespace
 
 frmSearchFolder::frmSearchFolder(frmWizard* wizard) : QWidget(wizard), wizard_(wizard) {
-    setObjectName("frmSearchFolder");
-    setWindowFlags(Qt::Window | Qt::Dialog);
-    setAttribute(Qt::WA_DeleteOnClose);
+    make_dialog_window(this, "frmSearchFolder");
     setWindowTitle("Ordner wählen");
     resize(twips(5400), twips(4800));
 

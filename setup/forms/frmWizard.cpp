@@ -35,9 +35,7 @@ void set_tag(QWidget* w, int id) {
 
 frmWizard::frmWizard(frmHin* owner, QWidget* parent)
     : QWidget(parent ? parent : static_cast<QWidget*>(owner)), owner_(owner) {
-    setObjectName("frmWizard");
-    setWindowFlags(Qt::Window | Qt::Dialog);
-    setAttribute(Qt::WA_DeleteOnClose);
+    make_dialog_window(this, "frmWizard");
     set_tag(this, 10);
     build();
 }
@@ -358,11 +356,7 @@ void frmWizard::closeEvent(QCloseEvent* event) {
 }
 
 void install_wizard() {
-    frmHin::set_wizard_opener([](frmHin& hin) {
-        auto* w = new frmWizard(&hin);
-        w->Form_Load();
-        w->show();
-    });
+    frmHin::set_wizard_opener(open_form_over<frmWizard, frmHin>);
 }
 
 }  // namespace setup

@@ -17,9 +17,7 @@ constexpr double kPageHeight = 5520;
 }  // namespace
 
 frmend::frmend(frmHin* owner) : QWidget(owner), owner_(owner) {
-    setObjectName("frmend");
-    setWindowFlags(Qt::Window | Qt::Dialog);
-    setAttribute(Qt::WA_DeleteOnClose);
+    make_dialog_window(this, "frmend");
     setWindowTitle("Veltrin Wizard");
     resize(twips(kWidth), twips(kHeight));
     setFont(design_font(8, false));
@@ -111,11 +109,7 @@ void frmend::closeEvent(QCloseEvent* event) {
 }
 
 void install_finish_page() {
-    frmHin::set_finish_page_opener([](frmHin& hin) {
-        auto* page = new frmend(&hin);
-        page->Form_Load();
-        page->show();
-    });
+    frmHin::set_finish_page_opener(open_form_over<frmend, frmHin>);
 }
 
 }  // namespace setup

@@ -17,6 +17,12 @@ void place(QWidget* w, double left, double top, double width, double height) {
     w->setGeometry(twips(left), twips(top), twips(width), twips(height));
 }
 
+void make_dialog_window(QWidget* w, const char* name) {
+    w->setObjectName(name);
+    w->setWindowFlags(Qt::Window | Qt::Dialog);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+}
+
 QFont design_font(double points, bool bold) {
     QFont f("DejaVu Sans");
     f.setPointSizeF(points);

@@ -24,6 +24,18 @@ W* make_control(QWidget* parent, const QString& name, double left, double top, d
     return w;
 }
 
+// Makes the widget a window of its own over its parent, named for the scripted user, that goes
+// away when closed: the wizard, the folder chooser and the finish page.
+void make_dialog_window(QWidget* w, const char* name);
+
+// Opens a form over the progress window: made, loaded, shown (the openers frmHin calls).
+template <typename Form, typename Owner>
+void open_form_over(Owner& owner) {
+    auto* form = new Form(&owner);
+    form->Form_Load();
+    form->show();
+}
+
 // The windows' font at a design size.
 QFont design_font(double points, bool bold = false);
 
