@@ -356,6 +356,8 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         std::string info = colon == std::string::npos ? "2," : file_.substr(colon + 1);
         std::string new_file = pending_unique_ + ":" + info;
         std::string new_path = join(join(folder_, "cur"), new_file);
+        // Maildir delivery moves the file from tmp/ to cur/ under a new name and never over
+        // another mail: a move between folders, not a replacement the file toolkit writes.
         if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) != 0) {
             bool done = false;
             if (errno == EINVAL || errno == ENOSYS) {  // file systems without RENAME_NOREPLACE
