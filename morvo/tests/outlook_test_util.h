@@ -35,6 +35,15 @@ inline std::string read_bytes(const std::string& path) {
 
 using TempDir = testsupport::TempDir;
 
+// Generator options for a store whose bulk folder holds `mails` mails with attachments of
+// `attachment_size` bytes.
+inline mkmailstore::Options with_bulk(long mails, long attachment_size = 4096) {
+    mkmailstore::Options o;
+    o.bulk_mails = mails;
+    o.attachment_size = attachment_size;
+    return o;
+}
+
 struct GeneratedStore {
     explicit GeneratedStore(const std::string& layout = "maildir++",
                             mkmailstore::Options opt = {}) {

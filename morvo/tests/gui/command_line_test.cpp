@@ -96,10 +96,7 @@ std::multiset<std::string> outcome(const GeneratedStore& store, const std::strin
 }
 
 TEST(CommandLine, ScheduledRunMatchesTheWindowRun) {
-    mkmailstore::Options o;
-    o.bulk_mails = 4;
-    o.attachment_size = 4096;
-    GeneratedStore window_store("maildir++", o), cli_store("maildir++", o);
+    GeneratedStore window_store("maildir++", with_bulk(4)), cli_store("maildir++", with_bulk(4));
     ASSERT_EQ(window_store.snapshot().size(), cli_store.snapshot().size());
     ProgramFolder window_prog(window_store.root), cli_prog(cli_store.root);
     // One storage folder for both, one after the other, so links and texts name the same path.
@@ -137,10 +134,7 @@ TEST(CommandLine, ScheduledRunMatchesTheWindowRun) {
 }
 
 TEST(CommandLine, ReattachKilledAtRandomThenRunAgainLosesNothing) {
-    mkmailstore::Options o;
-    o.bulk_mails = 12;
-    o.attachment_size = 16384;
-    GeneratedStore store("maildir++", o);
+    GeneratedStore store("maildir++", with_bulk(12, 16384));
     ProgramFolder prog(store.root);
     TempDir ablage;
     write_ini(prog, platform::windows_path(ablage.path()));

@@ -142,9 +142,7 @@ void write_settings(const ProgramFolder& prog, const std::string& ablage_win) {
 }
 
 mkmailstore::Options bulk(long mails, size_t size) {
-    mkmailstore::Options o;
-    o.bulk_mails = mails;
-    o.attachment_size = size;
+    mkmailstore::Options o = outlook::test::with_bulk(mails, size);
     o.bulk_only = true;
     return o;
 }

@@ -85,10 +85,7 @@ TEST(Program, UncPathComesBackInUncMode) {
 }
 
 TEST(Program, RunAndLog) {
-    mkmailstore::Options o;
-    o.bulk_mails = 4;
-    o.attachment_size = 8192;
-    GeneratedStore store("maildir++", o);
+    GeneratedStore store("maildir++", with_bulk(4, 8192));
     ProgramFolder prog(store.root);
     TempDir ablage;
     const std::string ablage_win = platform::windows_path(ablage.path());

@@ -23,6 +23,7 @@ using outlook::test::GeneratedStore;
 using outlook::test::links_of;
 using outlook::test::read_bytes;
 using outlook::test::TempDir;
+using outlook::test::with_bulk;
 inline const std::string kStore = outlook::test::store_name;
 
 inline std::string bin_dir() {

@@ -16,12 +16,7 @@ namespace {
 
 const std::string kStore = outlook::test::store_name;
 
-mkmailstore::Options with_bulk(long mails) {
-    mkmailstore::Options o;
-    o.bulk_mails = mails;
-    o.attachment_size = 4096;
-    return o;
-}
+using outlook::test::with_bulk;
 
 void write_ini(const std::string& host, const std::string& storage,
                const std::vector<std::string>& lines) {
