@@ -61,7 +61,8 @@ if(TARGET morvo)
     message(STATUS \"Installing: \${unit_dir}/morvo.service\")
     configure_file(${CMAKE_SOURCE_DIR}/dist/systemd/morvo.service.in
       \"\${unit_dir}/morvo.service\" @ONLY)
-    file(INSTALL ${CMAKE_SOURCE_DIR}/dist/systemd/morvo.timer DESTINATION \"\${unit_dir}\")
+    configure_file(${CMAKE_SOURCE_DIR}/dist/systemd/morvo.timer \"\${unit_dir}/morvo.timer\"
+      COPYONLY)
     " COMPONENT archiver)
 endif()
 

@@ -4,7 +4,8 @@
 # and none of them opens a window (Qt would abort without a display, and the transcript that
 # every window writes stays unwritten).
 set -uo pipefail
-bin=$1 version=$2
+set -f  # "/?" is an argument, never a file name pattern
+bin=$(cd "$1" && pwd) version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
