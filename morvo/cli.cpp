@@ -17,13 +17,14 @@
 #include "morvo/settings.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
+#include "platform/program_options.h"
 #include "platform/resume.h"
 
 namespace morvo {
 
 namespace {
 
-enum class Mode { none, run, dry_run, reattach, help };
+enum class Mode { none, run, dry_run, reattach };
 
 struct Options {
     Mode mode = Mode::none;
@@ -46,8 +47,6 @@ Options parse_options(const std::vector<std::string>& args) {
             set_mode(Mode::dry_run);
         } else if (a == "--reattach") {
             set_mode(Mode::reattach);
-        } else if (a == "--help" || a == "-h") {
-            set_mode(Mode::help);
         } else if ((a == "--settings" || a == "--folder") && i + 1 < args.size()) {
             (a == "--settings" ? o.settings : o.folders.emplace_back()) = args[++i];
         } else {
@@ -60,11 +59,19 @@ Options parse_options(const std::vector<std::string>& args) {
 }
 
 const char* const kUsage =
+    "Aufruf: morvo [--run | --dry-run | --reattach [--folder ZEILE]...] [--settings DATEI]\n";
+const char* const kHelp =
     "Aufruf: morvo [--run | --dry-run | --reattach [--folder ZEILE]...] [--settings DATEI]\n"
-    "  --run       legt die Anlagen ab wie der Start-Knopf, ohne Fenster\n"
-    "  --dry-run   zeigt, was abgelegt würde, und ändert nichts\n"
-    "  --reattach  legt abgelegte Anlagen in ihre Emails zurück (die Ordner der Einstellungen\n"
-    "              oder die mit --folder genannten, z. B. \"Persönliche Ordner|Posteingang\")\n"
+    "Legt die Anlagen der Emails in den angehakten Ordnern im Ablageordner ab. Ohne Angaben\n"
+    "öffnet sich das Fenster.\n"
+    "  --run              legt die Anlagen ab wie der Start-Knopf, ohne Fenster\n"
+    "  --dry-run          zeigt, was abgelegt würde, und ändert nichts\n"
+    "  --reattach         legt abgelegte Anlagen in ihre Emails zurück (die Ordner der\n"
+    "                     Einstellungen oder die mit --folder genannten)\n"
+    "  --folder ZEILE     ein Ordner für --reattach, z. B. \"Persönliche Ordner|Posteingang\"\n"
+    "  --settings DATEI   liest diese Einstellungen statt morvo.ini neben dem Programm\n"
+    "  -h, --help         diese Hilfe\n"
+    "  --version          die Version\n"
     "Rückgabe: 0 fertig, 1 etwas blieb (gemeldet), 2 konnte nicht laufen.\n";
 
 std::string lf_text(std::string_view s) {
@@ -304,13 +311,24 @@ int reattach_mode(const Options& o, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 bool is_command_line(const std::vector<std::string>& args) {
+    // Single-dash arguments other than -h are Qt's own (-platform ...) and go to the window.
     for (const auto& a : args)
-        if (a == "--run" || a == "--dry-run" || a == "--reattach" || a == "--help") return true;
+        if (platform::is_long_option(a) || a == "-h") return true;
     return false;
 }
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                      bool progress) {
+    switch (platform::standard_request(args, false)) {
+        case platform::StandardRequest::help:
+            out << kHelp;
+            return kExitDone;
+        case platform::StandardRequest::version:
+            out << platform::version_text("morvo");
+            return kExitDone;
+        case platform::StandardRequest::none:
+            break;
+    }
     Options o = parse_options(args);
     if (!o.error.empty() || o.mode == Mode::none) {
         err << (o.error.empty() ? "Keine Betriebsart angegeben." : o.error) << "\n" << kUsage;
@@ -322,11 +340,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
                 return run_mode(o, out, err, progress);
             case Mode::dry_run:
                 return dry_run_mode(o, out, err);
-            case Mode::reattach:
-                return reattach_mode(o, out, err);
             default:
-                out << kUsage;
-                return kExitDone;
+                return reattach_mode(o, out, err);
         }
     } catch (const std::exception& e) {
         err << "Abbruch: " << e.what() << "\n";

@@ -3,12 +3,14 @@
 
 #include <string>
 
+#include "veltrin/version.h"
+
 namespace morvo {
 
 inline constexpr const char* kProgramTitle = "Morvolan";
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 6;
+inline constexpr int kVersionMajor = VELTRIN_VERSION_MAJOR;
+inline constexpr int kVersionMinor = VELTRIN_VERSION_MINOR;
+inline constexpr int kVersionRevision = VELTRIN_VERSION_PATCH;
 
 // The maker, as the version information and the Info page name it.
 inline constexpr const char* kCompanyName = "Veltrin Software GmbH";

@@ -15,6 +15,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "platform/resume.h"
 #include "setup/bootstrap.h"
 #include "setup/error_report.h"
@@ -161,8 +162,14 @@ void empty_package_folder() {
 SetupCommandLine parse_setup_command_line(const std::vector<std::string>& args) {
     SetupCommandLine c;
     bool any_option = false;
-    for (const auto& a : args)
+    for (const auto& a : args) {
+        // Single-dash arguments are Qt's own (-platform ...) and go to the window as before.
+        if (platform::is_long_option(a)) {
+            c.error = "unbekannte Angabe: " + a;
+            return c;
+        }
         if (!a.empty() && a[0] == '/') any_option = true;
+    }
     if (!any_option) return c;  // the windowed program takes its arguments as before
 
     bool seen_s = false, seen_d = false, seen_log = false, seen_nr = false;

@@ -6,6 +6,7 @@
 #include "platform/msgbox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "setup/uninstall_log_names.h"
 #include "uninstall/uninstall_run.h"
 
@@ -39,8 +40,14 @@ std::vector<std::string> listed_paths(const Uninstaller& run) {
 
 int parse_uninstall_command_line(const std::vector<std::string>& args, std::string& error) {
     bool any_option = false;
-    for (const auto& a : args)
+    for (const auto& a : args) {
+        // Single-dash arguments are Qt's own (-platform ...) and go to the window as before.
+        if (platform::is_long_option(a)) {
+            error = "unbekannte Angabe: " + a;
+            return 2;
+        }
         if (!a.empty() && a[0] == '/') any_option = true;
+    }
     if (!any_option) return 0;
     if (args.size() == 1 && (args[0] == "/S" || args[0] == "/s")) return 1;
     error = "unbekannte Angabe; erlaubt ist nur /S";

@@ -86,6 +86,8 @@ TEST(SetupCommandLine, SilentOptionsAndWrongCommandLines) {
     const Case cases[] = {
         {{}, false, false, "", false},
         {{"-platform", "offscreen"}, false, false, "", false},  // Qt's own, windowed
+        {{"--bogus"}, false, true, "", false},                  // never a window
+        {{"/S", "--norestart"}, false, true, "", false},
         {{"/S"}, true, false, "", false},
         {{"/s", "/norestart"}, true, false, "", true},
         {{"/S", "/D=C:\\Programme\\Beispiel 1.0\\"},

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/program_options.h"
 #include "tools/mkmailstore/generator.h"
 
 namespace {
@@ -24,7 +25,9 @@ const char* const usage =
     "  --seed N                   seed of the generated contents (default 1)\n"
     "  --manifest FILE            write what was generated: one line per attachment with\n"
     "                             mail file, folder, display name, size and FNV-1a hash\n"
-    "  --help                     this text\n";
+    "  --help                     this text\n"
+    "  --version                  the version\n"
+    "Exit status: 0 written, 1 failed, 2 wrong command line.\n";
 
 bool parse_number(const char* s, unsigned long long& out) {
     char* end = nullptr;
@@ -38,6 +41,10 @@ bool parse_number(const char* s, unsigned long long& out) {
 int main(int argc, char** argv) {
     mkmailstore::Options opt;
     std::string dir, manifest;
+    if (const int status =
+            platform::answer_standard_request({argv + 1, argv + argc}, "mkmailstore", usage);
+        status >= 0)
+        return status;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> const char* {
@@ -48,10 +55,7 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         unsigned long long n = 0;
-        if (a == "--help" || a == "-h") {
-            std::cout << usage;
-            return 0;
-        } else if (a == "--layout") {
+        if (a == "--layout") {
             opt.layout = value();
         } else if (a == "--mails") {
             if (!parse_number(value(), n)) return std::cerr << "mkmailstore: bad --mails\n", 2;
