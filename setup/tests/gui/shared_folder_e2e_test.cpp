@@ -107,7 +107,8 @@ TEST(SharedInstallFolder, UninstallLeavesTheUsersFilesByWindowAndSilently) {
                                          " /S /LOG=" + shell_quoted(w.root / "setup.log")),
                       0)
                 << w.report("setup");
-            EXPECT_TRUE(contains(slurp(w.root / "setup.log"), "enthält bereits Dateien"));
+            // The log is Windows-1252: its ASCII part is compared.
+            EXPECT_TRUE(contains(slurp(w.root / "setup.log"), "bereits Dateien"));
         }
         ASSERT_TRUE(fs::exists(w.folder() / "morvo"));
         ASSERT_TRUE(fs::exists(w.root / "home/.local/share/applications/Morvolan"));
