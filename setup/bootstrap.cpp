@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "platform/environment.h"
 #include "platform/error.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
@@ -33,6 +36,28 @@ void write_first_byte(const std::string& Datei, char mark) {
 
 std::string package_folder() {
     return platform::Environ("TEMP") + "\\~Veltrin";
+}
+
+std::string package_lock_file() {
+    return platform::Environ("TEMP") + "\\~Veltrin.lock";
+}
+
+std::string lock_package_folder() {
+    // Held for the rest of the program's life; a second call keeps the first lock.
+    static std::optional<platform::FileLock> held;
+    if (held) return {};
+    bool busy = false;
+    held = platform::FileLock::try_acquire(package_lock_file(), &busy);
+    if (held) return {};
+    if (busy) {
+        return "Eine andere Installation wird gerade ausgeführt. Bitte warten Sie, bis sie "
+               "beendet ist, und starten Sie Setup dann erneut.";
+    }
+    return "Setup kann den Ordner für temporäre Dateien nicht sperren: " + package_lock_file();
+}
+
+void show_package_folder_locked(const std::string& text) {
+    platform::MsgBox(text, platform::Buttons::OK, platform::Icon::Critical, "Veltrin");
 }
 
 std::string extractor_copy() {

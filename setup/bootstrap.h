@@ -8,6 +8,15 @@ namespace setup {
 
 // "TEMP" + "\~Veltrin" (Windows form).
 std::string package_folder();
+// The lock file beside the package folder: "TEMP" + "\~Veltrin.lock".
+std::string package_lock_file();
+// Takes the package folder for this setup until the program ends (the kernel releases the lock
+// however it ends). On failure returns the text that says why: another setup holds the folder,
+// or the lock cannot be taken; nothing has been written into the package folder then.
+std::string lock_package_folder();
+// Shows the refusal (error icon, OK, title "Veltrin").
+void show_package_folder_locked(const std::string& text);
+
 // The extractor copy inside the package folder: "TEMP" + "\~Veltrin\_setup.exe".
 std::string extractor_copy();
 

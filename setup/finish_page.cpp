@@ -39,6 +39,15 @@ void empty_package_folder() {
         [] { platform::Kill(platform::Environ("TEMP") + "\\~Veltrin\\*.*"); });
 }
 
+// A program named by its path is offered only when it is there: a product file that did not
+// arrive must not be offered for a start. A bare name is found by the shell and stays offered.
+bool offered_program_present(const std::string& tag) {
+    std::string path;
+    platform::resume_on_error<platform::Error>([&] { path = ExpandPlaceholders(tag); });
+    if (path.find('\\') == std::string::npos) return true;
+    return platform::file_exists(path);
+}
+
 }  // namespace
 
 int run_apps_count() {
@@ -66,6 +75,8 @@ FinishOptions prepare_finish_options() {
     for (int j = 1; j <= n; ++j) {
         std::string J = std::to_string(j);
         if (GetIniValue("when" + J, "RunApps", "") != kAsk) continue;
+        const std::string tag = GetIniValue("Filename" + J, "RunApps", "");
+        if (!offered_program_present(tag)) continue;
         FinishOption* free = nullptr;
         for (auto& opt : o) {
             if (!opt.visible) {
@@ -76,7 +87,7 @@ FinishOptions prepare_finish_options() {
         if (!free) continue;
         free->visible = true;
         free->checked = false;
-        free->Tag = GetIniValue("Filename" + J, "RunApps", "");
+        free->Tag = tag;
         free->label = GetIniValue("Message" + J, "RunApps", "");
     }
     return o;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/files.h"
@@ -179,8 +180,14 @@ class Run {
     void steps() {
         prologue();
 
-        // Silent even while reported steps surround it.
-        silent_step([&] { platform::MakeSureDirectoryPathExists(F_ + "\\"); });
+        // Silent even while reported steps surround it. The folder is the product's own when
+        // setup creates it now, or when an earlier install of it created it and said so.
+        silent_step([&] {
+            const bool existed = platform::folder_exists(F_);
+            platform::MakeSureDirectoryPathExists(F_ + "\\");
+            folder_created_ = existed ? uninstall_enabled() && log_.folder_created_before()
+                                      : platform::folder_exists(F_);
+        });
 
         step([&] {
             view_.show_progress_bar();
@@ -208,6 +215,8 @@ class Run {
 
         if (uninstall_enabled()) step([&] { log_.write_file_count(logged_ - 1); });
         if (uninstall_enabled()) step([&] { log_.write_title(ini("ProduktName", "Main")); });
+        if (uninstall_enabled()) step([&] { log_.write_folder_created(folder_created_); });
+        if (uninstall_enabled()) step([&] { log_created_folders(); });
 
         step([&] { view_.set_status("Einrichtung des Programms..."); });
         run_apps();
@@ -278,7 +287,11 @@ class Run {
             step([&] { D = ExpandPlaceholders(ini("Datei" + idx, "Dateien")); });
             go_silent();
 
-            step([&] { platform::MkDir(D); });
+            step([&] {
+                const bool existed = platform::folder_exists(D);
+                platform::MkDir(D);
+                if (!existed) created_folders_.push_back(D);
+            });
             std::string S;
             if (usable_target_folder(D)) step([&] { S = GetShortPath(D); });
             std::string N = ini("DateiN" + idx, "Dateien");
@@ -288,8 +301,12 @@ class Run {
                 step([&] {
                     std::string cmd = extractor_copy() + " " + GetShortPath(program_folder_) +
                                       "\\data02.cab " + S + "\\" + N + " -d -i -ox";
-                    ShellAndWait(cmd, 0);
-                    placed("Datei", D + "\\" + N);
+                    const unsigned long code = ShellAndWait(cmd, 0);
+                    if (code == 0 && platform::file_exists(D + "\\" + N)) {
+                        placed("Datei", D + "\\" + N);
+                    } else {
+                        missing_file(D + "\\" + N);
+                    }
                 });
                 if (ini("DateiReg" + idx, "Dateien") == "x")
                     step([&] { RegisterComponent(D + "\\" + N, true); });
@@ -320,6 +337,21 @@ class Run {
             (exists ? "Fehler beim Zugriff auf Pfad/Datei: " : "Pfad nicht gefunden: ") + D;
         if (!report_.report(exists ? 75 : 76, description)) throw StopRun{};
         return false;
+    }
+
+    // A product file that did not arrive (a damaged cabinet, a full disk) is reported, naming
+    // it, even where the run is otherwise silent, and counts as any other report: the user must
+    // not learn of it only when the program is missing.
+    void missing_file(const std::string& path) {
+        if (!report_.report(53, "Datei nicht installiert: " + path)) throw StopRun{};
+    }
+
+    // The folders this run created, after those an earlier install of the product recorded.
+    void log_created_folders() {
+        if (created_folders_.empty()) return;
+        int j = log_.folder_count_before();
+        for (const std::string& folder : created_folders_) log_.write_folder(++j, folder);
+        log_.write_folder_count(j);
     }
 
     void fonts() {
@@ -400,6 +432,8 @@ class Run {
     double step_ = 0;
     int logged_ = 0;
     std::set<std::string> unusable_folders_;
+    bool folder_created_ = false;
+    std::vector<std::string> created_folders_;
     int k_ = 0;
     int threshold_ = 0;
     int b_ = 2;

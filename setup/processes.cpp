@@ -40,11 +40,14 @@ bool RegisterComponent(std::string_view path, bool register_flag, unsigned long 
     }
 }
 
-void ShellAndWait(std::string_view command_line, long window_style) {
+unsigned long ShellAndWait(std::string_view command_line, long window_style) {
     long pid = platform::Shell(command_line, window_style);
     platform::Handle process = platform::OpenProcess(platform::SYNCHRONIZE, false, pid);
     platform::WaitForSingleObject(process, platform::INFINITE);
+    unsigned long exit_code = 0;
+    platform::GetExitCodeProcess(process, exit_code);
     platform::CloseHandle(process);
+    return exit_code;
 }
 
 void WaitForProcess(long process_id) {

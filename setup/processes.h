@@ -15,8 +15,8 @@ namespace setup {
 bool RegisterComponent(std::string_view path, bool register_flag, unsigned long timeout_ms = 10000);
 
 // Starts a command line and blocks until the process ends; no window events meanwhile.
-// Throws platform::Error when the program cannot be started.
-void ShellAndWait(std::string_view command_line, long window_style);
+// Returns the program's exit code. Throws platform::Error when the program cannot be started.
+unsigned long ShellAndWait(std::string_view command_line, long window_style);
 
 // Waits for a started process, letting window events be processed between 100 ms sleeps.
 // A process that cannot be opened ends the wait after one round.

@@ -23,6 +23,7 @@
 #include "setup/install_run.h"
 #include "setup/placeholders.h"
 #include "setup/script.h"
+#include "setup/wizard_pages.h"
 
 namespace setup {
 
@@ -237,6 +238,10 @@ int run_silent_install(const SilentOptions& options) {
         out.fail("Die Datei data01.cab fehlt auf dem Medium " + platform::app_path());
         return kSilentFailed;
     }
+    if (const std::string refused = lock_package_folder(); !refused.empty()) {
+        out.fail(refused);
+        return kSilentFailed;
+    }
     const std::string X = unpack_resources();
     block_after_unpack(X);
     if (!platform::file_exists(setup_script_path())) {
@@ -258,12 +263,16 @@ int run_silent_install(const SilentOptions& options) {
     const std::string group = GetIniValue("ProgrammGruppe", "Main", "");
     out.log("Installationsordner: " + folder);
     out.log("Programmgruppe: " + group);
+    // Where the wizard would ask, the command line goes on; the log says so.
+    if (folder_holds_entries(folder))
+        out.log(
+            "Der Installationsordner enthält bereits Dateien; die Deinstallation lässt "
+            "sie dort: " +
+            folder);
 
-    std::vector<std::string> files;
     InstallRunOptions run_options;
     run_options.placed = [&](std::string_view what, std::string_view path) {
         out.log(std::string(what) + ": " + std::string(path));
-        if (what == "Datei") files.emplace_back(path);
     };
     run_options.failed = [&](long number, std::string_view description, bool reported) {
         // Reported failures reach the log through their message box.
@@ -280,9 +289,6 @@ int run_silent_install(const SilentOptions& options) {
         empty_package_folder();
         return kSilentFailed;
     }
-    // The run passes over a file that did not arrive; the administrator has to know.
-    for (const std::string& f : files)
-        if (!platform::file_exists(f)) out.fail("Datei nicht installiert: " + f);
     if (result.stopped || out.failed()) {
         empty_package_folder();
         out.log("Installation fehlgeschlagen");

@@ -30,6 +30,16 @@ class UninstallLog {
     // [Links] AnzLinks = number of link entries.
     void write_link_count(int count) const;
 
+    // [Uninstall] OrdnerAngelegt = 1 or 0.
+    void write_folder_created(bool created) const;
+    // The value an earlier install left in the log: whether it created the folder.
+    bool folder_created_before() const;
+    // [Ordner] Ordner<j> = a folder setup created (j starts at 1), and AnzOrdner = their number.
+    void write_folder(int j, std::string_view folder) const;
+    void write_folder_count(int count) const;
+    // AnzOrdner of an earlier install (0 when none), so that a new install adds to its list.
+    int folder_count_before() const;
+
   private:
     std::string file_;
 };

@@ -17,10 +17,18 @@ struct UninstallLogNames {
     static constexpr const char* links_section = "Links";
     static constexpr const char* group = "GroupName";
     static constexpr const char* link_count = "AnzLinks";
+    // [Uninstall] "1" when setup created the install folder, so that it is the product's own;
+    // anything else (a log without it too) means the folder was there before and keeps what
+    // the install did not place.
+    static constexpr const char* folder_created = "OrdnerAngelegt";
+    // [Ordner] the folders setup created below the install folder: Ordner1..AnzOrdner.
+    static constexpr const char* folders_section = "Ordner";
+    static constexpr const char* folder_count = "AnzOrdner";
 
     // Datei0, Datei1, ... and Link1, Link2, ...
     static std::string file(int index) { return "Datei" + std::to_string(index); }
     static std::string link(int j) { return "Link" + std::to_string(j); }
+    static std::string folder(int j) { return "Ordner" + std::to_string(j); }
 };
 
 }  // namespace setup

@@ -1,8 +1,11 @@
 #include "setup/wizard_pages.h"
 
 #include <cstdint>
+#include <filesystem>
 
 #include "platform/error.h"
+#include "platform/msgbox.h"
+#include "platform/paths.h"
 #include "setup/script.h"
 #include "setup/string_table.h"
 
@@ -126,6 +129,23 @@ std::string tool_line_2() {
 
 std::string chosen_install_folder(const std::string& dir_path, const std::string& product) {
     return dir_path + "\\" + product;
+}
+
+bool folder_holds_entries(const std::string& folder) {
+    std::error_code ec;
+    const std::filesystem::directory_iterator entries(platform::host_path(folder), ec);
+    return !ec && entries != std::filesystem::directory_iterator();
+}
+
+bool confirm_install_folder(const std::string& install_path) {
+    if (!folder_holds_entries(install_path)) return true;
+    const std::string text = "Der Ordner " + install_path +
+                             " enthält bereits Dateien.\n\nSetup installiert trotzdem dorthin. "
+                             "Bei der Deinstallation werden nur die installierten Dateien "
+                             "entfernt; alle anderen bleiben erhalten.\n\nMöchten Sie in diesen "
+                             "Ordner installieren?";
+    return platform::MsgBox(text, platform::Buttons::YesNo, platform::Icon::Question, "Veltrin") ==
+           platform::Result::Yes;
 }
 
 }  // namespace setup

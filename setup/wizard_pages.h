@@ -63,4 +63,11 @@ std::string tool_line_2();
 // OK of the folder chooser: the open folder, a backslash, the product name, without looking.
 std::string chosen_install_folder(const std::string& dir_path, const std::string& product);
 
+// Whether a folder (Windows path) exists and holds any entry.
+bool folder_holds_entries(const std::string& folder);
+// Whether the install may go into install_path (Windows path): a folder that does not exist or
+// is empty goes on without a word; one that holds entries asks first (Yes goes on), since its
+// entries belong to someone else and an uninstall will leave them.
+bool confirm_install_folder(const std::string& install_path);
+
 }  // namespace setup

@@ -68,8 +68,15 @@ int run_silent_uninstall() {
     }
     const std::vector<std::string> paths = listed_paths(run);
     SilentView view;
-    run.Timer1_Timer(view);
+    const std::vector<std::string> kept = run.Timer1_Timer(view);
     int status = 0;
+    // A folder that was there before the install keeps what the install did not place: named,
+    // and the status says that something stayed.
+    for (const std::string& k : kept) {
+        std::fprintf(stderr, "uninstall: bleibt, nicht installiert: %s\n",
+                     platform::host_path(k).c_str());
+        status = 1;
+    }
     for (const std::string& p : paths) {
         if (!p.empty() && platform::path_exists(p)) {
             std::fprintf(stderr, "uninstall: nicht entfernt: %s\n", p.c_str());

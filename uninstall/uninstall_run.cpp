@@ -1,8 +1,10 @@
 #include "uninstall/uninstall_run.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 
 #include "platform/batch.h"
 #include "platform/codepage.h"
@@ -111,6 +113,9 @@ std::optional<int> count_value(std::string_view text) {
 
 Uninstaller::Uninstaller(std::string program_folder) : folder_(std::move(program_folder)) {
     log_at_start_ = platform::file_exists(log_file());
+    // Read now: the run deletes the log before it decides about the folder.
+    platform::resume_on_error(
+        [&] { folder_created_ = GetIniValue(N::folder_created, N::uninstall_section) == "1"; });
 }
 
 std::string Uninstaller::log_file() const {
@@ -139,10 +144,51 @@ std::string Uninstaller::product_title() const {
 }
 
 bool Uninstaller::may_remove_program_folder() const {
-    return log_at_start_ && !platform::is_system_folder(folder_);
+    return log_at_start_ && folder_created_ && !platform::is_system_folder(folder_);
 }
 
-void Uninstaller::Timer1_Timer(RunView& view) const {
+std::string Uninstaller::closing_text(const std::string& folder, std::size_t kept) {
+    if (kept == 0) return "Uninstallation erfolgreich abgeschlossen.";
+    return "Uninstallation erfolgreich abgeschlossen.\n\nDer Ordner " + folder +
+           " bestand schon vor der Installation. Er bleibt mit " + std::to_string(kept) +
+           (kept == 1 ? " Eintrag" : " Einträgen") +
+           ", die nicht installiert wurden, erhalten; die Liste nennt sie.";
+}
+
+namespace {
+
+// The folders setup created below a folder that existed before, deepest first; each goes only
+// when nothing is left in it.
+void remove_created_folders(const Uninstaller& run, const std::string& log) {
+    std::vector<std::string> folders;
+    if (const auto count = count_value(run.GetIniValue(N::folder_count, N::folders_section, log)))
+        for (int j = 1; j <= *count; ++j)
+            folders.push_back(run.GetIniValue(N::folder(j), N::folders_section, log));
+    std::sort(folders.begin(), folders.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& f : folders) {
+        if (f.empty()) continue;
+        platform::resume_on_error([&] { platform::RmDir(f); });
+    }
+}
+
+// What is left in the folder once the run is done, but for the program file and its batch.
+std::vector<std::string> remaining_entries(const std::string& folder) {
+    std::vector<std::string> kept;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(platform::host_path(folder), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == "Uninstall.exe" || name == "delete.bat") continue;
+        kept.push_back(folder_with_trailing_name(folder, "\\" + name));
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+}  // namespace
+
+std::vector<std::string> Uninstaller::Timer1_Timer(RunView& view) const {
     view.stop_timer();
     const std::string log = log_file();
 
@@ -170,16 +216,26 @@ void Uninstaller::Timer1_Timer(RunView& view) const {
         if (group.empty()) throw platform::Error(platform::kErrPathNotFound);
         platform::RmDir(group);
     });
+    // Read before the log goes.
+    const bool folder_existed = log_at_start_ && !folder_created_;
+    if (folder_existed) remove_created_folders(*this, log);
     platform::resume_on_error([&] { delete_file(log); });
-    // A folder that did not hold the log, or that is a drive root, the home folder or a system
-    // folder, is not the product's own: its remaining contents stay.
+    // A folder that did not hold the log, that setup did not create, or that is a drive root, the
+    // home folder or a system folder, is not the product's own: its remaining contents stay.
+    std::vector<std::string> kept;
     if (may_remove_program_folder()) {
         platform::resume_on_error(
             [&] { SHDelete(folder_, view.window_handle(), false, false, false, false, false); });
+    } else if (folder_existed) {
+        kept = remaining_entries(folder_);
+        for (const std::string& k : kept)
+            platform::resume_on_error(
+                [&] { view.add_list_line("Bleibt (nicht installiert) \"" + k); });
     }
-    platform::MsgBox("Uninstallation erfolgreich abgeschlossen.", platform::Buttons::OK,
+    platform::MsgBox(closing_text(folder_, kept.size()), platform::Buttons::OK,
                      platform::Icon::Information, kMessageTitle);
     view.enable_next();
+    return kept;
 }
 
 std::vector<std::string> Uninstaller::batch_lines() const {

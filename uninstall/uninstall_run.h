@@ -67,16 +67,22 @@ class Uninstaller {
     bool start_procedure() const;
     // Form_Load: the product title for lblProdukt.
     std::string product_title() const;
-    // The whole deletion run; each failing statement is skipped silently.
-    void Timer1_Timer(RunView& view) const;
+    // The whole deletion run; each failing statement is skipped silently. Returns what stays in
+    // a program folder that existed before the install: its entries that the install did not
+    // place (Windows paths; the program file and its batch, which the batch removes, left out).
+    std::vector<std::string> Timer1_Timer(RunView& view) const;
     // Appends the batch, starts it minimized without waiting and ends the program.
     void cmdNext_Click() const;
 
     // The six lines cmdNext_Click appends (without line ends).
     std::vector<std::string> batch_lines() const;
 
+    // The closing message: the plain success, or, where entries stay, which folder keeps them.
+    static std::string closing_text(const std::string& folder, std::size_t kept);
+
     // Whether the removal of the program folder and the batch may remove A as a whole: A held the
-    // log when the program started and is no drive root, home folder or system folder.
+    // log when the program started, the log says setup created A, and A is no drive root, home
+    // folder or system folder.
     bool may_remove_program_folder() const;
 
     // Tests replace how the batch is started (default platform::start_batch).
@@ -87,6 +93,7 @@ class Uninstaller {
   private:
     std::string folder_;
     bool log_at_start_ = false;
+    bool folder_created_ = false;
     std::function<int(std::string_view, int)> starter_;
 };
 

@@ -65,6 +65,13 @@ void frmIni::Form_Load() {
             Timer1->stop();
             show_error123(platform::msgbox_program_title());
             platform::end_program(0);
+            return;
+        }
+        // A second setup must not unpack into the folder that a running one uses.
+        if (const std::string refused = lock_package_folder(); !refused.empty()) {
+            Timer1->stop();
+            show_package_folder_locked(refused);
+            platform::end_program(1);
         }
     } catch (...) {
         Timer1->stop();

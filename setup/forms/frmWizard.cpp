@@ -276,6 +276,9 @@ void frmWizard::cmdNav_Click(int Index) {
             ConfirmCancel();
             break;
         case NavKind::ShowStep:
+            // Leaving the folder page forward: a folder that holds entries is asked about.
+            if (current_ == 2 && a.page > 2 && !confirm_install_folder(s(InstallPath->text())))
+                break;
             ShowStep(a.page);
             break;
         case NavKind::StartInstallation:

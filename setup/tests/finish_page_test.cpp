@@ -72,20 +72,24 @@ class FinishPage : public ::testing::Test {
     platform::RestartHooks old;
 };
 
+// A program that was not installed is not offered: the next one takes its place.
 TEST_F(FinishPage, RestartAndTwoOfThreeOfferedPrograms) {
+    const std::string missing = platform::windows_path((base / "fehlt").string());
     script(
-        "[Main]\nReboot=1\n[RunApps]\nAnzApps=3\n"
-        "when1=nach Installation (Abfrage)\nFilename1=C:\\a\nMessage1=Eins\n"
-        "when2=nach Installation (Abfrage)\nFilename2=C:\\b\nMessage2=Zwei\n"
-        "when3=nach Installation (Abfrage)\nFilename3=C:\\c\nMessage3=Drei\n");
+        "[Main]\nReboot=1\n[RunApps]\nAnzApps=4\n"
+        "when1=nach Installation (Abfrage)\nFilename1=" +
+        missing + "\nMessage1=Fehlt\nwhen2=nach Installation (Abfrage)\nFilename2=" + program("a") +
+        "\nMessage2=Eins\nwhen3=nach Installation (Abfrage)\nFilename3=" + program("b") +
+        "\nMessage3=Zwei\nwhen4=nach Installation (Abfrage)\nFilename4=" + program("c") +
+        "\nMessage4=Drei\n");
     FinishOptions o = prepare_finish_options();
     EXPECT_TRUE(o[0].visible && o[0].checked);
     EXPECT_EQ(o[0].Tag, "reboot");
     EXPECT_EQ(o[0].label, "Computer neustarten");
-    EXPECT_EQ(o[1].Tag, "C:\\a");
+    EXPECT_EQ(o[1].Tag, program("a"));
     EXPECT_EQ(o[1].label, "Eins");
     EXPECT_FALSE(o[1].checked);
-    EXPECT_EQ(o[2].Tag, "C:\\b");
+    EXPECT_EQ(o[2].Tag, program("b"));
 }
 
 TEST_F(FinishPage, NothingOfferedWithoutRebootOrApps) {

@@ -78,7 +78,8 @@ TEST_F(InstallErrors, FileCountReports) {
         EXPECT_EQ(view.finish_pages, 1);
         EXPECT_FALSE(fs::exists(inst / "a.txt"));
         EXPECT_EQ(log_text(),
-                  "[Dateien]\r\nAnzDatei=-1\r\n[Uninstall]\r\nTitel=\r\n[Links]\r\n"
+                  "[Dateien]\r\nAnzDatei=-1\r\n[Uninstall]\r\nTitel=\r\nOrdnerAngelegt=1\r\n"
+                  "[Links]\r\n"
                   "GroupName=" +
                       win(programs) + "\\G\r\nAnzLinks=0\r\n");
     }
@@ -126,7 +127,7 @@ TEST_F(InstallErrors, WithoutFileEntriesLaterStepsAreReported) {
 }
 
 TEST_F(InstallErrors, SilentStepsNeverReport) {
-    // Missing uninstaller on the medium, a file missing from the cabinet, a program that cannot
+    // Missing uninstaller on the medium, a component that does not load, a program that cannot
     // start, a bad count of programs, a shortcut without target.
     add_file("a.txt", "a");
     script({"[Dateien]", "AnzahlDateien=2", "Datei0=#InstallPath#", "DateiN0=a.txt",
@@ -136,8 +137,10 @@ TEST_F(InstallErrors, SilentStepsNeverReport) {
             "LinkT1=x.desktop"});
     InstallResult r = install();
     EXPECT_TRUE(r.finished);
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(r.errors, 0);
+    // Only the product file that did not arrive is reported, naming it.
+    EXPECT_THAT(box_texts(), ElementsAre(recoverable(
+                                 53, "Datei nicht installiert: " + win(inst) + "\\fehlt.txt")));
+    EXPECT_EQ(r.errors, 1);
     EXPECT_EQ(read(inst / "a.txt"), "a");
     // The message window went up for the program that could not start and came down again.
     EXPECT_THAT(view.meldungen, ElementsAre("Moment"));

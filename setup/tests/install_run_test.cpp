@@ -52,6 +52,12 @@ TEST_F(InstallRun, ExtractsEveryEntryAndWritesTheLogInOrder) {
                   "AnzDatei=1\r\n"
                   "[Uninstall]\r\n"
                   "Titel=Beispiel\r\n"
+                  "OrdnerAngelegt=1\r\n"
+                  "[Ordner]\r\n"
+                  "Ordner1=" +
+                  F +
+                  "\\sub\r\n"
+                  "AnzOrdner=1\r\n"
                   "[Links]\r\n"
                   "GroupName=" +
                   P +
@@ -139,6 +145,7 @@ TEST_F(InstallRun, ReinstallWithFewerEntriesLeavesSurplusKeysBeyondTheCounts) {
                   "AnzDatei=0\r\n"
                   "[Uninstall]\r\n"
                   "Titel=\r\n"
+                  "OrdnerAngelegt=1\r\n"
                   "[Links]\r\n"
                   "GroupName=" +
                   G +
@@ -150,6 +157,23 @@ TEST_F(InstallRun, ReinstallWithFewerEntriesLeavesSurplusKeysBeyondTheCounts) {
                   G +
                   "\\two.desktop\r\n"
                   "AnzLinks=1\r\n");
+}
+
+// Into a folder that holds the user's files the log says the folder was there, and names the
+// folders the run created in it, so that an uninstall takes those and leaves the rest.
+TEST_F(InstallRun, ExistingFolderIsRecordedAsNotTheProducts) {
+    fs::create_directories(inst / "doc");
+    testsupport::spit(inst / "doc" / "mine.txt", "the user's own");
+    add_file("a.txt", "alpha");
+    add_file("b.txt", "beta");
+    script({"[Main]", "ProgrammGruppe=G", "Uninstall=1", "[Dateien]", "AnzahlDateien=2",
+            "Datei0=#InstallPath#\\doc", "DateiN0=a.txt", "Datei1=#InstallPath#\\neu",
+            "DateiN1=b.txt"});
+    ASSERT_TRUE(install().finished);
+    const std::string log = log_text();
+    EXPECT_THAT(log, HasSubstr("OrdnerAngelegt=0\r\n[Ordner]\r\nOrdner1=" + win(inst) +
+                               "\\neu\r\nAnzOrdner=1\r\n"));
+    EXPECT_EQ(read(inst / "doc" / "mine.txt"), "the user's own");
 }
 
 void immutable(const fs::path& folder, bool on) {

@@ -49,6 +49,9 @@ struct LogLayout {
     std::string group;               // GroupName
     std::vector<std::string> links;  // Link1...
     const char* link_count = "auto";
+    // OrdnerAngelegt: "1" as setup writes it for a folder it created; nullptr leaves the key out.
+    const char* folder_created = "1";
+    std::vector<std::string> folders;  // Ordner1... with AnzOrdner
 };
 
 inline std::string log_text(const LogLayout& layout) {
@@ -62,7 +65,15 @@ inline std::string log_text(const LogLayout& layout) {
                   : std::string(layout.file_count)) +
              "\r\n";
     }
-    t += "[Uninstall]\r\nTitel=" + layout.title + "\r\n[Links]\r\n";
+    t += "[Uninstall]\r\nTitel=" + layout.title + "\r\n";
+    if (layout.folder_created) t += "OrdnerAngelegt=" + std::string(layout.folder_created) + "\r\n";
+    if (!layout.folders.empty()) {
+        t += "[Ordner]\r\n";
+        for (std::size_t j = 0; j < layout.folders.size(); ++j)
+            t += "Ordner" + std::to_string(j + 1) + "=" + layout.folders[j] + "\r\n";
+        t += "AnzOrdner=" + std::to_string(layout.folders.size()) + "\r\n";
+    }
+    t += "[Links]\r\n";
     if (!layout.group.empty()) t += "GroupName=" + layout.group + "\r\n";
     for (std::size_t j = 0; j < layout.links.size(); ++j)
         t += "Link" + std::to_string(j + 1) + "=" + layout.links[j] + "\r\n";

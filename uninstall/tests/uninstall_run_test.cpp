@@ -266,6 +266,57 @@ TEST(UninstallRun, MissingLogDeletesNothing) {
 }
 
 // The folder the program runs from goes as a whole only when it is the product's own.
+// Setup records whether it created the install folder. Only then does the folder go whole; one
+// that was there before (a log from before the key says nothing) loses what the log names, the
+// recorded folders once empty, and nothing else, and the run names what stayed.
+TEST(UninstallRun, FolderThatExistedKeepsWhatTheInstallDidNotPlace) {
+    const struct {
+        const char* folder_created;
+        bool whole;
+    } cases[] = {{"1", true}, {"0", false}, {nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder_created ? c.folder_created : "no key");
+        Installed in;
+        in.tree.write("inst/Steuer/2024.xlsx", "the user's own");
+        in.tree.write("inst/doc/notiz.txt", "the user's own");
+        in.tree.mkdirs("inst/leer");
+        in.layout.folder_created = c.folder_created;
+        in.layout.folders = {in.tree.win("inst/lib"), in.tree.win("inst/doc"),
+                             in.tree.win("inst/leer")};
+        in.write_log();
+        Uninstaller run(in.tree.win("inst"));
+        EXPECT_EQ(run.may_remove_program_folder(), c.whole);
+        Boxes boxes;
+        FakeView view;
+        const std::vector<std::string> kept = run.Timer1_Timer(view);
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        if (c.whole) {
+            EXPECT_FALSE(in.tree.exists("inst"));
+            EXPECT_TRUE(kept.empty());
+            EXPECT_EQ(boxes.shown[0].text, "Uninstallation erfolgreich abgeschlossen.");
+            continue;
+        }
+        EXPECT_EQ(in.tree.listing("inst"), (std::map<std::string, std::string>{
+                                               {"Uninstall.exe", "program"},
+                                               {"Steuer/", ""},
+                                               {"Steuer/2024.xlsx", "the user's own"},
+                                               {"doc/", ""},
+                                               {"doc/notiz.txt", "the user's own"},
+                                               {"created-later.log", "the product wrote this"},
+                                           }));
+        const std::vector<std::string> expected = {in.tree.win("inst/Steuer"),
+                                                   in.tree.win("inst/created-later.log"),
+                                                   in.tree.win("inst/doc")};
+        EXPECT_EQ(kept, expected);
+        EXPECT_EQ(view.lines.back(), "Bleibt (nicht installiert) \"" + expected.back());
+        EXPECT_NE(boxes.shown[0].text.find("bestand schon vor der Installation. Er bleibt mit 3 "
+                                           "Einträgen"),
+                  std::string::npos)
+            << boxes.shown[0].text;
+        EXPECT_EQ(run.batch_lines().back(), "REM RD /s /q \"" + in.tree.win("inst") + "\\\"");
+    }
+}
+
 TEST(UninstallRun, GuardKeepsFoldersThatAreNotTheProducts) {
     Installed in;
     in.write_log();
