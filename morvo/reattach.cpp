@@ -79,21 +79,32 @@ std::string subject_of(const outlook::MailItem& item) {
     }
 }
 
-// The links still recorded in a folder, read afresh from the store; false when it cannot be.
+// The links still recorded in a folder, read afresh from the store, and which of the
+// attachments asked for (subject, name and SHA-256, one a line) its mails hold again (`back`
+// keeps only those); false when the folder cannot be read.
 bool recorded_links(const ReattachEnvironment& env, const std::string& line,
-                    std::set<std::string>& links, long& mails) {
+                    std::set<std::string>& links, std::set<std::string>& back) {
+    std::set<std::string> found;
     try {
         outlook::Application app = env.create_application();
         outlook::MAPIFolder folder = resolve_folder_line(app.GetNamespace("MAPI"), line);
         if (folder.is_nothing()) return false;
-        mails = folder.Items().Count();
+        const long mails = folder.Items().Count();
         for (long i = 1; i <= mails; ++i) {
             // A damaged mail holds no record this program could have removed.
             platform::resume_on_error([&] {
                 outlook::MailItem item = folder.Items(i);
                 for (const auto& r : item.FilingRecords()) links.insert(r.link);
+                const std::string subject = subject_of(item);
+                if (back.lower_bound(subject + '\n') == back.lower_bound(subject + '\x0b')) return;
+                for (long k = 1; k <= item.Attachments().Count(); ++k) {
+                    outlook::Attachment a = item.Attachments(k);
+                    std::string key = subject + '\n' + a.DisplayName() + '\n' + a.Sha256();
+                    if (back.count(key)) found.insert(std::move(key));
+                }
             });
         }
+        back = std::move(found);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -131,7 +142,7 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
         }
         print("Ordner: " + line + kCrLf);
         struct Pending {
-            std::string link, host, name, subject;
+            std::string link, host, name, subject, sha256;
         };
         std::vector<Pending> pending;
         for (long i = 1; i <= count; ++i) {
@@ -154,7 +165,7 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                         if (!item.Reattach(r, f.bytes))
                             print("Email: " + subject + ": Verweiszeile nicht gefunden: " + r.link +
                                   kCrLf);
-                        mine.push_back({r.link, f.host, r.name, subject});
+                        mine.push_back({r.link, f.host, r.name, subject, r.sha256});
                         continue;
                     } catch (const std::exception& e) {
                         why = e.what();
@@ -177,18 +188,24 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
         if (pending.empty()) continue;
         // A storage file goes only when a fresh reading of the store no longer holds its record:
         // the mail with the bytes is then stored for good.
-        outlook::flush_saves();
+        try {
+            outlook::flush_saves();
+        } catch (const std::exception& e) {
+            print(e.what() + kCrLf);
+        }
         folder = outlook::MAPIFolder();
-        std::set<std::string> still;
-        long after = 0;
-        if (!recorded_links(env, line, still, after) || after < count) {
+        std::set<std::string> still, back;
+        for (const auto& p : pending) back.insert(p.subject + '\n' + p.name + '\n' + p.sha256);
+        if (!recorded_links(env, line, still, back)) {
             print("Der Ordner " + line +
                   " kann nicht nachgeprüft werden; die Ablagedateien bleiben." + kCrLf);
             result.stayed += static_cast<long>(pending.size());
             continue;
         }
         for (const auto& p : pending) {
-            if (still.count(p.link)) {
+            // A save that did not complete (the mail deleted or moved by another program
+            // meanwhile) leaves no mail holding the bytes: the file is still the only copy.
+            if (still.count(p.link) || !back.count(p.subject + '\n' + p.name + '\n' + p.sha256)) {
                 print("Email: " + p.subject + ": Anlage " + p.name +
                       " wurde nicht gespeichert und bleibt verlinkt." + kCrLf);
                 ++result.stayed;

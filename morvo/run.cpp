@@ -233,12 +233,23 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
 
     // Saves still held complete now, so that a failure on a server is reported in this run. The
     // journal goes once every changed mail is stored; a save that failed keeps it, so that the
-    // next run links the files it already holds.
+    // next run links the files it already holds, and counts as something that stayed.
+    bool saved = false;
     try {
-        if (outlook::flush_saves()) journal.clear();
+        saved = outlook::flush_saves();
+        if (!saved)
+            append(kCrLf + kCrLf +
+                       "Nicht jede geänderte Email konnte gespeichert werden; diese bleiben, wie "
+                       "sie waren, ihre Anlagen liegen zusätzlich in der Ablage." +
+                       kCrLf,
+                   true);
     } catch (const platform::Error& e) {
         append(kCrLf + kCrLf + e.description + kCrLf, true);
     }
+    if (saved)
+        journal.clear();
+    else
+        view.something_stayed();
 
     // The summary.
     const std::string summary =

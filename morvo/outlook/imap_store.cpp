@@ -129,22 +129,6 @@ long long parse_internal_date(const std::string& s) {
     return static_cast<long long>(::timegm(&tm)) - (sign == '-' ? -offset : offset);
 }
 
-// The FETCH data of the message with this UID among the untagged responses ("* n FETCH (...)").
-const Value* fetch_data(const std::vector<imap::Response>& responses, std::uint32_t uid) {
-    for (const auto& r : responses) {
-        if (r.tag != "*" || r.values.size() < 3 || !r.values[1].is_atom("FETCH") ||
-            r.values[2].kind != Value::Kind::list)
-            continue;
-        const auto& items = r.values[2].items;
-        for (size_t i = 0; i + 1 < items.size(); i += 2) {
-            std::uint32_t u = 0;
-            if (items[i].is_atom("UID") && parse_uid(items[i + 1].text, u) && u == uid)
-                return &r.values[2];
-        }
-    }
-    return nullptr;
-}
-
 const Value* fetch_item(const Value& data, std::string_view name) {
     for (size_t i = 0; i + 1 < data.items.size(); i += 2)
         if (data.items[i].is_atom(name)) return &data.items[i + 1];
@@ -181,6 +165,61 @@ std::string uid_set(std::vector<std::uint32_t> uids) {
         i = j + 1;
     }
     return out;
+}
+
+// What FETCH responses told of each UID, later responses over earlier ones: another session's
+// flag change comes as a FETCH of its own, before or after the one asked for.
+struct Fetched {
+    const Value* flags = nullptr;
+    const Value* date = nullptr;
+    std::uint64_t modseq = 0;
+};
+std::map<std::uint32_t, Fetched> fetched_by_uid(const std::vector<imap::Response>& responses) {
+    std::map<std::uint32_t, Fetched> out;
+    for (const auto& r : responses) {
+        if (r.tag != "*" || r.values.size() < 3 || !r.values[1].is_atom("FETCH") ||
+            r.values[2].kind != Value::Kind::list)
+            continue;
+        const Value* u = fetch_item(r.values[2], "UID");
+        std::uint32_t uid = 0;
+        if (!u || !parse_uid(u->text, uid)) continue;
+        Fetched& f = out[uid];
+        if (const Value* v = fetch_item(r.values[2], "FLAGS"); v && v->kind == Value::Kind::list)
+            f.flags = v;
+        if (const Value* v = fetch_item(r.values[2], "INTERNALDATE")) f.date = v;
+        if (const Value* v = fetch_item(r.values[2], "MODSEQ"); v && !v->items.empty())
+            f.modseq = std::strtoull(v->items[0].text.c_str(), nullptr, 10);
+    }
+    return out;
+}
+
+// UIDs that left the mailbox, as QRESYNC reports them ("* VANISHED [(EARLIER)] set").
+void note_vanished(const std::vector<imap::Response>& responses, std::set<std::uint32_t>& gone) {
+    for (const auto& r : responses)
+        if (r.tag == "*" && r.values.size() >= 2 && r.values[0].is_atom("VANISHED"))
+            for (auto uid : parse_uid_set(r.values.back().text)) gone.insert(uid);
+}
+
+// A flag list as the server gave it, without \Recent (only the server sets it) and, when asked,
+// without \Deleted; in the server's order.
+std::string flag_text(const Value& flags, bool keep_deleted) {
+    std::vector<std::string> out;
+    for (const auto& f : flags.items)
+        if (!f.is_atom("\\Recent") && (keep_deleted || !f.is_atom("\\Deleted")))
+            out.push_back(f.text);
+    std::string text;
+    for (const auto& f : out) text += (text.empty() ? "" : " ") + f;
+    return text;
+}
+
+// Two flag lists (flag_text) hold the same flags, in whatever order.
+bool same_flags(const std::string& a, const std::string& b) {
+    auto sorted = [](const std::string& s) {
+        std::vector<std::string_view> v = platform::pieces(s, ' ');
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    return sorted(a) == sorted(b);
 }
 
 // A saved mail carries this header naming the message it replaces ("UIDVALIDITY UID SIZE
@@ -272,6 +311,17 @@ class ImapSession {
             auto c = std::make_unique<Connection>(account_.host, account_.port, account_.tls,
                                                   session_timeout_ms);
             c->login(account_.user, account_.password);
+            // QRESYNC names messages that other sessions expunged by UID (VANISHED), which is
+            // how a save learns that the mail it replaces was deleted or moved meanwhile.
+            qresync_ = c->has_capability("QRESYNC") && c->has_capability("ENABLE");
+            if (qresync_) {
+                auto r = c->command("ENABLE QRESYNC", "QRESYNC einschalten");
+                qresync_ = false;
+                for (const auto& u : r.untagged)
+                    if (!u.values.empty() && u.values[0].is_atom("ENABLED"))
+                        for (const auto& v : u.values) qresync_ = qresync_ || v.is_atom("QRESYNC");
+            }
+            condstore_ = qresync_ || c->has_capability("CONDSTORE");
             conn_ = std::move(c);
         }
         return *conn_;
@@ -299,6 +349,7 @@ class ImapSession {
     }
 
     const std::string& validity(const std::string& mailbox) { return validity_[mailbox]; }
+    bool condstore() const { return condstore_; }
 
     // What went wrong since it was last reported; the run reports it.
     void note_problem(const std::string& text) {
@@ -310,10 +361,28 @@ class ImapSession {
 
     void add_save(std::shared_ptr<ImapMail> m, long long delta);
     void held_bytes(long long delta) { held_ += delta; }
-    // Completes the pending saves; throws what stopped it (the mails not saved keep their old
-    // state on the server).
+    // Completes the pending saves; throws what stopped it, saying what it left on the server.
     void flush();
 
+    // An old message and the confirmed new copy that is to take its place.
+    struct Replacement {
+        std::shared_ptr<ImapMail> mail;  // none for a copy left by an earlier run
+        std::uint32_t old_uid = 0, new_uid = 0, size = 0;
+        std::string flags;  // those the new copy carries (flag_text)
+    };
+    struct Replaced {
+        std::set<std::uint32_t> expunged;  // old messages
+        std::set<std::uint32_t> dropped;   // new copies whose old message went elsewhere
+    };
+    // In the selected mailbox; `since` is the highest MODSEQ of the old messages when their
+    // flags were read (0: unknown). Sets `failures` to what went wrong.
+    Replaced replace(std::vector<Replacement> todo, std::uint64_t since, std::string& failures);
+
+  private:
+    void flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& batch,
+                       const std::string& mailbox, std::string& failures);
+
+  public:
   private:
     imap::Account account_;
     std::unique_ptr<Connection> conn_;
@@ -324,6 +393,9 @@ class ImapSession {
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
     std::vector<std::string> problems_;
+    bool qresync_ = false, condstore_ = false;
+    // How far the save in progress got: what a broken connection leaves on the server.
+    enum class Step { none, appending, replacing } step_ = Step::none;
 };
 
 class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail> {
@@ -454,8 +526,26 @@ void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
         flush();
 }
 
-// Per mailbox: the old flags and dates in one FETCH, every APPEND sent back to back, and once
-// each is confirmed, the old messages flagged and expunged by UID set. A failure anywhere leaves
+namespace {
+// A flag list (flag_text) without \Deleted: what two states are compared by, since the save
+// itself sets \Deleted on the old message.
+std::string without_deleted(const std::string& flags) {
+    std::string out;
+    for (const std::string_view f : platform::pieces(flags, ' '))
+        if (!f.empty() && !iequals(f, "\\Deleted"))
+            out += (out.empty() ? "" : " ") + std::string(f);
+    return out;
+}
+bool has_deleted(const std::string& flags) {
+    return without_deleted(flags) != flags;
+}
+const char* const gone_elsewhere =
+    "Eine Email wurde während des Speicherns von einem anderen Programm gelöscht oder "
+    "verschoben; das bleibt so, ihre abgelegten Anlagen bleiben in der Ablage.";
+}  // namespace
+
+// Per mailbox: the old flags, dates and MODSEQs in one FETCH, every APPEND sent back to back,
+// and once each is confirmed, the old messages replaced (replace()). A failure anywhere leaves
 // the old message, and at worst the new one next to it (found by its mark and removed later).
 void ImapSession::flush() {
     if (pending_.empty() || flushing_) return;
@@ -465,12 +555,14 @@ void ImapSession::flush() {
     held_ = 0;
     struct Reset {
         bool& f;
+        Step& step;
         std::vector<std::shared_ptr<ImapMail>>& b;
         ~Reset() {
             for (auto& m : b) m->drop_pending();
             f = false;
+            step = Step::none;
         }
-    } reset{flushing_, batch};
+    } reset{flushing_, step_, batch};
     // Attachments saved from these mails must be on disk before the server drops them.
     if (!make_durable())
         fail(e_fail,
@@ -483,123 +575,277 @@ void ImapSession::flush() {
         if (std::find(mailboxes.begin(), mailboxes.end(), m->mailbox()) == mailboxes.end())
             mailboxes.push_back(m->mailbox());
     std::string failures;
-    for (const auto& mailbox : mailboxes) {
-        std::vector<std::shared_ptr<ImapMail>> mails;
-        std::vector<std::uint32_t> uids;
-        for (const auto& m : batch)
-            if (m->mailbox() == mailbox && m->has_pending()) {
-                mails.push_back(m);
-                uids.push_back(m->uid());
-            }
-        select(mailbox);
-        Connection& c = connection();
-        auto r =
-            c.command("UID FETCH " + uid_set(uids) + " (FLAGS INTERNALDATE)", "Nachricht lesen");
-        struct Append {
-            std::shared_ptr<ImapMail> mail;
-            std::string tag;
-            std::uint32_t size = 0;
-        };
-        std::vector<Append> sent;
-        const std::string& valid = validity(mailbox);
-        // MULTIAPPEND saves the whole batch in one transaction (one sync on the server instead
-        // of one per mail); it needs LITERAL+ to go without a round trip per mail.
-        const bool multi =
-            mails.size() > 1 && c.has_capability("MULTIAPPEND") && c.has_capability("LITERAL+");
-        std::vector<Piece> multi_pieces;
-        for (const auto& m : mails) {
-            const Value* data = fetch_data(r.untagged, m->uid());
-            const Value* flags = data ? fetch_item(*data, "FLAGS") : nullptr;
-            const Value* date = data ? fetch_item(*data, "INTERNALDATE") : nullptr;
-            if (!flags || !date || flags->kind != Value::Kind::list) {
-                failures = "Die Nachricht ist auf dem Server nicht mehr vorhanden.";
-                m->drop_pending();  // deleted by another program meanwhile: it stays deleted
-                continue;
-            }
-            std::string flag_list;
-            for (const auto& f : flags->items) {
-                if (f.is_atom("\\Recent")) continue;  // only the server sets it
-                if (!flag_list.empty()) flag_list += ' ';
-                flag_list += f.text;
-            }
-            std::vector<Piece> append{{false, "APPEND "}};
-            append = cat(std::move(append), imap::astring(mailbox));
-            append.push_back({false, " (" + flag_list + ") \"" + date->text + "\" "});
-            append.push_back({true, m->take_pending(valid)});
-            Append a{m, {}, static_cast<std::uint32_t>(append.back().bytes.size())};
-            if (multi) {  // one APPEND for all: the server stores them in one go
-                if (multi_pieces.empty())
-                    multi_pieces = append;
-                else
-                    multi_pieces.insert(multi_pieces.end(), append.begin() + 2, append.end());
-                sent.push_back(std::move(a));
-                continue;
-            }
-            if (c.can_send_at_once(append)) {
-                a.tag = c.send(append);
-            } else {  // each literal waits for the server's go-ahead anyway
-                try {
-                    auto done = c.command(append, "Nachricht speichern");
-                    a.tag = "OK " + done.text;
-                } catch (const platform::Error& e) {
-                    if (!c.usable()) throw;
-                    failures = e.description;
-                    continue;
-                }
-            }
-            sent.push_back(std::move(a));
-        }
-        if (multi && !multi_pieces.empty()) {
-            imap::Response done = c.wait(c.send(multi_pieces));
-            auto appended = response_code(done.text, "APPENDUID");
-            std::vector<std::uint32_t> uids;
-            if (done.status == "OK" && appended.size() >= 2) uids = parse_uid_set(appended[1]);
-            if (done.status != "OK")
-                failures = "Nachricht speichern: " + done.text;
-            else if (uids.size() != sent.size())
-                failures =
-                    "Der IMAP-Server nannte die neuen Nachrichten nicht; die alten bleiben "
-                    "erhalten.";
-            for (size_t i = 0; i < sent.size(); ++i)
-                sent[i].tag = uids.size() == sent.size()
-                                  ? "OK [APPENDUID " + valid + " " + std::to_string(uids[i]) + "]"
-                                  : "NO";
-        }
-        std::vector<std::uint32_t> old;
-        for (auto& a : sent) {
-            std::string text;
-            if (a.tag == "NO") continue;  // reported above
-            if (a.tag.rfind("OK ", 0) == 0) {
-                text = a.tag.substr(3);
-            } else {
-                imap::Response done = c.wait(a.tag);
-                if (done.status != "OK") {
-                    failures = "Nachricht speichern: " + done.text;
-                    continue;
-                }
-                text = done.text;
-            }
-            auto appended = response_code(text, "APPENDUID");
-            std::uint32_t new_uid = 0;
-            if (appended.size() < 2 || !parse_uid(appended[1], new_uid)) {
-                failures =
-                    "Der IMAP-Server nannte die neue Nachricht nicht; die alte bleibt erhalten.";
-                continue;
-            }
-            old.push_back(a.mail->uid());
-            a.mail->replaced_by(new_uid, a.size);
-        }
-        if (!old.empty()) {
-            const std::string set = uid_set(old);
-            std::string flag = c.send({{false, "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)"}});
-            std::string expunge = c.send({{false, "UID EXPUNGE " + set}});
-            for (const auto& tag : {flag, expunge}) {
-                imap::Response done = c.wait(tag);
-                if (done.status != "OK") failures = "Alte Nachricht entfernen: " + done.text;
-            }
-        }
+    try {
+        for (const auto& mailbox : mailboxes) flush_mailbox(batch, mailbox, failures);
+    } catch (const platform::Error& e) {
+        // What the server holds now, as far as this side knows.
+        if (step_ == Step::appending)
+            fail(e_fail, e.description +
+                             " Neue Kopien können neben den unveränderten Emails liegen; der "
+                             "nächste Lauf entfernt sie.");
+        if (step_ == Step::replacing)
+            fail(e_fail, e.description +
+                             " Neue Kopien liegen neben den alten Emails, die als gelöscht "
+                             "markiert sein können; der nächste Lauf räumt sie auf.");
+        fail(e_fail, e.description + " Die betroffenen Emails bleiben unverändert.");
     }
     if (!failures.empty()) fail(e_fail, failures);
+}
+
+void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& batch,
+                                const std::string& mailbox, std::string& failures) {
+    std::vector<std::shared_ptr<ImapMail>> mails;
+    std::vector<std::uint32_t> uids;
+    for (const auto& m : batch)
+        if (m->mailbox() == mailbox && m->has_pending()) {
+            mails.push_back(m);
+            uids.push_back(m->uid());
+        }
+    if (mails.empty()) return;
+    step_ = Step::none;
+    select(mailbox);
+    Connection& c = connection();
+    auto r = c.command("UID FETCH " + uid_set(uids) +
+                           (condstore_ ? " (FLAGS INTERNALDATE MODSEQ)" : " (FLAGS INTERNALDATE)"),
+                       "Nachricht lesen");
+    // A message another session expunged may still be answered (its last flags), with the
+    // VANISHED after it.
+    std::set<std::uint32_t> gone;
+    note_vanished(r.untagged, gone);
+    const auto data = fetched_by_uid(r.untagged);
+    std::uint64_t since = 0;
+    struct Append {
+        std::shared_ptr<ImapMail> mail;
+        std::string tag;
+        std::uint32_t size = 0;
+        std::string flags;
+    };
+    std::vector<Append> sent;
+    const std::string& valid = validity(mailbox);
+    // MULTIAPPEND saves the whole batch in one transaction (one sync on the server instead
+    // of one per mail); it needs LITERAL+ to go without a round trip per mail.
+    const bool multi =
+        mails.size() > 1 && c.has_capability("MULTIAPPEND") && c.has_capability("LITERAL+");
+    std::vector<Piece> multi_pieces;
+    step_ = Step::appending;
+    for (const auto& m : mails) {
+        auto d = data.find(m->uid());
+        if (gone.count(m->uid()) || d == data.end() || !d->second.flags || !d->second.date) {
+            failures = gone_elsewhere;
+            m->drop_pending();  // deleted or moved by another program meanwhile: it stays so
+            continue;
+        }
+        since = std::max(since, d->second.modseq);
+        const std::string flag_list = flag_text(*d->second.flags, true);
+        std::vector<Piece> append{{false, "APPEND "}};
+        append = cat(std::move(append), imap::astring(mailbox));
+        append.push_back({false, " (" + flag_list + ") \"" + d->second.date->text + "\" "});
+        append.push_back({true, m->take_pending(valid)});
+        Append a{m, {}, static_cast<std::uint32_t>(append.back().bytes.size()), flag_list};
+        if (multi) {  // one APPEND for all: the server stores them in one go
+            if (multi_pieces.empty())
+                multi_pieces = append;
+            else
+                multi_pieces.insert(multi_pieces.end(), append.begin() + 2, append.end());
+            sent.push_back(std::move(a));
+            continue;
+        }
+        if (c.can_send_at_once(append)) {
+            a.tag = c.send(append);
+        } else {  // each literal waits for the server's go-ahead anyway
+            try {
+                auto done = c.command(append, "Nachricht speichern");
+                a.tag = "OK " + done.text;
+            } catch (const platform::Error& e) {
+                if (!c.usable()) throw;
+                failures = e.description;
+                continue;
+            }
+        }
+        sent.push_back(std::move(a));
+    }
+    if (multi && !multi_pieces.empty()) {
+        imap::Response done = c.wait(c.send(multi_pieces));
+        auto appended = response_code(done.text, "APPENDUID");
+        std::vector<std::uint32_t> new_uids;
+        if (done.status == "OK" && appended.size() >= 2) new_uids = parse_uid_set(appended[1]);
+        if (done.status != "OK")
+            failures = "Nachricht speichern: " + done.text;
+        else if (new_uids.size() != sent.size())
+            failures =
+                "Der IMAP-Server nannte die neuen Nachrichten nicht; die alten bleiben "
+                "erhalten.";
+        for (size_t i = 0; i < sent.size(); ++i)
+            sent[i].tag = new_uids.size() == sent.size()
+                              ? "OK [APPENDUID " + valid + " " + std::to_string(new_uids[i]) + "]"
+                              : "NO";
+    }
+    std::vector<Replacement> todo;
+    for (auto& a : sent) {
+        std::string text;
+        if (a.tag == "NO") continue;  // reported above
+        if (a.tag.rfind("OK ", 0) == 0) {
+            text = a.tag.substr(3);
+        } else {
+            imap::Response done = c.wait(a.tag);
+            if (done.status != "OK") {
+                failures = "Nachricht speichern: " + done.text;
+                continue;
+            }
+            text = done.text;
+        }
+        auto appended = response_code(text, "APPENDUID");
+        std::uint32_t new_uid = 0;
+        if (appended.size() < 2 || !parse_uid(appended[1], new_uid)) {
+            failures = "Der IMAP-Server nannte die neue Nachricht nicht; die alte bleibt erhalten.";
+            continue;
+        }
+        todo.push_back({a.mail, a.mail->uid(), new_uid, a.size, a.flags});
+    }
+    replace(std::move(todo), since, failures);
+}
+
+// The old message is flagged \Deleted only while it is unchanged since its flags were read
+// (UNCHANGEDSINCE), and expunged by UID alone, so that no \Deleted message of another program
+// goes with it. One that changed gives its flags to the new copy and is tried again; one that
+// another program deleted or moved takes its new copy with it. Without CONDSTORE the flags the
+// STORE reports are compared instead, and a change is taken over after the fact. The EXPUNGE
+// waits for the STORE's answer, so that only messages confirmed unchanged go: what another
+// program does in that one round trip (to a message it sees as deleted) is not seen.
+ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::uint64_t since,
+                                           std::string& failures) {
+    Connection& c = connection();
+    Replaced out;
+    std::vector<std::uint32_t> drop;
+    // Sets a new copy's flags to those its old message has now.
+    std::vector<std::string> reflags;
+    auto take_over = [&](Replacement& t, const std::string& flags) {
+        t.flags = flags;
+        reflags.push_back(c.send(
+            {{false, "UID STORE " + std::to_string(t.new_uid) + " FLAGS.SILENT (" + flags + ")"}}));
+    };
+    for (int round = 0; !todo.empty(); ++round) {
+        if (round == 3) {  // changed again at every try: the other program's state stays
+            for (const auto& t : todo) drop.push_back(t.new_uid);
+            failures =
+                "Eine Email wurde beim Speichern immer wieder von einem anderen Programm "
+                "geändert; sie bleibt, wie es sie hinterließ.";
+            break;
+        }
+        std::vector<std::uint32_t> olds;
+        for (const auto& t : todo) olds.push_back(t.old_uid);
+        const bool cond = condstore_ && since > 0;
+        std::vector<imap::Response> u;
+        // Without QRESYNC an expunge by another session shows only as a position: a NOOP first
+        // brings this session's view up to date, so that the STORE finds no message that is gone.
+        const std::string noop = qresync_ ? "" : c.send({{false, "NOOP"}});
+        step_ = Step::replacing;
+        const std::string tag =
+            c.send({{false, "UID STORE " + uid_set(olds) +
+                                (cond ? " (UNCHANGEDSINCE " + std::to_string(since) + ")" : "") +
+                                " +FLAGS (\\Deleted)"}});
+        for (const auto& t : reflags) c.wait(t, &u);
+        reflags.clear();
+        if (!noop.empty()) c.wait(noop, &u);
+        imap::Response done = c.wait(tag, &u);
+        if (done.status != "OK") {
+            failures = "Alte Nachricht entfernen: " + done.text +
+                       " Neue Kopien liegen neben den alten; der nächste Lauf entfernt sie.";
+            break;
+        }
+        std::set<std::uint32_t> gone, modified;
+        note_vanished(u, gone);
+        if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
+            for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
+        auto seen = fetched_by_uid(u);
+        // A message that had \Deleted already (a save broken after its STORE) may get no FETCH:
+        // whether it is still there is asked once more.
+        std::vector<std::uint32_t> unseen;
+        for (const auto& t : todo)
+            if (!gone.count(t.old_uid) && !modified.count(t.old_uid) &&
+                (!seen.count(t.old_uid) || !seen[t.old_uid].flags))
+                unseen.push_back(t.old_uid);
+        Connection::Result check;
+        if (!unseen.empty()) {
+            check = c.command("UID FETCH " + uid_set(unseen) + " (FLAGS)", "Nachricht lesen");
+            note_vanished(check.untagged, gone);
+            for (const auto& [uid, f] : fetched_by_uid(check.untagged)) seen[uid] = f;
+        }
+        std::vector<Replacement> again, replaced;
+        for (auto& t : todo) {
+            auto s = seen.find(t.old_uid);
+            if (gone.count(t.old_uid)) {
+                drop.push_back(t.new_uid);
+            } else if (modified.count(t.old_uid)) {
+                again.push_back(std::move(t));
+            } else if (s == seen.end() || !s->second.flags ||
+                       !has_deleted(flag_text(*s->second.flags, true))) {
+                drop.push_back(t.new_uid);  // no longer in this session's view
+            } else {
+                const std::string now = flag_text(*s->second.flags, false);
+                if (!same_flags(now, without_deleted(t.flags)))
+                    take_over(t, now + (has_deleted(t.flags) ? " \\Deleted" : ""));
+                replaced.push_back(std::move(t));
+            }
+        }
+        if (!replaced.empty()) {
+            std::vector<std::uint32_t> expunge;
+            for (const auto& t : replaced) expunge.push_back(t.old_uid);
+            std::vector<imap::Response> v;
+            imap::Response gone_now =
+                c.wait(c.send({{false, "UID EXPUNGE " + uid_set(expunge)}}), &v);
+            for (const auto& t : reflags) c.wait(t, &v);
+            reflags.clear();
+            if (gone_now.status != "OK") {
+                failures = "Alte Nachricht entfernen: " + gone_now.text +
+                           " Emails sind als gelöscht markiert neben ihren neuen Kopien; der "
+                           "nächste Lauf räumt sie auf.";
+            } else {
+                for (auto& t : replaced) {
+                    out.expunged.insert(t.old_uid);
+                    if (t.mail) t.mail->replaced_by(t.new_uid, t.size);
+                }
+            }
+        }
+        todo.clear();
+        if (again.empty()) break;
+        // What the other program changed goes to the new copy; the old one is tried again.
+        std::vector<std::uint32_t> changed;
+        for (const auto& t : again) changed.push_back(t.old_uid);
+        auto r = c.command("UID FETCH " + uid_set(changed) + " (FLAGS MODSEQ)", "Nachricht lesen");
+        note_vanished(r.untagged, gone);
+        const auto now = fetched_by_uid(r.untagged);
+        since = 0;
+        for (auto& t : again) {
+            auto n = now.find(t.old_uid);
+            if (gone.count(t.old_uid) || n == now.end() || !n->second.flags) {
+                drop.push_back(t.new_uid);
+                continue;
+            }
+            since = std::max(since, n->second.modseq);
+            take_over(t, flag_text(*n->second.flags, true));
+            todo.push_back(std::move(t));
+        }
+    }
+    std::vector<imap::Response> w;
+    for (const auto& t : reflags) {
+        imap::Response done = c.wait(t, &w);
+        if (done.status != "OK") failures = "Markierungen übernehmen: " + done.text;
+    }
+    if (!drop.empty()) {
+        // The new copy of a mail that another program deleted or moved would bring it back.
+        const std::string set = uid_set(drop);
+        const std::string flag =
+            c.send({{false, "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)"}});
+        const std::string expunge = c.send({{false, "UID EXPUNGE " + set}});
+        c.wait(flag, &w);
+        imap::Response done = c.wait(expunge, &w);
+        failures = done.status == "OK" ? gone_elsewhere
+                                       : "Überzählige Kopie entfernen: " + done.text +
+                                             " Sie liegt als gelöscht markiert im Ordner.";
+        if (done.status == "OK") out.dropped.insert(drop.begin(), drop.end());
+    }
+    return out;
 }
 
 class ImapFolder : public MailFolderNode {
@@ -682,7 +928,7 @@ class ImapFolder : public MailFolderNode {
         // A marked message whose original is still here: a save stopped between the APPEND
         // and the EXPUNGE. The new message is complete (its attachments were on disk before
         // it was sent), so the original goes now.
-        std::set<std::uint32_t> leftovers;
+        std::map<std::uint32_t, std::uint32_t> leftovers;  // original -> copy
         const std::string& validity = session_->validity(mailbox);
         for (const auto& [uid, mark] : marks) {
             char v[32] = {};
@@ -695,21 +941,57 @@ class ImapFolder : public MailFolderNode {
             if (validity.empty() || validity != v || old == uid || found == cache->sizes.end() ||
                 found->second != size)
                 continue;
-            leftovers.insert(found->first);
+            leftovers[found->first] = uid;
         }
-        if (!leftovers.empty()) {
-            const std::string set = uid_set({leftovers.begin(), leftovers.end()});
-            c.command("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)", "Doppelte entfernen");
-            c.command("UID EXPUNGE " + set, "Doppelte entfernen");
-        }
+        const auto done = finish_saves(leftovers);
         // Received order, as the Maildir backend lists by delivery time: a saved mail keeps
         // its internal date and so its place in later listings; equal dates go by UID.
         std::sort(order.begin(), order.end());
         std::set<std::uint32_t> seen;
         for (const auto& o : order)
-            if (!leftovers.count(o.second) && seen.insert(o.second).second)
+            if (!done.expunged.count(o.second) && !done.dropped.count(o.second) &&
+                seen.insert(o.second).second)
                 cache->uids.push_back(o.second);
         return cache;
+    }
+
+    // The copy takes the original's flags (changes made since the broken save included; a
+    // \Deleted on the original is this program's own when the save broke after its STORE),
+    // then replaces it as a save does.
+    ImapSession::Replaced finish_saves(const std::map<std::uint32_t, std::uint32_t>& leftovers) {
+        if (leftovers.empty()) return {};
+        Connection& c = session_->connection();
+        std::vector<std::uint32_t> both;
+        for (const auto& [old, copy] : leftovers) {
+            both.push_back(old);
+            both.push_back(copy);
+        }
+        auto r = c.command(
+            "UID FETCH " + uid_set(both) + (session_->condstore() ? " (FLAGS MODSEQ)" : " (FLAGS)"),
+            "Doppelte entfernen");
+        std::set<std::uint32_t> gone;
+        note_vanished(r.untagged, gone);
+        const auto f = fetched_by_uid(r.untagged);
+        std::vector<ImapSession::Replacement> todo;
+        std::uint64_t since = 0;
+        for (const auto& [old, copy] : leftovers) {
+            auto o = f.find(old), n = f.find(copy);
+            if (gone.count(old) || gone.count(copy) || o == f.end() || n == f.end() ||
+                !o->second.flags || !n->second.flags)
+                continue;
+            const std::string has = flag_text(*n->second.flags, true);
+            std::string want = flag_text(*o->second.flags, false);
+            if (has_deleted(has)) want += want.empty() ? "\\Deleted" : " \\Deleted";
+            if (!same_flags(want, has))
+                c.command("UID STORE " + std::to_string(copy) + " FLAGS.SILENT (" + want + ")",
+                          "Doppelte entfernen");
+            since = std::max(since, o->second.modseq);
+            todo.push_back({nullptr, old, copy, 0, want});
+        }
+        std::string failures;
+        auto out = session_->replace(std::move(todo), since, failures);
+        if (!failures.empty()) session_->note_problem(failures);
+        return out;
     }
 
     std::shared_ptr<ImapSession> session_;
@@ -838,9 +1120,7 @@ void flush_imap_saves() {
         for (auto& p : s->take_problems()) seen.push_back(std::move(p));
     }
     if (seen.empty()) return;
-    std::string text =
-        "Beim IMAP-Server ging nicht alles gut; die betroffenen Emails bleiben unverändert und "
-        "werden beim nächsten Lauf bearbeitet:";
+    std::string text = "Beim IMAP-Server ging nicht alles gut:";
     for (const auto& p : seen) text += "\r\n" + p;
     fail(e_fail, text);
 }

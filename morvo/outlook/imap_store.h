@@ -5,7 +5,9 @@
 // order; reading uses BODY.PEEK[] so it never marks a mail as read and reads the next mails
 // ahead in one FETCH. Saves complete in batches, like the Maildir backend's: the new mails are
 // appended (pipelined) with the old flags and internal dates, and only once each is confirmed
-// are the old ones flagged and expunged by UID set.
+// are the old ones flagged (while unchanged since read, with CONDSTORE) and expunged by UID set.
+// What another program changes meanwhile stays: its flags go to the new copy, and a mail it
+// deleted or moved takes its new copy with it.
 
 #include <memory>
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -32,12 +33,17 @@ using outlook::test::GeneratedStore;
 using outlook::test::store_name;
 using outlook::test::TempDir;
 
-using HeadlessView = testsupport::HeadlessRunView;
+// Counts what the command line turns into its exit status.
+struct HeadlessView : testsupport::HeadlessRunView {
+    void something_stayed() override { ++stayed; }
+    long stayed = 0;
+};
 
 struct RunResult {
     RunOutcome outcome;
     std::string text;
     std::map<std::string, std::string> files;
+    long stayed = 0;
 };
 
 // Runs in the storage folder `storage` (emptied first), so that links in bodies and the run
@@ -59,6 +65,7 @@ RunResult run_over(const outlook::StoreConfig& store, const std::vector<std::str
     r.outcome = run_archive(view, env);
     outlook::flush_saves();
     r.text = view.text;
+    r.stayed = view.stayed;
     for (const auto& e : std::filesystem::directory_iterator(storage))
         r.files[e.path().filename().string()] = outlook::test::read_bytes(e.path().string());
     return r;
@@ -174,12 +181,14 @@ TEST(ImapRun, ServerThatRefusesTheLoginOrAnUntrustedCertificateFilesNothingAndLo
 // A relay in front of the test server that breaks the connection once, when the client sends
 // `trigger`: the connection is closed before the trigger goes on, halfway into the literal that
 // follows it, or at the client's next bytes; or the server's answers stop (all of them, or
-// from halfway into the next one) while the connection stays open.
+// from halfway into the next one) while the connection stays open. Or it only pauses there
+// while `act` runs (another client at that exact step).
 class FaultRelay {
   public:
-    enum class Fault { close_before, close_in_literal, close_after, no_answer, answer_cut };
+    enum class Fault { close_before, close_in_literal, close_after, no_answer, answer_cut, pause };
 
-    FaultRelay(std::string trigger, Fault fault) : trigger_(std::move(trigger)), fault_(fault) {
+    FaultRelay(std::string trigger, Fault fault, std::function<void()> act = {})
+        : trigger_(std::move(trigger)), fault_(fault), act_(std::move(act)) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -201,6 +210,7 @@ class FaultRelay {
     }
     int port = 0;
     std::atomic<bool> fired{false};
+    std::atomic<bool> hide_condstore{false};  // a server without CONDSTORE and QRESYNC
 
   private:
     void accept_loop() {
@@ -239,7 +249,12 @@ class FaultRelay {
             if (p[1].revents) {
                 ssize_t n = ::recv(server, buf, sizeof buf, 0);
                 if (n <= 0) break;
-                std::string_view b(buf, static_cast<size_t>(n));
+                std::string text(buf, static_cast<size_t>(n));
+                if (hide_condstore)
+                    for (const char* cap : {" CONDSTORE", " QRESYNC"})
+                        for (size_t at; (at = text.find(cap)) != std::string::npos;)
+                            text.erase(at, std::strlen(cap));
+                std::string_view b(text);
                 if (cut_next) {
                     send_all(client, b.substr(0, b.size() / 2));
                     cut_next = false;
@@ -265,6 +280,10 @@ class FaultRelay {
                             break;
                         case Fault::close_in_literal:
                             held = b.substr(at);
+                            break;
+                        case Fault::pause:
+                            act_();
+                            open = open && send_all(server, b.substr(at));
                             break;
                         case Fault::close_after:
                             armed = true;
@@ -297,6 +316,7 @@ class FaultRelay {
 
     std::string trigger_;
     Fault fault_;
+    std::function<void()> act_;
     int listener_ = -1;
     std::atomic<bool> stop_{false};
     std::thread acceptor_;
@@ -334,14 +354,20 @@ TEST(ImapRun, SaveBrokenAtEachStepIsReportedAndCompletedByTheNextRunWithoutLossO
         const char* step;
         const char* trigger;
         F fault;
+        const char* says;   // what the run tells of the state it left
+        bool read = false;  // broken while reading, saves maybe complete
     };
+    const char* const unchanged = "bleiben unverändert";
+    const char* const copies = "Neue Kopien können neben den unveränderten Emails liegen";
+    const char* const marked = "als gelöscht markiert sein können";
     const Case cases[] = {
-        {"after the FETCH", "BODY.PEEK[]", F::close_after},
-        {"in the APPEND literal", "APPEND ", F::close_in_literal},
-        {"after the APPEND, before the STORE", "UID STORE", F::close_before},
-        {"after the STORE, before the EXPUNGE", "UID EXPUNGE", F::close_before},
-        {"APPEND answers never sent", "APPEND ", F::no_answer},
-        {"FETCH answer cut short", "BODY.PEEK[]", F::answer_cut},
+        {"after the FETCH", "BODY.PEEK[]", F::close_after, "unterbrochen", true},
+        {"in the APPEND literal", "APPEND ", F::close_in_literal, copies},
+        {"after the APPEND, before the STORE", "UID STORE", F::close_before, marked},
+        {"after the STORE, before the EXPUNGE", "UID EXPUNGE", F::close_before, marked},
+        {"APPEND answers never sent", "APPEND ", F::no_answer, copies},
+        {"FETCH answer cut short", "BODY.PEEK[]", F::answer_cut, "unterbrochen", true},
+        {"flags read, server silent", "(FLAGS INTERNALDATE", F::no_answer, unchanged},
     };
     mkmailstore::Options opt;
     opt.bulk_only = true;
@@ -369,6 +395,11 @@ TEST(ImapRun, SaveBrokenAtEachStepIsReportedAndCompletedByTheNextRunWithoutLossO
         }
         EXPECT_NE(broken.text.find("Beim IMAP-Server ging nicht alles gut"), std::string::npos)
             << broken.text;
+        EXPECT_NE(broken.text.find(c.says), std::string::npos) << broken.text;
+        if (c.says != unchanged && !c.read) {
+            EXPECT_EQ(broken.text.find(unchanged), std::string::npos);
+        }
+        EXPECT_GT(broken.stayed, 0);  // the exit status says it too
         next = run_over(account.config(), lines, storage);
         EXPECT_EQ(next.text.find("Beim IMAP-Server"), std::string::npos) << next.text;
         EXPECT_EQ(next.outcome.closing_status, reference.outcome.closing_status);
@@ -378,6 +409,86 @@ TEST(ImapRun, SaveBrokenAtEachStepIsReportedAndCompletedByTheNextRunWithoutLossO
         for (auto h : hashes(reference)) EXPECT_EQ(filed.count(h) > 0, true) << h;
     }
     outlook::detail::set_imap_timeout(60000);
+}
+
+// Another client acts on the mails at an exact step of their save: what it did stays done, no
+// mail comes back or is doubled, and a save that could not complete is counted.
+class AnotherClient : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Server, AnotherClient, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "condstore" : "plain"; });
+
+TEST_P(AnotherClient, ChangeAtEachStepOfASaveIsNeverUndone) {
+    REQUIRE_DOVECOT();
+    using Conn = outlook::imap::Connection;
+    const std::string box = "Massenpost";
+    struct Case {
+        const char* what;
+        const char* trigger;
+        std::function<void(Conn&)> act;
+        long left;    // messages in the folder afterwards; -1: the folder is gone
+        long moved;   // messages added to INBOX
+        bool failed;  // the run reports a save that did not complete
+    };
+    // The four originals are UIDs 1 to 4; new copies come after them.
+    auto flag = [&](Conn& c) {
+        c.command("SELECT " + box, "select");
+        c.command("UID STORE 1:4 +FLAGS (\\Flagged $Client)", "flag");
+        c.command("UID STORE 1:4 -FLAGS (\\Seen)", "flag");
+    };
+    auto remove = [&](Conn& c) {
+        c.command("SELECT " + box, "select");
+        c.command("UID STORE 1:4 +FLAGS (\\Deleted)", "delete");
+        c.command("UID EXPUNGE 1:4", "delete");
+    };
+    auto move = [&](Conn& c) {
+        c.command("SELECT " + box, "select");
+        c.command("UID MOVE 1:4 INBOX", "move");
+    };
+    auto drop_folder = [&](Conn& c) { c.command("DELETE " + box, "delete folder"); };
+    const Case cases[] = {
+        {"flags before the APPEND", "APPEND ", flag, 4, 0, false},
+        {"flags before the STORE", "UID STORE", flag, 4, 0, false},
+        {"deleted before the APPEND", "APPEND ", remove, 0, 0, true},
+        {"deleted before the STORE", "UID STORE", remove, 0, 0, true},
+        {"moved before the APPEND", "APPEND ", move, 0, 4, true},
+        {"moved before the STORE", "UID STORE", move, 0, 4, true},
+        {"folder deleted before the APPEND", "APPEND ", drop_folder, -1, 0, true},
+    };
+    mkmailstore::Options opt;
+    opt.bulk_only = true;
+    opt.bulk_mails = 4;
+    opt.attachment_size = 4096;
+    const std::vector<std::string> lines = {store_name + std::string("|") + box};
+    TempDir work;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DovecotAccount account(opt);
+        const size_t inbox = account.state("INBOX").size();
+        RunResult r;
+        {
+            auto other = account.raw();
+            FaultRelay relay(c.trigger, FaultRelay::Fault::pause, [&] { c.act(*other); });
+            relay.hide_condstore = !GetParam();
+            outlook::StoreConfig config = account.config();
+            config.location = "imap://" + account.user + "@127.0.0.1:" + std::to_string(relay.port);
+            r = run_over(config, lines, work.path() + "/ablage");
+            EXPECT_TRUE(relay.fired);
+        }
+        EXPECT_EQ(r.stayed > 0, c.failed) << r.text;
+        EXPECT_EQ(r.text.find("Beim IMAP-Server") != std::string::npos, c.failed) << r.text;
+        EXPECT_EQ(account.state("INBOX").size(), inbox + c.moved);
+        if (c.left < 0) {
+            EXPECT_NE(outlook::test::error_of([&] { account.state(box); }), "");
+            continue;
+        }
+        const auto after = account.state(box);
+        EXPECT_EQ(static_cast<long>(after.size()), c.left);
+        for (const auto& [uid, flags] : after) {  // only the flag cases keep mails here
+            EXPECT_NE(flags.find("\\Flagged"), std::string::npos) << flags;
+            EXPECT_NE(flags.find("$Client"), std::string::npos) << flags;
+            EXPECT_EQ(flags.find("\\Seen"), std::string::npos) << flags;
+        }
+    }
 }
 
 }  // namespace
