@@ -13,6 +13,7 @@
 #include "morvo/path_rules.h"
 #include "morvo/reattach.h"
 #include "morvo/run.h"
+#include "morvo/run_lock.h"
 #include "morvo/run_log.h"
 #include "morvo/settings.h"
 #include "platform/msgbox.h"
@@ -228,6 +229,7 @@ int run_mode(const Options& o, std::ostream& out, std::ostream& err, bool progre
     RunOutcome outcome = run_archive(view, env);
     view.clear_progress();
     out << "\n" << std::flush;
+    if (outcome.refused) return kExitCannotRun;  // the other run writes the log
     LogResult log = save_run_log(platform::app_path(), view.text, env.clock());
     if (!log.ok) err << lf_text(log.message) << "\n";
     if (!outcome.confirmed) return kExitCannotRun;
@@ -246,7 +248,9 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
     };
     long count = 0, stayed = 0;
     long long bytes = 0;
-    outlook::NameSpace ns = outlook::CreateObject("Outlook.Application").GetNamespace("MAPI");
+    // Beside a run that may hold the stores: read only, clearing nothing up.
+    outlook::NameSpace ns =
+        outlook::CreateObject("Outlook.Application").reading_only().GetNamespace("MAPI");
     for (const std::string& line : decoded_lines(p.settings.folder_lines)) {
         outlook::MAPIFolder folder = resolve_folder_line(ns, line);
         if (folder.is_nothing()) {
@@ -302,8 +306,14 @@ int reattach_mode(const Options& o, std::ostream& out, std::ostream& err) {
     env.storage_path = p.settings.storage_path;
     env.create_application = [] { return outlook::CreateObject("Outlook.Application"); };
     env.print = [&out](const std::string& t) { out << lf_text(t) << std::flush; };
-    ReattachResult r = reattach_folders(
-        o.folders.empty() ? decoded_lines(p.settings.folder_lines) : o.folders, env);
+    const std::vector<std::string> lines =
+        o.folders.empty() ? decoded_lines(p.settings.folder_lines) : o.folders;
+    RunLocks locks = lock_run(p.settings.storage_path, lines, env.create_application().stores());
+    if (!locks.taken()) {
+        err << kRunLockTitle << ": " << locks.refusal << "\n";
+        return kExitCannotRun;
+    }
+    ReattachResult r = reattach_folders(lines, env);
     out << "Zurückgelegt: " << r.restored << " Anlagen, geblieben: " << r.stayed << "\n";
     return r.stayed > 0 ? kExitStayed : kExitDone;
 }

@@ -6,6 +6,7 @@
 
 #include "morvo/folder_tree.h"
 #include "morvo/journal.h"
+#include "morvo/run_lock.h"
 #include "morvo/settings.h"
 #include "platform/line_break.h"
 #include "platform/msgbox.h"
@@ -178,6 +179,10 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     view.select_first_tab();
     view.set_Textbox2("Willkommen zum Morvo");
 
+    // Held until the saves of this run are complete, whichever way it ends: declared before
+    // the namespace, whose end completes saves still pending.
+    RunLocks locks;
+
     // Attach to the mail program.
     outlook::Application app;
     outlook::NameSpace ns;
@@ -212,6 +217,24 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
                          path.box->title);
     closing = path.closing_status;
     if (!path.go_on) return finish();
+
+    // One run per storage folder and store: a second one would file every attachment again.
+    {
+        std::vector<std::string> lines;
+        for (std::string l : settings.folder_lines) {
+            textzurueck(l);
+            lines.push_back(std::move(l));
+        }
+        locks = lock_run(strOrdner, lines,
+                         app.is_nothing() ? std::vector<outlook::StoreConfig>{} : app.stores());
+    }
+    if (!locks.taken()) {
+        platform::MsgBox(locks.refusal, platform::Buttons::OK, platform::Icon::Exclamation,
+                         kRunLockTitle);
+        out.refused = true;
+        closing = locks.refusal;
+        return finish();
+    }
 
     // The filing reports through the window.
     FilingEnvironment fenv = default_filing_environment();

@@ -61,6 +61,8 @@ struct RunOutcome {
     std::string closing_status;
     RunCounters counters;
     bool confirmed = false;
+    // Another run holds the storage folder or a store (the text says which).
+    bool refused = false;
 };
 
 // comB_start_Click.

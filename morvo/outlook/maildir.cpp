@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -175,6 +176,54 @@ std::string new_unique_name(const std::string& old_name) {
                               : std::to_string(tv.tv_sec);
     return seconds + ".M" + std::to_string(tv.tv_usec) + "P" + pid + "Q" +
            std::to_string(++delivery_counter) + "R" + replaced_mark(old_name) + "." + host;
+}
+
+// Where a mail lies now: its subfolder ("cur" or "new") and file name.
+struct MailPlace {
+    std::string sub, file;
+};
+
+std::string unique_of(const std::string& file_name) {
+    return file_name.substr(0, file_name.find(':'));
+}
+
+// The mail of a unique name wherever it lies in `folder`, whatever its flags. A listing can
+// miss a file that another program renames while it is read, so "not there" is believed only
+// after a few listings agree.
+std::optional<MailPlace> find_mail(const std::string& folder, const std::string& unique) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        for (const char* sub : {"cur", "new"}) {
+            DIR* d = ::opendir(join(folder, sub).c_str());
+            if (!d) continue;
+            while (dirent* e = ::readdir(d)) {
+                std::string n = e->d_name;
+                if (unique_of(n) == unique) {
+                    ::closedir(d);
+                    return MailPlace{sub, std::move(n)};
+                }
+            }
+            ::closedir(d);
+        }
+    }
+    return std::nullopt;
+}
+
+// The flags of a name's "2," information; nullopt for names without it or with another kind.
+std::optional<std::string> flags_of(const std::string& file_name) {
+    size_t colon = file_name.find(':');
+    if (colon == std::string::npos) return std::string();  // in new/: no flags yet
+    if (file_name.compare(colon + 1, 2, "2,") != 0) return std::nullopt;
+    return file_name.substr(colon + 3);
+}
+
+// The flags a client changed on the old file (from `base` to `now`) applied to `mine`.
+std::string merged_flags(const std::string& base, const std::string& now, std::string mine) {
+    for (char c : now)
+        if (base.find(c) == std::string::npos && mine.find(c) == std::string::npos) mine += c;
+    for (char c : base)
+        if (now.find(c) == std::string::npos) std::erase(mine, c);
+    std::sort(mine.begin(), mine.end());
+    return mine;
 }
 
 class MaildirMail;
@@ -340,17 +389,16 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     const std::string& folder() const { return folder_; }
 
     // After the sync: the new file goes into cur/ under its unique name with the mail's
-    // current flags. Returns the old file to remove ("" when there is none).
-    std::string commit() {
+    // current flags. True when there is an old file to remove (finish_replace).
+    bool commit() {
         std::lock_guard lock(mutex_);
         std::string tmp = std::move(pending_tmp_);
         pending_tmp_.clear();
-        std::string old_path;
         try {
-            old_path = locate();
+            locate();
         } catch (const platform::Error&) {
             ::unlink(tmp.c_str());  // deleted by another program meanwhile: it stays deleted
-            return {};
+            return false;
         }
         size_t colon = file_.find(':');
         std::string info = colon == std::string::npos ? "2," : file_.substr(colon + 1);
@@ -366,12 +414,60 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
             }
             if (!done) {
                 ::unlink(tmp.c_str());  // the old mail stays as it was
-                return {};
+                return false;
             }
         }
+        replaced_unique_ = unique_of(file_);
+        replaced_flags_ = flags_of(file_);
         sub_ = "cur";
         file_ = new_file;
-        return old_path;
+        return true;
+    }
+
+    // Once the new file is durable: the old one goes. A client may have renamed it meanwhile
+    // (flags, new/ to cur/): it is found by its unique part, and the flags it had when it went
+    // are carried to the new file. A mail the client deleted meanwhile takes the new file with
+    // it, so that it does not come back.
+    void finish_replace() {
+        std::lock_guard lock(mutex_);
+        const std::string old_unique = std::exchange(replaced_unique_, {});
+        if (old_unique.empty()) return;
+        std::optional<std::string> gone_flags;
+        bool gone = false;
+        for (int tries = 0; tries < 100 && !gone; ++tries) {
+            std::optional<MailPlace> at = find_mail(folder_, old_unique);
+            if (!at) break;
+            if (::unlink(join(join(folder_, at->sub), at->file).c_str()) == 0) {
+                gone = true;
+                gone_flags = flags_of(at->file);
+            } else if (errno != ENOENT) {
+                return;  // both stay; the next listing knows the old one by the mark
+            }
+        }
+        const std::string mine = unique_of(file_);
+        if (!gone) {  // deleted by the client
+            if (std::optional<MailPlace> at = find_mail(folder_, mine))
+                ::unlink(join(join(folder_, at->sub), at->file).c_str());
+            return;
+        }
+        if (!gone_flags || !replaced_flags_ || *gone_flags == *replaced_flags_) return;
+        for (int tries = 0; tries < 100; ++tries) {
+            std::optional<MailPlace> at = find_mail(folder_, mine);
+            if (!at) return;
+            std::optional<std::string> now = flags_of(at->file);
+            if (!now) return;
+            std::string want = merged_flags(*replaced_flags_, *gone_flags, *now);
+            if (want == *now && at->sub == "cur") return;
+            std::string from = join(join(folder_, at->sub), at->file);
+            std::string name = mine + ":2," + want;
+            if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD,
+                            join(join(folder_, "cur"), name).c_str(), RENAME_NOREPLACE) == 0) {
+                sub_ = "cur";
+                file_ = name;
+                return;
+            }
+            if (errno != ENOENT && errno != EEXIST) return;  // renamed meanwhile: look again
+        }
     }
 
     // When the sync failed: the old mail stays, the new one is dropped.
@@ -390,20 +486,10 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         std::string path = current_path();
         if (::access(path.c_str(), F_OK) == 0) return path;
         if (errno != ENOENT) return path;  // let the caller report the real failure
-        std::string unique = file_.substr(0, file_.find(':'));
-        for (const char* sub : {"cur", "new"}) {
-            DIR* d = ::opendir(join(folder_, sub).c_str());
-            if (!d) continue;
-            while (dirent* e = ::readdir(d)) {
-                std::string n = e->d_name;
-                if (n.substr(0, n.find(':')) == unique) {
-                    ::closedir(d);
-                    sub_ = sub;
-                    file_ = n;
-                    return join(join(folder_, sub_), file_);
-                }
-            }
-            ::closedir(d);
+        if (std::optional<MailPlace> at = find_mail(folder_, unique_of(file_))) {
+            sub_ = at->sub;
+            file_ = at->file;
+            return join(join(folder_, sub_), file_);
         }
         fail(e_fail, "Die Nachricht " + path + " ist nicht mehr vorhanden.");
     }
@@ -413,6 +499,9 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     std::string file_;
     std::string pending_tmp_;
     std::string pending_unique_;
+    // After commit(): the unique part of the file replaced and its flags then.
+    std::string replaced_unique_;
+    std::optional<std::string> replaced_flags_;
     std::string pending_bytes_;
     bool has_pending_ = false;
     std::mutex mutex_;
@@ -420,15 +509,11 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
 
 // Freeing a file's blocks waits on the disk (notably with online discard); a few helpers that
 // live only inside this call remove the old files side by side.
-void remove_files(const std::vector<std::string>& files) {
-    size_t helpers = std::min<size_t>(16, files.size() / 8);
-    if (helpers < 2) {
-        for (const auto& f : files) ::unlink(f.c_str());
-        return;
-    }
+void finish_replacements(const std::vector<std::shared_ptr<MaildirMail>>& mails) {
+    size_t helpers = std::min<size_t>(16, mails.size() / 8);
     std::atomic<size_t> next{0};
     auto work = [&] {
-        for (size_t i; (i = next++) < files.size();) ::unlink(files[i].c_str());
+        for (size_t i; (i = next++) < mails.size();) mails[i]->finish_replace();
     };
     std::vector<std::thread> pool;
     try {
@@ -476,12 +561,10 @@ bool SaveBatch::flush() {
         failed_ = true;
         return false;
     }
-    std::vector<std::string> old_files;
-    for (const auto& m : batch) {
-        std::string old = m->commit();
-        if (!old.empty()) old_files.push_back(std::move(old));
-    }
-    if (make_durable(dirs)) remove_files(old_files);  // ... and their names in cur/
+    std::vector<std::shared_ptr<MaildirMail>> replaced;
+    for (const auto& m : batch)
+        if (m->commit()) replaced.push_back(m);
+    if (make_durable(dirs)) finish_replacements(replaced);  // ... and their names in cur/
     flushing_ = false;
     if (!all) failed_ = true;
     return all;
@@ -491,8 +574,12 @@ class MaildirFolder : public MailFolderNode {
   public:
     enum class Layout { plusplus, nested };
 
-    MaildirFolder(std::string name, std::string raw, std::string dir, Layout layout)
-        : name_(std::move(name)), raw_(std::move(raw)), dir_(std::move(dir)), layout_(layout) {}
+    MaildirFolder(std::string name, std::string raw, std::string dir, Layout layout, bool read_only)
+        : name_(std::move(name)),
+          raw_(std::move(raw)),
+          dir_(std::move(dir)),
+          layout_(layout),
+          read_only_(read_only) {}
 
     std::string name() const override { return name_; }
     const std::string& raw() const { return raw_; }
@@ -538,8 +625,8 @@ class MaildirFolder : public MailFolderNode {
         for (const auto& e : list_dir(dir)) {
             if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name)) continue;
             std::string path = join(dir, e.name);
-            auto f =
-                std::make_shared<MaildirFolder>(display_of(e.name), e.name, path, Layout::nested);
+            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, path,
+                                                     Layout::nested, read_only_);
             f->nested_dirs_.push_back(path);
             kids.push_back(std::move(f));
         }
@@ -575,7 +662,7 @@ class MaildirFolder : public MailFolderNode {
                 for (const auto& e : list_dir(d))
                     if (e.is_file && e.name[0] != '.') files.emplace_back(sub, e.name);
             }
-            drop_replaced(files);
+            if (!read_only_) drop_replaced(files);
             std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
                 std::string ka = a.second.substr(0, a.second.find(':'));
                 std::string kb = b.second.substr(0, b.second.find(':'));
@@ -593,6 +680,7 @@ class MaildirFolder : public MailFolderNode {
     std::string raw_;
     std::string dir_;
     Layout layout_;
+    bool read_only_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool kids_ready_ = false;
 };
@@ -601,7 +689,7 @@ class MaildirFolder : public MailFolderNode {
 // shown as "Posteingang", next to the store's other top-level folders.
 class MaildirStore : public FolderNode {
   public:
-    explicit MaildirStore(StoreConfig c) : config_(std::move(c)) {}
+    MaildirStore(StoreConfig c, bool read_only) : config_(std::move(c)), read_only_(read_only) {}
 
     std::string name() const override { return config_.name; }
 
@@ -645,9 +733,10 @@ class MaildirStore : public FolderNode {
     std::vector<std::shared_ptr<FolderNode>> walk_plusplus(const std::string& root,
                                                            const std::vector<DirEntry>& entries) {
         using L = MaildirFolder::Layout;
-        auto top = std::make_shared<MaildirFolder>("", "", "", L::plusplus);
-        auto inbox = std::make_shared<MaildirFolder>(
-            inbox_name, "", dir_status(join(root, "cur")) == 0 ? root : "", L::plusplus);
+        auto top = std::make_shared<MaildirFolder>("", "", "", L::plusplus, read_only_);
+        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "",
+                                                     dir_status(join(root, "cur")) == 0 ? root : "",
+                                                     L::plusplus, read_only_);
         top->plus_kids.push_back(inbox);
         for (const auto& e : entries) {
             if (!e.is_dir || e.name.size() < 2 || e.name[0] != '.') continue;
@@ -678,7 +767,7 @@ class MaildirStore : public FolderNode {
                 bool last = k + 1 == comps.size();
                 if (!next) {
                     next = std::make_shared<MaildirFolder>(display_of(comps[k]), comps[k], "",
-                                                           L::plusplus);
+                                                           L::plusplus, read_only_);
                     at->plus_kids.push_back(next);
                 }
                 if (last) next->set_dir(join(root, e.name));
@@ -701,14 +790,16 @@ class MaildirStore : public FolderNode {
         else if (!inbox_sub.empty() && dir_status(join(inbox_sub, "cur")) == 0)
             inbox_dir = inbox_sub;
         std::vector<std::shared_ptr<FolderNode>> kids;
-        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, L::nested);
+        auto inbox =
+            std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, L::nested, read_only_);
         if (!inbox_sub.empty()) inbox->nested_dirs_.push_back(inbox_sub);
         kids.push_back(inbox);
         for (const auto& e : entries) {
             if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name) || iequals(e.name, "INBOX"))
                 continue;
             std::string path = join(root, e.name);
-            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, path, L::nested);
+            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, path, L::nested,
+                                                     read_only_);
             f->nested_dirs_.push_back(path);
             kids.push_back(std::move(f));
         }
@@ -717,6 +808,7 @@ class MaildirStore : public FolderNode {
     }
 
     StoreConfig config_;
+    bool read_only_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool ready_ = false;
 };
@@ -727,8 +819,8 @@ bool flush_maildir_saves() {
     return SaveBatch::instance().flush_all();
 }
 
-std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config) {
-    return std::make_shared<MaildirStore>(config);
+std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config, bool read_only) {
+    return std::make_shared<MaildirStore>(config, read_only);
 }
 
 }  // namespace morvo::outlook::detail

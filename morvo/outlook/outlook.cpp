@@ -13,6 +13,7 @@
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/store.h"
 #include "platform/paths.h"
+#include "platform/run_lock.h"
 #include "platform/text.h"
 
 namespace morvo::outlook {
@@ -95,10 +96,10 @@ namespace {
 
 class NamespaceRoot : public FolderNode {
   public:
-    explicit NamespaceRoot(const std::vector<StoreConfig>& stores) {
+    NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only) {
         for (const auto& s : stores)
             kids_.push_back(imap::is_imap_location(s.location) ? open_imap_store(s)  // IMAP
-                                                               : open_maildir_store(s));
+                                                               : open_maildir_store(s, read_only));
     }
     ~NamespaceRoot() override { flush_maildir_saves(); }
     std::string name() const override { return ""; }
@@ -114,8 +115,9 @@ class NamespaceRoot : public FolderNode {
 
 }  // namespace
 
-std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores) {
-    return std::make_shared<NamespaceRoot>(stores);
+std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores,
+                                                bool read_only) {
+    return std::make_shared<NamespaceRoot>(stores, read_only);
 }
 
 std::string to_host_path(std::string_view path) {
@@ -184,6 +186,17 @@ bool is_not_found(long number) {
 }
 bool is_not_found(const platform::Error& e) {
     return is_not_found(e.number);
+}
+
+std::string store_identity(const StoreConfig& store) {
+    if (imap::is_imap_location(store.location)) {
+        imap::Account a = imap::parse_location(store.location);
+        std::string host = a.host;
+        for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return "imap:" + a.user + "@" + host + ":" + std::to_string(a.port);
+    }
+    std::string id = platform::file_identity(store.location);
+    return id.empty() ? "path:" + store.location : "dir:" + id;
 }
 
 std::string profile_path() {
@@ -570,10 +583,22 @@ Application Application::with_stores(std::vector<StoreConfig> stores) {
     return Application(std::move(s));
 }
 
+Application Application::reading_only() const {
+    check(session_.get());
+    auto s = std::make_shared<detail::Session>(*session_);
+    s->read_only = true;
+    return Application(std::move(s));
+}
+
+const std::vector<StoreConfig>& Application::stores() const {
+    check(session_.get());
+    return session_->stores;
+}
+
 NameSpace Application::GetNamespace(std::string_view type) const {
     check(session_.get());
     if (!iequals(type, "MAPI")) fail(e_invalidarg, "Unbekannter Namensraum: " + std::string(type));
-    return NameSpace(detail::make_namespace_root(session_->stores));
+    return NameSpace(detail::make_namespace_root(session_->stores, session_->read_only));
 }
 
 }  // namespace morvo::outlook

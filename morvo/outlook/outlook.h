@@ -65,6 +65,10 @@ struct StoreConfig {
     std::string ca_file;
 };
 
+// What names a store among every spelling of its location, for locks between runs: an IMAP
+// account by server, port and user; a Maildir by the device and inode of its folder.
+std::string store_identity(const StoreConfig& store);
+
 // $XDG_CONFIG_HOME/morvolan/profile.ini (XDG_CONFIG_HOME defaults to ~/.config).
 std::string profile_path();
 // Reads a profile file; throws when it cannot be read.
@@ -260,6 +264,11 @@ class Application {
     // "MAPI" (any letter case) gives a fresh namespace; anything else fails.
     NameSpace GetNamespace(std::string_view type) const;
     bool is_nothing() const { return !session_; }
+    // The same stores for a caller that only reads, beside a run that may be changing them:
+    // its namespaces clear nothing up.
+    Application reading_only() const;
+    // The stores it opens, each the top-level folder of its name.
+    const std::vector<StoreConfig>& stores() const;
 
   private:
     explicit Application(std::shared_ptr<detail::Session> s) : session_(std::move(s)) {}

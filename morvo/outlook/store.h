@@ -96,16 +96,19 @@ class MailFolderNode : public FolderNode {
 };
 
 // The top of the namespace: one child per store.
-std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores);
+std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores,
+                                                bool read_only);
 
 // Completes the saves of Maildir mails that are still pending.
 bool flush_maildir_saves();
 
-// A Maildir store as a top-level folder named `name`.
-std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config);
+// A Maildir store as a top-level folder named `name`. Read-only: its listings leave what a
+// killed save left behind for a run to clear, which holds the store's lock.
+std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config, bool read_only = false);
 
 struct Session {
     std::vector<StoreConfig> stores;
+    bool read_only = false;
 };
 
 }  // namespace morvo::outlook::detail

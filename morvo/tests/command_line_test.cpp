@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <random>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "morvo/cli.h"
 #include "morvo/filing.h"
@@ -300,6 +304,142 @@ TEST(CommandLineModes, CannotRunGivesStatusTwoAndTheReason) {
         EXPECT_NE(cl.err.find("nicht beschreibbar"), std::string::npos) << cl.err;
         std::filesystem::permissions(cl.ablage.path(), std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add);
+    }
+}
+
+// A mail client at work for the whole of a run: it moves mails from new/ to cur/, sets flags
+// and deletes a few. Every mail is saved once, keeps every flag the client set, and a deleted
+// one does not come back. MORVO_MOVER_ROUNDS sets the rounds (20 for the full test).
+TEST(ClientDuringRun, MovedFlaggedAndDeletedMailsAreSavedOnce) {
+    const char* rounds_env = std::getenv("MORVO_MOVER_ROUNDS");
+    const int rounds = rounds_env && std::atoi(rounds_env) > 0 ? std::atoi(rounds_env) : 2;
+    mkmailstore::Options opt = outlook::test::with_bulk(1000, 1024);
+    opt.bulk_only = true;
+    GeneratedStore pristine("maildir++", opt);
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        TempDir work;
+        const std::string root = work.path() + "/Maildir";
+        std::filesystem::copy(pristine.root, root, std::filesystem::copy_options::recursive);
+        const std::string folder = root + "/.Massenpost";
+        // Every mail as just delivered, in new/; a file name leads back to its original mail
+        // by its unique part, or by the mark a saved mail carries of the one it replaces.
+        std::set<std::string> originals;
+        std::map<std::string, std::string> by_mark;
+        for (const auto& e : std::filesystem::directory_iterator(folder + "/cur")) {
+            const std::string name = e.path().filename().string();
+            const std::string unique = name.substr(0, name.find(':'));
+            std::filesystem::rename(e.path(), folder + "/new/" + unique);
+            originals.insert(unique);
+            char mark[17];
+            std::snprintf(mark, sizeof mark, "%016llx",
+                          static_cast<unsigned long long>(mkmailstore::fnv1a64(unique)));
+            by_mark[mark] = unique;
+        }
+        ASSERT_EQ(originals.size(), 1000u);
+        const std::regex mark_re("R([0-9a-f]{16})\\.");
+        auto origin = [&](const std::string& name) -> std::string {
+            const std::string unique = name.substr(0, name.find(':'));
+            if (originals.count(unique)) return unique;
+            std::smatch m;
+            if (std::regex_search(unique, m, mark_re) && by_mark.count(m[1])) return by_mark[m[1]];
+            return {};
+        };
+
+        std::map<std::string, std::string> flags_set;  // original -> flags the client set
+        std::set<std::string> deleted;
+        std::atomic<bool> stop{false};
+        std::thread client([&] {
+            std::mt19937 rng(static_cast<unsigned>(round));
+            while (!stop) {
+                for (const char* sub : {"new", "cur"}) {
+                    std::error_code ec;
+                    for (const auto& e :
+                         std::filesystem::directory_iterator(folder + "/" + sub, ec)) {
+                        if (stop) break;
+                        const std::string name = e.path().filename().string();
+                        const std::string from = origin(name);
+                        if (from.empty() || rng() % 4 != 0) continue;
+                        if (rng() % 100 == 0) {
+                            if (::unlink(e.path().c_str()) == 0) deleted.insert(from);
+                            continue;
+                        }
+                        const size_t colon = name.find(":2,");
+                        std::string flags =
+                            colon == std::string::npos ? "" : name.substr(colon + 3);
+                        const char add = std::string(sub) == "new" ? 'S' : "FRST"[rng() % 4];
+                        if (flags.find(add) != std::string::npos) continue;
+                        flags += add;
+                        std::sort(flags.begin(), flags.end());
+                        const std::string to =
+                            folder + "/cur/" + name.substr(0, name.find(':')) + ":2," + flags;
+                        if (::rename(e.path().c_str(), to.c_str()) == 0) flags_set[from] += add;
+                        std::this_thread::sleep_for(std::chrono::microseconds(50));
+                    }
+                }
+            }
+        });
+        int rc = 0;
+        {
+            CommandLine cl(outlook::test::store_config(store_name, root), {kStore + "|Massenpost"});
+            rc = cl.run({"--run"});
+            stop = true;
+            client.join();
+            EXPECT_NE(rc, kExitCannotRun) << cl.err;
+
+            // Each mail once, with every flag the client set; the deleted ones stay deleted.
+            std::map<std::string, std::vector<std::string>> files;
+            for (const char* sub : {"new", "cur"})
+                for (const auto& e : std::filesystem::directory_iterator(folder + "/" + sub)) {
+                    const std::string name = e.path().filename().string();
+                    files[origin(name)].push_back(name);
+                }
+            EXPECT_EQ(files.count(""), 0u) << "a file of no mail";
+            for (const auto& u : originals) {
+                SCOPED_TRACE(u);
+                if (deleted.count(u)) {
+                    EXPECT_EQ(files.count(u), 0u) << "a deleted mail came back";
+                    continue;
+                }
+                ASSERT_EQ(files[u].size(), 1u) << "mail lost or doubled";
+                const std::string& name = files[u][0];
+                const std::string have =
+                    name.find(":2,") == std::string::npos ? "" : name.substr(name.find(":2,") + 3);
+                for (char f : flags_set[u]) EXPECT_NE(have.find(f), std::string::npos) << name;
+            }
+
+            // Every attachment in its mail or in exactly one linked file.
+            std::map<std::string, int> links;
+            auto n =
+                outlook::Application::with_stores({outlook::test::store_config(store_name, root)})
+                    .GetNamespace("MAPI");
+            auto f = n.Folders(kStore).Folders("Massenpost");
+            std::map<std::string, outlook::MailItem> by_subject;
+            for (long i = 1; i <= f.Items().Count(); ++i) {
+                outlook::MailItem m = f.Items(i);
+                EXPECT_TRUE(by_subject.emplace(m.Subject(), m).second) << m.Subject();
+            }
+            size_t kept = 0;
+            for (const auto* m : pristine.mails_in("Massenpost")) {
+                if (!by_subject.count(m->subject)) continue;  // deleted by the client
+                ++kept;
+                outlook::MailItem item = by_subject.at(m->subject);
+                std::vector<std::string> names, linked;
+                for (long k = 1; k <= item.Attachments().Count(); ++k)
+                    names.push_back(item.Attachments(k).DisplayName());
+                for (const auto& link : outlook::test::links_of(item.Body())) {
+                    ++links[link];
+                    linked.push_back(read_bytes(platform::host_path(link)));
+                }
+                for (const auto& a : m->attachments)
+                    EXPECT_TRUE(std::count(names.begin(), names.end(), a.display_name) ||
+                                std::count(linked.begin(), linked.end(), a.bytes))
+                        << m->subject << ": " << a.display_name << " lost";
+            }
+            EXPECT_EQ(kept + deleted.size(), originals.size());
+            for (const auto& [link, count] : links) EXPECT_EQ(count, 1) << link << " linked twice";
+        }
+        if (::testing::Test::HasFailure()) return;
     }
 }
 

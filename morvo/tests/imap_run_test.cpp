@@ -71,8 +71,8 @@ RunResult run_over(const outlook::StoreConfig& store, const std::vector<std::str
     return r;
 }
 
-// What a reader sees, without positions: a saved IMAP message comes after the unsaved ones in
-// a new listing (it has the highest UID).
+// What a reader sees, without positions: a saved IMAP message keeps its received time but gets
+// a new UID, so mails received in the same second may change places.
 std::vector<std::string> contents(const outlook::NameSpace& ns) {
     std::vector<std::string> out;
     for (auto line : outlook::test::describe(ns)) {

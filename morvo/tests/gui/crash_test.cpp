@@ -1,6 +1,7 @@
 // Crash safety of the run: morvo killed at random moments, and a storage folder that fills up.
 // After every interruption each original attachment is still in its mail, or it is a file with
 // the same bytes whose link is in its mail; no mail is lost or doubled.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
@@ -200,6 +201,81 @@ TEST(CrashSafety, KilledAtRandomMomentsOverHostileMail) {
         check(pristine, root, ablage, true);
         if (::testing::Test::HasFailure()) return;
     }
+}
+
+// `morvo ARGS` from the program folder, its standard output and error into `output`.
+pid_t spawn_command(const ProgramFolder& prog, const std::string& arg, const std::string& output) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("XDG_CONFIG_HOME", prog.config.c_str(), 1);
+        ::chdir(prog.program.c_str());
+        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        const std::string exe = prog.program + "/morvo";
+        ::execl(exe.c_str(), exe.c_str(), arg.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int exit_status(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Two runs on one store and storage folder, from the command line and from the window: the
+// second is refused and names the first; nothing is filed twice.
+TEST(OneRunAtATime, SecondRunIsRefusedAndNothingIsFiledTwice) {
+    GeneratedStore pristine("maildir++", bulk(800, 1024));
+    TempDir work;
+    const std::string root = work.path() + "/store";
+    const std::string ablage = work.path() + "/ablage";
+    ProgramFolder prog(root);
+    write_settings(prog, platform::windows_path(ablage));
+    auto fresh = [&] {
+        copy_tree(pristine.root, root);
+        std::filesystem::remove_all(ablage);
+        std::filesystem::create_directories(ablage);
+    };
+
+    // Two --run started together.
+    fresh();
+    const std::string out_a = work.path() + "/a.txt", out_b = work.path() + "/b.txt";
+    pid_t a = spawn_command(prog, "--run", out_a);
+    pid_t b = spawn_command(prog, "--run", out_b);
+    const int rc_a = exit_status(a), rc_b = exit_status(b);
+    EXPECT_EQ(std::min(rc_a, rc_b), 0);
+    ASSERT_EQ(std::max(rc_a, rc_b), 2) << "both ran";
+    const std::string refused = read_bytes(rc_a == 2 ? out_a : out_b);
+    const pid_t winner = rc_a == 2 ? b : a;
+    EXPECT_NE(refused.find("(Prozess " + std::to_string(winner) + ", seit "), std::string::npos)
+        << refused;
+    check(pristine, root, ablage, true, false);
+
+    // The window's Start while a --run holds the store (stopped, so that it surely does).
+    fresh();
+    pid_t run = spawn_command(prog, "--run", out_a);
+    for (int i = 0; i < 6000 && std::filesystem::is_empty(ablage); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(run, SIGSTOP);
+    const std::string t = work.path() + "/window.txt";
+    const std::string script =
+        "wait frmMorvo\nclick frmMorvo.comB_start\n"
+        "answer Yes if \"D A T E N\"\n"
+        "answer OK if \"Prozess " +
+        std::to_string(run) + ", seit\"\nclick frmMorvo.comB_schliessen\n";
+    const int rc_window = prog.run(script, t);
+    ::kill(run, SIGCONT);
+    EXPECT_EQ(exit_status(run), 0) << read_bytes(out_a);
+    std::string text;
+    for (const auto& l : lines_of(t)) text += l + "\n";
+    EXPECT_EQ(rc_window, 0) << text;
+    EXPECT_NE(text.find("msgbox title=\"Morvolan arbeitet schon\" icon=exclamation"),
+              std::string::npos)
+        << text;
+    check(pristine, root, ablage, true, false);
 }
 
 TEST(CrashSafety, StorageFolderThatFillsUp) {
