@@ -20,8 +20,8 @@ namespace platform {
 
 inline constexpr std::size_t kContainerHeadSize = 1024;
 
-// The environment variable through which a payload started from a copy learns the container
-// file it came from (its own folder is the container's). From memory, its first argument says so.
+// The environment variable through which a payload started natively learns the container file
+// it came from (its own folder is the container's).
 inline constexpr const char* kContainerVariable = "VELTRIN_CONTAINER";
 
 // First line of the head; a blocked container's first line differs in its first byte.
@@ -53,7 +53,8 @@ inline std::string container_head() {
         "case $c in /*) ;; *) c=$PWD/$c ;; esac\n"
         "IFS= read -r m < \"$c\" || m=\n"
         "[ \"$m\" = MZ=1 ] || { echo \"${c##*/}: gesperrt, wird nicht gestartet\" >&2; "
-        "exit 126; }\n";
+        "exit 126; }\n"
+        "export VELTRIN_CONTAINER=\"$c\"\n";
     if (*kMemfdCreateCall)
         head += std::string(
                     "[ -z \"$VELTRIN_NOMEM\" ] && command -v perl >/dev/null && exec perl "
@@ -71,8 +72,7 @@ inline std::string container_head() {
         "[ -d \"$t\" ] && d=$(mktemp -d \"$t/veltrin.XXXXXX\" 2>/dev/null) || continue\n"
         "p=$d/${c##*/}\n"
         "if tail -c +1025 \"$c\" > \"$p\" && chmod 700 \"$p\" && [ -x \"$p\" ]; then\n"
-        "exec 3< \"$p\"; rm -rf \"$d\"; export VELTRIN_CONTAINER=\"$c\"; exec /proc/self/fd/3 "
-        "\"$@\"\n"
+        "exec 3< \"$p\"; rm -rf \"$d\"; exec /proc/self/fd/3 \"$@\"\n"
         "fi\n"
         "rm -rf \"$d\"\n"
         "done\n"
