@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The start of a program carried in the program container, started natively (the kernel refuses
-# it, the shell hands it to /bin/sh, the head copies the payload to a private file, runs and
-# removes it), against the same program started plainly. The program is the extractor (the
+# it, the shell hands it to /bin/sh, the head runs the payload from memory in its own process),
+# against the same program started plainly. The program is the extractor (the
 # medium's "Setup.dat"), run with no arguments: it says how it is called and ends at once, so the
 # figure is the cost of starting. Each figure is the median over rounds of a batch of starts; the
 # two take turns so that load from elsewhere hits both alike.

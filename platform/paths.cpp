@@ -583,16 +583,22 @@ std::string app_path() {
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return windows_path(host_cwd());
     std::string exe(buf, static_cast<std::size_t>(n));
-    // A program started from the layer's container runs from an in-memory copy; the container
-    // file it came from is its first argument (the layer's launcher passes the full path).
+    // A program started from the layer's container, by the layer or by the container's head, runs
+    // from an in-memory copy; the container file it came from is its first argument, a full path.
     if (exe.rfind("/memfd:", 0) == 0) {
         const std::string cmdline = read_text_file("/proc/self/cmdline");
         const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
         if (!argv0.empty() && argv0[0] == '/') exe = argv0;
     }
-    // Started natively, the container's head runs a private copy of the payload named like the
-    // container, and tells it the container file; its folder is the program's.
-    if (const char* container = std::getenv(kContainerVariable); container && *container == '/') {
+    // Started natively without memory to run from, the container's head runs a copy of the
+    // payload named like the container and removed before the start, and tells it the container
+    // file; its folder is the program's. A program that merely inherited the variable runs from
+    // a file that still exists.
+    const std::string deleted = " (deleted)";
+    if (const char* container = std::getenv(kContainerVariable);
+        container && *container == '/' && exe.size() > deleted.size() &&
+        exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        exe.resize(exe.size() - deleted.size());
         const std::string c = container;
         if (c.substr(c.rfind('/') + 1) == exe.substr(exe.rfind('/') + 1)) exe = c;
     }

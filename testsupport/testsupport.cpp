@@ -89,6 +89,13 @@ int shell(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string noexec_mount_prefix(const std::filesystem::path& dir) {
+    static const bool possible = shell("unshare -rm true >/dev/null 2>&1") == 0;
+    if (!possible) return {};
+    return "unshare -rm sh -c 'mount -t tmpfs -o noexec,mode=0700 none \"$0\" && exec \"$@\"' " +
+           shell_quoted(dir) + " ";
+}
+
 long error_of(const std::function<void()>& statement) {
     try {
         statement();

@@ -77,6 +77,11 @@ class ScopedSeam {
     std::function<void()> undo_;
 };
 
+// The start of a shell command line that runs the rest with `dir` covered by a fresh file system
+// from which no program may start (noexec), in a mount namespace of its own; empty where this
+// system allows no such namespace.
+std::string noexec_mount_prefix(const std::filesystem::path& dir);
+
 // Sets a process environment variable (or, with std::nullopt, removes it) for the rest of the
 // scope and puts the old state back at its end.
 class ScopedEnv {

@@ -3,14 +3,19 @@
 #include "platform/program_container.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -257,6 +262,121 @@ TEST_F(ShellTest, ShellExecuteOpensDocumentsAndStartsPrograms) {
     EXPECT_NE(t.find("start " + platform::transcript_quote(dir.win("readme.txt")) + " \"\"\n"),
               std::string::npos);
     EXPECT_NE(t.find("start " + platform::transcript_quote(dir.win("tool"))), std::string::npos);
+}
+
+// A container started natively, as a shell or desktop launcher does once the kernel refuses the
+// format: /bin/sh runs the file. Each way the program takes over the process that was started, so
+// a stop signal ends it as if sent to it directly, and while it runs its file exists nowhere on
+// disk. The ways: from memory, from a copy (VELTRIN_NOMEM: no memory to run from), and both with
+// TMPDIR and XDG_RUNTIME_DIR where no program may start. A blocked container starts no way and
+// writes nothing.
+TEST(ContainerStartedNatively, StopSignalsReachTheProgramAndNoCopyRemains) {
+    TempDir dir;
+    const std::string sleeper = dir.file("Setup.dat");
+    write(sleeper, platform::container_head() + slurp("/bin/sleep"), true);
+    std::string blocked_bytes = slurp(sleeper);
+    blocked_bytes[0] = 'X';
+    const std::string blocked = dir.file("Blocked.dat");
+    write(blocked, blocked_bytes, true);
+    const std::string temp = dir.file("temp");
+    ::mkdir(temp.c_str(), 0700);
+    const auto payload_size = std::filesystem::file_size("/bin/sleep");
+
+    // Starts `sh CONTAINER 60` (the noexec ways inside their own mount) with TMPDIR and
+    // XDG_RUNTIME_DIR at `temp`; the pid stays the program's through every exec.
+    auto start = [&](const std::string& container, bool no_memory, bool noexec) {
+        std::string line = "exec " + (noexec ? testsupport::noexec_mount_prefix(temp) : "") +
+                           "/bin/sh " + testsupport::shell_quoted(container) + " 60";
+        std::vector<std::string> env_store;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("TMPDIR=", 0) && entry.rfind("XDG_RUNTIME_DIR=", 0) &&
+                entry.rfind("VELTRIN_NOMEM=", 0))
+                env_store.push_back(entry);
+        }
+        env_store.push_back("TMPDIR=" + temp);
+        env_store.push_back("XDG_RUNTIME_DIR=" + temp);
+        if (no_memory) env_store.push_back("VELTRIN_NOMEM=1");
+        std::vector<char*> envp;
+        for (auto& e : env_store) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string sh = "/bin/sh", c = "-c";
+        char* argv[] = {sh.data(), c.data(), line.data(), nullptr};
+        // The signals' own actions, whatever this test was started with.
+        posix_spawnattr_t attr;
+        ::posix_spawnattr_init(&attr);
+        sigset_t defaults;
+        ::sigemptyset(&defaults);
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaddset(&defaults, sig);
+        ::posix_spawnattr_setsigdefault(&attr, &defaults);
+        ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, envp.data()), 0);
+        ::posix_spawnattr_destroy(&attr);
+        return pid;
+    };
+    // Waits up to `seconds` for the end; the wait status, or -1 while it still runs.
+    auto wait_for = [](pid_t pid, double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        int status = 0;
+        do {
+            if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } while (std::chrono::steady_clock::now() < end);
+        return -1;
+    };
+    // The file the program runs from, when it is the payload: its size, and whether it still
+    // exists under its name.
+    auto running_payload = [&](pid_t pid, bool& on_disk) {
+        const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+        struct stat st {};
+        if (::stat(exe.c_str(), &st) != 0 || std::uintmax_t(st.st_size) != payload_size)
+            return false;
+        std::string target = std::filesystem::read_symlink(exe).string();
+        const std::string deleted = " (deleted)";
+        if (target.size() > deleted.size() &&
+            target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0)
+            target.resize(target.size() - deleted.size());
+        on_disk = std::filesystem::exists(target);
+        return true;
+    };
+
+    const bool can_noexec = !testsupport::noexec_mount_prefix(temp).empty();
+    for (const bool noexec : {false, true}) {
+        if (noexec && !can_noexec) continue;  // no mount namespace here
+        for (const bool no_memory : {false, true}) {
+            for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+                SCOPED_TRACE(std::string(noexec ? "noexec " : "") +
+                             (no_memory ? "copy " : "memory ") + strsignal(sig));
+                const pid_t pid = start(sleeper, no_memory, noexec);
+                ASSERT_GT(pid, 0);
+                bool on_disk = true, running = false;
+                for (int i = 0; i < 1000 && !(running = running_payload(pid, on_disk)); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                if (!running) ::kill(pid, SIGKILL);
+                ASSERT_TRUE(running) << "the program never took over its process";
+                EXPECT_FALSE(on_disk) << "its private copy is still on disk";
+                ASSERT_EQ(::kill(pid, sig), 0);
+                int status = wait_for(pid, 2.0);
+                if (status == -1) {
+                    ::kill(pid, SIGKILL);
+                    status = wait_for(pid, 10.0);
+                    ADD_FAILURE() << "still running 2 s after the signal";
+                }
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+                EXPECT_TRUE(std::filesystem::is_empty(temp));
+            }
+        }
+        // Blocked: every way refuses, and nothing is written.
+        for (const bool no_memory : {false, true}) {
+            const int status = wait_for(start(blocked, no_memory, noexec), 10.0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 126) << status;
+            EXPECT_TRUE(std::filesystem::is_empty(temp));
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator{}),
+              3);
 }
 
 }  // namespace

@@ -230,8 +230,9 @@ Result make_medium(const std::string& source, const std::string& medium, const s
 
     std::string uninstall_bin = bin + "/uninstall";
     if (is_regular(uninstall_bin)) {
-        write_bytes(medium + "/unins.ex_", platform::container_head() + read_file(uninstall_bin),
-                    0755);
+        // The uninstaller carries no blocking mark: a plain program that anything can start
+        // (a shell, a desktop entry, a program calling execve), placed as "Uninstall.exe".
+        write_bytes(medium + "/unins.ex_", read_file(uninstall_bin), 0755);
     } else {
         ::unlink((medium + "/unins.ex_").c_str());
         result.notes.push_back("uninstall not built: the medium has no unins.ex_");

@@ -4,7 +4,7 @@
 //   data02.cab  the product files named by the script's [Dateien] DateiN0.. entries, one
 //               cabinet folder per file so that one file extracts without the others
 //   Setup.dat   the extractor in the program container (platform/program_container.h)
-//   unins.ex_   the uninstaller in the program container, when it has been built
+//   unins.ex_   the uninstaller, a plain program, when it has been built
 //   setup       a copy of the setup program, when it has been built
 #pragma once
 

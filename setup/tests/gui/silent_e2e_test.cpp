@@ -89,7 +89,7 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
         EXPECT_EQ(tree(silent / shortcuts, silent), tree(wizard / shortcuts, wizard)) << shortcuts;
     EXPECT_NE(slurp(silent / "log.txt").find("Morvolan.desktop"), std::string::npos);
 
-    // The uninstaller is a program container: a shell starts it natively, as a user would.
+    // A shell starts the uninstaller, as a user would.
     const fs::path folder = silent / "pf" / "Morvolan";
     status = std::system(("cd " + shell_quoted(root) + " && " + environment(silent) + "F=" +
                           shell_quoted(folder) + " timeout 120 sh -c '\"$F/Uninstall.exe\" /S' >" +

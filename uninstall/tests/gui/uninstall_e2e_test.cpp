@@ -214,8 +214,9 @@ TEST(UninstallProgram, FolderWithoutLogKeepsItsContents) {
               (std::map<std::string, std::string>{{"urlaub.jpg", "photo"}}));
 }
 
-// As setup places it: "Uninstall.exe" is the program in the layer's container ("MZ" + the
-// program), started through the layer. The program must still know its own folder.
+// As setup placed it from mediums made earlier: "Uninstall.exe" is the program in the layer's
+// container ("MZ" + the program), started through the layer. The program must still know its
+// own folder.
 TEST(UninstallProgram, ContainerCopyStartedThroughTheLayer) {
     Installation in;
     const std::string A = "opt/Beispiel 1.0";
@@ -241,9 +242,9 @@ TEST(UninstallProgram, ContainerCopyStartedThroughTheLayer) {
     EXPECT_EQ(without_run(in.tree.listing()), without_run(in.before));
 }
 
-// The installed "Uninstall.exe" started natively, as the user does: from a shell, and through its
-// desktop entry. Both remove everything. A blocked copy (first byte "X") refuses both ways and
-// writes nothing anywhere.
+// "Uninstall.exe" in the container, as mediums made earlier install it, started natively, as the
+// user does: from a shell, and through its desktop entry. Both remove everything. A blocked copy
+// (first byte "X") refuses both ways and writes nothing anywhere.
 TEST(UninstallProgram, ContainerStartsFromAShellAndFromItsDesktopEntry) {
     const bool have_gio = std::system("command -v gio >/dev/null 2>&1") == 0;
     for (const bool blocked : {false, true}) {
