@@ -171,14 +171,15 @@ struct Prepared {
 // one is missing.
 bool prepare(const Options& o, std::ostream& err, Prepared& p, bool need_writable) {
     if (o.settings.empty())
-        p.settings_file = settings_file_path(platform::app_path());
+        p.settings_file = settings_file_path(settings_folder());
     else
         p.settings_file =
             o.settings.front() == '/' ? platform::windows_path(o.settings) : o.settings;
     std::string text;
     if (!read_settings_file(p.settings_file, text)) {
-        err << "Die Einstellungsdatei " << p.settings_file
-            << " kann nicht gelesen werden. Bitte im Fenster Einstellungen speichern.\n";
+        err << "Die Einstellungsdatei " << platform::host_path(p.settings_file)
+            << " kann nicht gelesen werden. Bitte im Fenster Einstellungen speichern oder mit "
+               "--settings DATEI eine andere Einstellungsdatei nennen.\n";
         return false;
     }
     p.settings = parse_run_settings(text);
@@ -230,10 +231,11 @@ int run_mode(const Options& o, std::ostream& out, std::ostream& err, bool progre
     view.clear_progress();
     out << "\n" << std::flush;
     if (outcome.refused) return kExitCannotRun;  // the other run writes the log
-    LogResult log = save_run_log(platform::app_path(), view.text, env.clock());
+    LogResult log = save_run_log(run_log_folder(), view.text, env.clock());
     if (!log.ok) err << lf_text(log.message) << "\n";
     if (!outcome.confirmed) return kExitCannotRun;
-    return view.stayed > 0 ? kExitStayed : kExitDone;
+    // A run whose log is lost is not done: whoever scheduled it learns of it.
+    return view.stayed > 0 || !log.ok ? kExitStayed : kExitDone;
 }
 
 int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {

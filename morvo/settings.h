@@ -15,6 +15,11 @@ inline constexpr std::string_view kSectionFolders = "[Pfad MS Outlook]";
 // sFile: the program folder plus "morvo.ini", without doubling the backslash of a drive root.
 std::string settings_file_path(std::string_view program_folder);
 
+// The folder that holds the settings file and the one that receives run logs: the program folder
+// where this user may write there, else the user's XDG config and state folders ("morvolan").
+std::string settings_folder();
+std::string run_log_folder();
+
 // The whole file, CR LF after every line: section, path, empty line, section, folder lines.
 std::string settings_file_text(std::string_view storage_path,
                                const std::vector<std::string>& folder_lines);

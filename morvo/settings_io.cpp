@@ -1,6 +1,7 @@
 // The settings and path rules where they meet the platform: files, directory search, drive
 // kinds and network connections.
 #include "platform/codepage.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -8,6 +9,14 @@
 #include "morvo/settings.h"
 
 namespace morvo {
+
+std::string settings_folder() {
+    return platform::program_data_folder(platform::ProgramData::Settings, "morvolan");
+}
+
+std::string run_log_folder() {
+    return platform::program_data_folder(platform::ProgramData::Logs, "morvolan");
+}
 
 bool settings_file_exists(const std::string& windows_path) {
     try {

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -107,6 +108,10 @@ void fill_passwd(HostEnvironment& env) {
 }  // namespace
 
 HostEnvironment current_host_environment() {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_host) return *g_host;
+    }
     HostEnvironment env = variables_only();
     fill_host_name(env);
     fill_passwd(env);
@@ -182,6 +187,8 @@ UserFolders user_folders(const HostEnvironment& env) {
     if (f.config.empty()) f.config = in_home("/.config");
     f.data = value("XDG_DATA_HOME");
     if (f.data.empty()) f.data = in_home("/.local/share");
+    f.state = value("XDG_STATE_HOME");
+    if (f.state.empty()) f.state = in_home("/.local/state");
     if (!f.config.empty()) {
         std::ifstream in(f.config + "/user-dirs.dirs");
         std::string line;
@@ -195,6 +202,51 @@ UserFolders user_folders(const HostEnvironment& env) {
     }
     if (f.desktop.empty()) f.desktop = in_home("/Desktop");
     return f;
+}
+
+namespace {
+
+std::function<bool(const std::string&)>& writable_probe() {
+    static std::function<bool(const std::string&)> probe;
+    return probe;
+}
+
+}  // namespace
+
+void set_folder_writable_probe(std::function<bool(const std::string& host_folder)> probe) {
+    writable_probe() = std::move(probe);
+}
+
+std::string program_data_folder(ProgramData kind, std::string_view product) {
+    const std::string program = app_path();
+    const std::string host = host_path(program);
+    const bool writable = writable_probe() ? writable_probe()(host)
+                                           : !host.empty() && ::access(host.c_str(), W_OK) == 0;
+    if (writable) return program;
+    const UserFolders f = user_folders(current_host_environment());
+    const std::string base = kind == ProgramData::Settings ? f.config : f.state;
+    if (base.empty()) return program;  // no home: the program folder, whose failure is reported
+    const std::string folder = base + "/" + std::string(product);
+    // A desktop session makes these folders as they are needed; so does the program.
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return windows_path(folder);
+}
+
+std::string system_data_folder(const HostEnvironment& env) {
+    const auto it = env.variables.find("XDG_DATA_DIRS");
+    if (it != env.variables.end()) {
+        std::string_view dirs = it->second;
+        while (!dirs.empty()) {
+            const auto colon = dirs.find(':');
+            const std::string entry = strip_slash(std::string(dirs.substr(0, colon)));
+            // Relative entries are invalid and ignored, as the base directory rules say.
+            if (!entry.empty() && entry[0] == '/') return entry;
+            if (colon == std::string_view::npos) break;
+            dirs.remove_prefix(colon + 1);
+        }
+    }
+    return "/usr/local/share";
 }
 
 }  // namespace platform

@@ -76,7 +76,11 @@ std::vector<std::string> protected_folders() {
         out.push_back(std::string("/") + top);
     }
     for (const auto& m : mount_table()) out.push_back(m.mount_point);
-    const UserFolders u = user_folders(current_host_environment());
+    const HostEnvironment env = current_host_environment();
+    const std::string system = system_data_folder(env);
+    out.push_back(system);
+    out.push_back(system + "/applications");
+    const UserFolders u = user_folders(env);
     if (!u.home.empty()) {
         for (const std::string& f :
              {u.home, u.config, u.data, u.data + "/applications", u.home + "/.local",

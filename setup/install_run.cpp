@@ -406,7 +406,7 @@ class Run {
                 icon = icon.empty() ? target : ExpandPlaceholders(icon);
                 cShellLink link;
                 link.CreateShellLink(L + "\\" + T, target, F_, "", icon, 0,
-                                     mShellLink::SW_SHOWNORMAL, "");
+                                     mShellLink::SW_SHOWNORMAL, "", ini("LinkK" + idx, "Links"));
                 placed("Verknüpfung", L + "\\" + T);
             });
             step([&] { log_.write_link(static_cast<int>(j), L + "\\" + T); });

@@ -44,6 +44,7 @@ constexpr std::array kKeys{
     ScriptKey{F::Script, "Links", "LinkT<n>", K::FileName},
     ScriptKey{F::Script, "Links", "LinkN<n>", K::Path},
     ScriptKey{F::Script, "Links", "LinkI<n>", K::Path},
+    ScriptKey{F::Script, "Links", "LinkK<n>", K::Text},
     ScriptKey{F::UninstallLog, "Dateien", "AnzDatei", K::Count},
     ScriptKey{F::UninstallLog, "Dateien", "Datei<n>", K::Path},
     ScriptKey{F::UninstallLog, "Uninstall", "Titel", K::Text},

@@ -29,8 +29,7 @@ SpecialFolderResolver& resolver() {
 }
 
 // The user's folders; without a known home, the root stands in for it.
-platform::UserFolders folders() {
-    auto env = platform::current_host_environment();
+platform::UserFolders folders(platform::HostEnvironment env) {
     if (env.home.empty()) env.home = "/";
     return platform::user_folders(env);
 }
@@ -115,6 +114,20 @@ std::string icon_value(const std::string& host_icon, const std::string& target) 
     return "text-x-generic";
 }
 
+// The menu categories that fit a target, so that menus file the entry instead of putting it
+// under "Other": the uninstaller with the system's package tools, a document as documentation,
+// any other program as a utility.
+std::string categories_for(const std::string& target) {
+    std::string name = fs::path(target).filename().string();
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (name == "uninstall.exe") return "Settings;PackageManager;";
+    if (platform::program_kind(target) == platform::ProgramKind::NotProgram &&
+        !fs::is_directory(target))
+        return "Utility;Documentation;";
+    return "Utility;";
+}
+
 std::string link_name(const std::string& host_file) {
     fs::path p(host_file);
     std::string stem = p.stem().string();
@@ -197,11 +210,16 @@ void set_special_folder_resolver(SpecialFolderResolver r) {
 
 std::optional<std::string> special_folder_host_path(long Id) {
     if (resolver()) return resolver()(Id);
+    const auto env = platform::current_host_environment();
     switch (Id) {
         case mShellLink::CSIDL_DESKTOP:
-            return folders().desktop;
+            // The desktop has no place shared by all users on this platform: root's desktop
+            // is its own, as on the platform this was written for.
+            return folders(env).desktop;
         case mShellLink::CSIDL_PROGRAMS:
-            return folders().data + "/applications";
+            // Root installs for everyone: the menu that every user's desktop reads.
+            if (env.is_root) return platform::system_data_folder(env) + "/applications";
+            return folders(env).data + "/applications";
         default:
             return std::nullopt;
     }
@@ -231,7 +249,7 @@ bool cShellLink::GetSystemFolderPath(long /*hwnd*/, long Id, std::string& sfPath
 bool cShellLink::CreateShellLink(const std::string& LnkFile, const std::string& ExeFile,
                                  const std::string& WorkDir, const std::string& ExeArgs,
                                  const std::string& IconFile, long IconIdx, long ShowCmd,
-                                 const std::string& lnkCap) {
+                                 const std::string& lnkCap, const std::string& Categories) {
     if (ExeFile.empty() || LnkFile.empty()) return false;
     try {
         const std::string target = platform::host_path(ExeFile);
@@ -250,7 +268,10 @@ bool cShellLink::CreateShellLink(const std::string& LnkFile, const std::string& 
             e << key_icon_file << "=" << escape_value(icon) << "\n";
             e << key_icon_index << "=" << IconIdx << "\n";
         }
-        e << "Comment=" << escape_value(lnkCap) << "\n";
+        if (!lnkCap.empty()) e << "Comment=" << escape_value(lnkCap) << "\n";
+        std::string categories = Categories.empty() ? categories_for(target) : Categories;
+        if (categories.back() != ';') categories += ';';
+        e << "Categories=" << escape_value(categories) << "\n";
         e << key_show_cmd << "=" << ShowCmd << "\n";
         e << "Terminal=false\n";
         return write_whole_file(file, e.str());

@@ -23,10 +23,12 @@ class cShellLink {
     // sfPath receives the folder (Windows form, no trailing backslash); unchanged when the lookup
     // fails or yields an empty path.
     bool GetSystemFolderPath(long hwnd, long Id, std::string& sfPath);
+    // lnkCap, the shortcut's description, becomes its Comment (none when empty). Categories are
+    // the menu's ("Office;Email;"); when empty, those that fit the target.
     bool CreateShellLink(const std::string& LnkFile, const std::string& ExeFile,
                          const std::string& WorkDir, const std::string& ExeArgs,
                          const std::string& IconFile, long IconIdx, long ShowCmd,
-                         const std::string& lnkCap);
+                         const std::string& lnkCap, const std::string& Categories = "");
     // Each string output comes back as a 255-character buffer: the value, a NUL, then spaces (a
     // longer value comes back whole, followed by the NUL). cut_at_nul() gives the value.
     bool GetShellLinkInfo(const std::string& LnkFile, std::string& ExeFile, std::string& WorkDir,

@@ -17,6 +17,14 @@
 namespace testsupport {
 namespace {
 
+// Tests may run as root, whose installs go into the system-wide places: every test process, and
+// every program it starts, finds them in the build folder instead, never in the real system.
+const bool g_private_system_places = [] {
+    ::setenv("XDG_DATA_DIRS", VELTRIN_BINARY_DIR "/tests/system-share:/usr/local/share:/usr/share",
+             1);
+    return true;
+}();
+
 std::string make_temp(const std::string& tag) {
     std::string pattern = "/tmp/veltrin-" + tag + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");

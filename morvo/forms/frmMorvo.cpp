@@ -232,7 +232,7 @@ void frmMorvo::build_tree_items() {
 }
 
 void frmMorvo::read_settings() {
-    sFile = settings_file_path(platform::app_path());
+    sFile = settings_file_path(settings_folder());
     if (!settings_file_exists(sFile)) {
         platform::MsgBox("Die Datei: " + sFile + "\r\nkonnte nicht gefunden werden.\r\n" +
                          "Bitte überprüfen Sie die Einstellungen\r\n" +
@@ -505,7 +505,7 @@ void frmMorvo::comB_start_Click() {
 }
 
 void frmMorvo::comB_log_Click() {
-    auto saved = save_run_log(platform::app_path(), textbox2_, run_env_.clock());
+    auto saved = save_run_log(run_log_folder(), textbox2_, run_env_.clock());
     if (!saved.ok) {
         platform::MsgBox(saved.message, platform::Buttons::OK, platform::Icon::Exclamation);
         return;

@@ -15,7 +15,9 @@
 #include "morvo/filing.h"
 #include "morvo/settings.h"
 #include "morvo/tests/imap_test_util.h"
+#include "platform/environment.h"
 #include "platform/paths.h"
+#include "testsupport/testsupport.h"
 
 namespace morvo {
 namespace {
@@ -270,7 +272,8 @@ TEST(CommandLineModes, CannotRunGivesStatusTwoAndTheReason) {
         {"no settings",
          [](CommandLine& c) { std::filesystem::remove(c.ini()); },
          {"--run"},
-         "kann nicht gelesen werden"},
+         "/morvo.ini kann nicht gelesen werden. Bitte im Fenster Einstellungen speichern oder "
+         "mit --settings DATEI"},
         {"damaged settings",
          [](CommandLine& c) { std::ofstream(c.ini()) << "\x01\x02garbage"; },
          {"--dry-run"},
@@ -441,6 +444,39 @@ TEST(ClientDuringRun, MovedFlaggedAndDeletedMailsAreSavedOnce) {
         }
         if (::testing::Test::HasFailure()) return;
     }
+}
+
+// A program folder this user may not write (root may write anywhere, so the check is replaced):
+// the settings and the run log live in the user's XDG folders, and --run finds them there. A
+// log that cannot be written is reported and makes the status 1.
+TEST(CommandLineModes, ReadOnlyProgramFolderKeepsItsDataInTheUsersFolders) {
+    GeneratedStore store;
+    CommandLine cl(outlook::test::store_config(store_name, store.root), {kStore + "|Posteingang"});
+    std::filesystem::remove(cl.ini());
+    const std::string program = cl.program.path();
+    const testsupport::ScopedSeam probe{
+        platform::set_folder_writable_probe,
+        [program](const std::string& folder) { return folder != program; }};
+    TempDir user;
+    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", user.path() + "/config"),
+        state("XDG_STATE_HOME", user.path() + "/state");
+    EXPECT_EQ(settings_file_path(settings_folder()),
+              platform::windows_path(user.path() + "/config/morvolan/morvo.ini"));
+    write_text_file(settings_file_path(settings_folder()),
+                    settings_file_text(cl.ablage_win, {kStore + "|Posteingang"}));
+
+    ASSERT_EQ(cl.run({"--run"}), kExitDone) << cl.err;
+    EXPECT_FALSE(cl.stored().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(program));
+    const auto logs = testsupport::tree_listing(user.path() + "/state/morvolan", {});
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(logs.begin()->first.starts_with("morvo")) << logs.begin()->first;
+
+    // The state folder cannot be made: a file stands where it would go.
+    std::ofstream(user.path() + "/blocked") << "x";
+    const testsupport::ScopedEnv blocked("XDG_STATE_HOME", user.path() + "/blocked");
+    EXPECT_EQ(cl.run({"--run"}), kExitStayed);
+    EXPECT_NE(cl.err.find("Die Protokolldatei"), std::string::npos) << cl.err;
 }
 
 TEST(Reattach, RecordsOutsideTheStorageFolderAreNeverFollowed) {

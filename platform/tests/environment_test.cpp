@@ -81,6 +81,23 @@ TEST_F(Environment, DefaultsAndProcessValues) {
     }
 }
 
+TEST_F(Environment, SystemDataFolderIsTheFirstAbsoluteEntry) {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, "/usr/local/share"},       {"", "/usr/local/share"},
+        {"/srv/share/:/usr/share", "/srv/share"}, {"share:relativ::/opt/x", "/opt/x"},
+        {"nur/relativ", "/usr/local/share"},
+    };
+    for (const auto& [dirs, want] : cases) {
+        HostEnvironment e = anna();
+        if (dirs) e.variables["XDG_DATA_DIRS"] = *dirs;
+        EXPECT_EQ(platform::system_data_folder(e), want) << dirs.value_or("(unset)");
+    }
+    HostEnvironment e = anna();
+    EXPECT_EQ(platform::user_folders(e).state, "/home/anna/.local/state");
+    e.variables["XDG_STATE_HOME"] = "/st";
+    EXPECT_EQ(platform::user_folders(e).state, "/st");
+}
+
 TEST_F(Environment, OverridesWinAndCanBeRemoved) {
     platform::set_host_environment(anna());
     platform::set_environ_override("Temp", "/scratch/t");

@@ -106,13 +106,15 @@ QPixmap mark(int kind) {
 }
 
 QPixmap load_picture(const std::string& windows_path) {
-    // LoadPicture: a missing file is "Datei nicht gefunden" (53), an unreadable one 481.
-    const QString host = QString::fromStdString(platform::host_path(windows_path));
-    if (!QFileInfo::exists(host)) throw platform::Error(53, "Datei nicht gefunden");
+    // LoadPicture: a missing file is "Datei nicht gefunden" (53), an unreadable one 481; the
+    // message names the file, so that whoever reads it knows what the package lacks.
+    const std::string path = platform::host_path(windows_path);
+    const QString host = QString::fromStdString(path);
+    if (!QFileInfo::exists(host)) throw platform::Error(53, "Datei nicht gefunden: " + path);
     QImageReader reader(host);
     reader.setDecideFormatFromContent(true);
     QImage img = reader.read();
-    if (img.isNull()) throw platform::Error(481, "Ungültiges Bild");
+    if (img.isNull()) throw platform::Error(481, "Ungültiges Bild: " + path);
     return QPixmap::fromImage(img);
 }
 

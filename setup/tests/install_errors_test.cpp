@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "install_util.h"
+#include "platform/environment.h"
 #include "platform/error.h"
 #include "setup/error_report.h"
 #include "setup/shell_link.h"
@@ -172,12 +173,12 @@ TEST(InstallNumbers, ScriptValuesAsNumbers) {
     }
 }
 
-// A fresh account without any XDG folder: the special folders are made when used, so the run
-// shows exactly the reports a prepared account gets, and the group folder named in the log exists.
+// A fresh user account without any XDG folder: the special folders are made when used, so the
+// run shows exactly the reports a prepared account gets, and the group folder named in the log
+// exists.
 TEST_F(InstallErrors, FreshHomeGetsTheReportsOfAPreparedOne) {
     setup::set_special_folder_resolver({});  // the real XDG lookup
-    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt),
-        data("XDG_DATA_HOME", std::nullopt), home_env("HOME", root.string());
+    const testsupport::ScopedSeam host{[] { platform::set_host_environment(std::nullopt); }};
     std::vector<std::vector<std::string>> seen;
     for (const bool prepared : {true, false}) {
         SCOPED_TRACE(prepared ? "prepared" : "fresh");
@@ -187,7 +188,9 @@ TEST_F(InstallErrors, FreshHomeGetsTheReportsOfAPreparedOne) {
             fs::create_directories(home / ".local/share/applications");
             fs::create_directories(home / "Desktop");
         }
-        ::setenv("HOME", home.c_str(), 1);
+        platform::HostEnvironment user;
+        user.variables = {{"HOME", home.string()}};
+        platform::set_host_environment(user);
         boxes.clear();
         script({"[Main]", "ProgrammGruppe=Gruppe", "Uninstall=1", "[Dateien]", "AnzahlDateien=0",
                 "[Links]", "AnzLinks=1", "LinkPath1=#Desktop#", "LinkT1=x.desktop",

@@ -93,7 +93,9 @@ TEST_F(ShellLink, WrittenValuesComeBackWithEveryOptionalFieldSetOrEmpty) {
         EXPECT_EQ(text.find("Path=") != std::string::npos, !c.work.empty());
         // A program holds no icon a desktop can show: a themed one stands in.
         EXPECT_NE(text.find("\nIcon=application-x-executable\n"), std::string::npos);
-        EXPECT_NE(text.find("Comment=" + c.cap + "\n"), std::string::npos);  // even when empty
+        // The description is the comment; none is left out rather than written empty.
+        EXPECT_EQ(text.find("\nComment=" + c.cap + "\n") != std::string::npos, !c.cap.empty());
+        EXPECT_EQ(text.find("Comment=") != std::string::npos, !c.cap.empty());
         // Paths inside the entry are host paths.
         EXPECT_NE(text.find(prog.string()), std::string::npos);
     }
@@ -138,21 +140,30 @@ TEST_F(ShellLink, SpecialFolders) {
     EXPECT_EQ(path, win(menu));
     EXPECT_TRUE(fs::is_directory(menu));  // created with its parents when used
 
-    // The real lookup: the XDG desktop folder and the applications folder of the data home.
+    // The real lookup: the XDG desktop folder and the applications folder of the data home; for
+    // root the menu every user sees.
     setup::set_special_folder_resolver({});
     fs::create_directories(dir_ / "cfg");
     std::ofstream(dir_ / "cfg" / "user-dirs.dirs")
         << "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
-    // The lookup reads the process environment.
-    const EnvVar home("HOME", (dir_ / "home").string());
-    const EnvVar config("XDG_CONFIG_HOME", (dir_ / "cfg").string());
-    const EnvVar data("XDG_DATA_HOME", (dir_ / "data").string());
-    EXPECT_TRUE(link.GetSystemFolderPath(0, 0, path));
-    EXPECT_EQ(path, win(dir_ / "home" / "Schreibtisch"));
-    EXPECT_TRUE(link.GetSystemFolderPath(0, 2, path));
-    EXPECT_EQ(path, win(dir_ / "data" / "applications"));
+    const testsupport::ScopedSeam host{[] { platform::set_host_environment(std::nullopt); }};
+    platform::HostEnvironment env;
+    env.variables = {{"HOME", (dir_ / "home").string()},
+                     {"XDG_CONFIG_HOME", (dir_ / "cfg").string()},
+                     {"XDG_DATA_HOME", (dir_ / "data").string()},
+                     {"XDG_DATA_DIRS", "relative:" + (dir_ / "system").string() + "/:/usr/share"}};
+    for (const bool root : {false, true}) {
+        env.is_root = root;
+        platform::set_host_environment(env);
+        const fs::path menu =
+            root ? dir_ / "system" / "applications" : dir_ / "data" / "applications";
+        EXPECT_TRUE(link.GetSystemFolderPath(0, 0, path));
+        EXPECT_EQ(path, win(dir_ / "home" / "Schreibtisch")) << root;
+        EXPECT_TRUE(link.GetSystemFolderPath(0, 2, path));
+        EXPECT_EQ(path, win(menu)) << root;
+        EXPECT_TRUE(fs::is_directory(menu));
+    }
     EXPECT_TRUE(fs::is_directory(dir_ / "home" / "Schreibtisch"));
-    EXPECT_TRUE(fs::is_directory(dir_ / "data" / "applications"));
     fs::remove(dir_ / "cfg" / "user-dirs.dirs");
     EXPECT_TRUE(link.GetSystemFolderPath(0, 0, path));
     EXPECT_EQ(path, win(dir_ / "home" / "Desktop"));
@@ -185,30 +196,36 @@ TEST_F(ShellLink, DesktopAcceptsAndStartsTheShortcut) {
 }
 
 // Every shortcut names an icon a desktop can show: the icon file when it is a picture, else a
-// themed icon that fits the target.
-TEST_F(ShellLink, IconIsAPictureOrAThemedIconOfTheTarget) {
-    const fs::path prog = make_program("prog");
+// themed icon that fits the target; and menu categories: the script's, else those of the target.
+TEST_F(ShellLink, IconAndCategoriesFitTheTarget) {
+    const fs::path prog = make_program("prog"), uninstaller = make_program("Uninstall.exe");
     std::ofstream(dir_ / "Produkt.svg") << "<svg xmlns=\"http://www.w3.org/2000/svg\"/>";
     std::ofstream(dir_ / "Handbuch.pdf") << "%PDF-1.4";
     std::ofstream(dir_ / "Liesmich.txt") << "Text";
     struct Case {
         fs::path target, icon;
-        std::string expected;
+        std::string expected, categories, expected_categories;
     } cases[] = {
-        {prog, dir_ / "Produkt.svg", (dir_ / "Produkt.svg").string()},
-        {prog, prog, "application-x-executable"},
-        {prog, dir_ / "fehlt.svg", "application-x-executable"},
-        {dir_ / "Handbuch.pdf", dir_ / "Handbuch.pdf", "application-pdf"},
-        {dir_ / "Liesmich.txt", "", "text-x-generic"},
-        {dir_, "", "folder"},
+        {prog, dir_ / "Produkt.svg", (dir_ / "Produkt.svg").string(), "", "Utility;"},
+        {prog, prog, "application-x-executable", "Office;Email", "Office;Email;"},
+        {prog, dir_ / "fehlt.svg", "application-x-executable", "Network;", "Network;"},
+        {uninstaller, "", "application-x-executable", "", "Settings;PackageManager;"},
+        {dir_ / "Handbuch.pdf", dir_ / "Handbuch.pdf", "application-pdf", "",
+         "Utility;Documentation;"},
+        {dir_ / "Liesmich.txt", "", "text-x-generic", "", "Utility;Documentation;"},
+        {dir_, "", "folder", "", "Utility;"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target.string() + " / " + c.icon.string());
         setup::cShellLink link;
         const fs::path lnk = dir_ / "l.desktop";
         ASSERT_TRUE(link.CreateShellLink(win(lnk), win(c.target), "", "",
-                                         c.icon.empty() ? "" : win(c.icon), 0, 5, ""));
+                                         c.icon.empty() ? "" : win(c.icon), 0, 5, "",
+                                         c.categories));
         EXPECT_NE(slurp(lnk).find("\nIcon=" + c.expected + "\n"), std::string::npos) << slurp(lnk);
+        EXPECT_NE(slurp(lnk).find("\nCategories=" + c.expected_categories + "\n"),
+                  std::string::npos)
+            << slurp(lnk);
         EXPECT_EQ(setup::cut_at_nul(read_back(win(lnk)).icon), c.icon.empty() ? "" : win(c.icon));
     }
 }

@@ -126,6 +126,7 @@ class Checker {
         fonts();
         main_keys();
         resources();
+        links();
     }
 
   private:
@@ -415,6 +416,9 @@ class Checker {
             if (find_source_file(source_, name->value).empty())
                 error(name->line, "the product file " + name->value + " is not in the source");
             const std::string folder = value("Dateien", "Datei" + std::to_string(i));
+            std::string in_folder = lower(folder);
+            while (!in_folder.empty() && in_folder.back() == '\\') in_folder.pop_back();
+            installed_paths_.insert(in_folder + "\\" + lower(name->value));
             const std::string base = "#InstallPath#";
             if (folder.rfind(base, 0) == 0) {
                 std::string rest = folder.substr(base.size());
@@ -449,16 +453,87 @@ class Checker {
                 warning(line_of("Main", key), std::string("[Main] ") + key + " is empty");
     }
 
+    // What the windowed setup loads: a missing one ends it with a runtime error.
     void resources() {
         auto present = [&](const char* name) { return !find_source_file(source_, name).empty(); };
         if (!present("background.jpg"))
-            warning(0, "background.jpg is missing: the progress window cannot open");
+            error(0, "background.jpg is missing: the progress window cannot open");
         for (const char* name : {"Wizard.jpg", "button.bmp"})
-            if (!present(name))
-                warning(0, std::string(name) + " is missing: the wizard shows none");
+            if (!present(name)) error(0, std::string(name) + " is missing: the wizard needs it");
         if (!value("Main", "Logo").empty() && !present("logo.dat"))
-            warning(line_of("Main", "Logo"), "Logo is set, but logo.dat is missing");
+            error(line_of("Main", "Logo"),
+                  "Logo is set, but logo.dat is missing: the progress window cannot open");
         licence();
+    }
+
+    // Shortcuts that a desktop would not show or that would start nothing.
+    void links() {
+        const Entry* e = find("Links", "AnzLinks");
+        if (!e || e->value.empty()) return;
+        const auto n = count("Links", "AnzLinks", false);
+        if (!n) return;
+        for (long i = 1; i <= *n; ++i) {
+            const std::string idx = std::to_string(i);
+            if (const Entry* name = find("Links", "LinkT" + idx);
+                name && !name->value.empty() && !name->value.ends_with(".desktop"))
+                warning(name->line, name->key + "=" + name->value +
+                                        " does not end in .desktop: desktop menus ignore it");
+            for (const char* stem : {"LinkN", "LinkI"}) {
+                const Entry* path = find("Links", stem + idx);
+                if (!path || path->value.empty() || will_exist(path->value)) continue;
+                warning(path->line, path->key + "=" + path->value +
+                                        (std::string_view(stem) == "LinkN"
+                                             ? ": no file entry installs it, and it is no system "
+                                               "path: the shortcut starts nothing"
+                                             : ": no file entry installs this picture, and it is "
+                                               "no system path: the shortcut gets none"));
+            }
+            if (const Entry* c = find("Links", "LinkK" + idx); c && !c->value.empty())
+                categories(*c);
+        }
+    }
+
+    // A path that a file entry installs, the uninstaller setup places, or one outside the
+    // product (a system path: another placeholder or an absolute path).
+    bool will_exist(const std::string& path) const {
+        const std::string p = lower(path);
+        if (installed_paths_.count(p)) return true;
+        if (value("Main", "Uninstall") == "1" && p == "#installpath#\\uninstall.exe") return true;
+        if (p.rfind("#installpath#", 0) == 0 || p.rfind("#programgroup#", 0) == 0 ||
+            p.rfind("#desktop#", 0) == 0)
+            return false;
+        const bool absolute =
+            (p.size() > 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') ||
+            p[0] == '\\' || p[0] == '/';
+        return absolute || p[0] == '#';
+    }
+
+    // LinkK<n>: the menu categories, registered names or "X-" ones, each ended by ";".
+    void categories(const Entry& e) {
+        static const std::set<std::string> known = {
+            "AudioVideo",     "Audio",        "Video",         "Development",
+            "Education",      "Game",         "Graphics",      "Network",
+            "Office",         "Science",      "Settings",      "System",
+            "Utility",        "Email",        "Archiving",     "Accessibility",
+            "Calculator",     "Clock",        "Compression",   "ContactManagement",
+            "Database",       "Dictionary",   "Documentation", "FileManager",
+            "FileTools",      "FileTransfer", "Finance",       "Monitor",
+            "PackageManager", "Presentation", "Printing",      "Project",
+            "Publishing",     "Security",     "Spreadsheet",   "TerminalEmulator",
+            "TextEditor",     "TextTools",    "Viewer",        "WebBrowser",
+            "WordProcessor",  "Calendar",     "Chat",          "Scanning",
+            "Photography"};
+        std::string_view rest = e.value;
+        while (!rest.empty()) {
+            const auto semi = rest.find(';');
+            const std::string name(rest.substr(0, semi));
+            if (!name.empty() && !known.count(name) && name.rfind("X-", 0) != 0)
+                warning(e.line, e.key + ": \"" + name +
+                                    "\" is no registered menu category; use one such as Office, "
+                                    "Utility or Network, or an X- name");
+            if (semi == std::string_view::npos) break;
+            rest.remove_prefix(semi + 1);
+        }
     }
 
     void licence() {
@@ -466,8 +541,8 @@ class Checker {
         const std::string path = find_source_file(source_, "Lizenz.rtf");
         if (path.empty()) {
             if (shown)
-                warning(line_of("Forms", "frmLizenz"),
-                        "Lizenz.rtf is missing: the licence page stays empty");
+                error(line_of("Forms", "frmLizenz"),
+                      "Lizenz.rtf is missing: the licence page has nothing to show");
             return;
         }
         const std::string rtf = slurp(path);
@@ -505,7 +580,8 @@ class Checker {
     std::string source_;
     CheckReport& out_;
     std::map<std::string, Section> sections_;
-    std::set<std::string> installed_;  // lower relative paths below #InstallPath#
+    std::set<std::string> installed_;        // lower relative paths below #InstallPath#
+    std::set<std::string> installed_paths_;  // lower full paths of every file entry, unexpanded
 };
 
 }  // namespace

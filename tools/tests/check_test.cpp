@@ -63,10 +63,17 @@ std::string listing(const mkpackage::CheckReport& r) {
 }
 
 TEST(PackageCheck, SoundSourceHasNoProblems) {
-    TempDir dir("check");
-    make_source(dir.path(), sound_script);
-    const auto report = mkpackage::check_source(dir.path());
-    EXPECT_TRUE(report.problems.empty()) << listing(report);
+    // Shortcut targets that exist after the install: system paths and the uninstaller.
+    for (const std::string target :
+         {"#InstallPath#\\a.txt", "#WinSysDir#\\prog", "C:\\bin\\prog", "/usr/bin/prog",
+          "#InstallPath#\\Uninstall.exe", "#InstallPath#\\FONTS\\f.ttf"}) {
+        TempDir dir("check");
+        make_source(dir.path(),
+                    edited(sound_script, "LinkN1=#InstallPath#\\a.txt", "LinkN1=" + target) +
+                        "LinkI1=" + target + "\r\nLinkK1=Office;Email;\r\n");
+        const auto report = mkpackage::check_source(dir.path());
+        EXPECT_TRUE(report.problems.empty()) << target << "\n" << listing(report);
+    }
 }
 
 TEST(PackageCheck, ReportsEachProblemKindWithItsLine) {
@@ -109,9 +116,49 @@ TEST(PackageCheck, ReportsEachProblemKindWithItsLine) {
          Severity::Error,
          16,
          "g.ttf"},
-        {"missing resource", "", "",
-         [](const TempDir& d) { std::remove((d / "background.jpg").c_str()); }, Severity::Warning,
-         0, "background.jpg"},
+        // Every resource the windowed setup loads.
+        {"missing background", "", "",
+         [](const TempDir& d) { std::remove((d / "background.jpg").c_str()); }, Severity::Error, 0,
+         "background.jpg is missing"},
+        {"missing title picture", "", "",
+         [](const TempDir& d) { std::remove((d / "Wizard.jpg").c_str()); }, Severity::Error, 0,
+         "Wizard.jpg is missing"},
+        {"missing button picture", "", "",
+         [](const TempDir& d) { std::remove((d / "button.bmp").c_str()); }, Severity::Error, 0,
+         "button.bmp is missing"},
+        {"missing logo", "Uninstall=1", "Logo=1", {}, Severity::Error, 5, "logo.dat is missing"},
+        {"missing licence", "", "",
+         [](const TempDir& d) { std::remove((d / "Lizenz.rtf").c_str()); }, Severity::Error, 7,
+         "Lizenz.rtf is missing"},
+        // Shortcuts that cannot work.
+        {"shortcut name without .desktop",
+         "LinkT1=A.desktop",
+         "LinkT1=A",
+         {},
+         Severity::Warning,
+         24,
+         "does not end in .desktop"},
+        {"shortcut target nothing installs",
+         "LinkN1=#InstallPath#\\a.txt",
+         "LinkN1=#InstallPath#\\fonts\\a.txt",
+         {},
+         Severity::Warning,
+         25,
+         "no file entry installs it"},
+        {"shortcut picture nothing installs",
+         "LinkN1=#InstallPath#\\a.txt",
+         "LinkN1=#WinSysDir#\\prog\r\nLinkI1=#InstallPath#\\a.png",
+         {},
+         Severity::Warning,
+         26,
+         "no file entry installs this picture"},
+        {"unregistered menu category",
+         "LinkN1=#InstallPath#\\a.txt",
+         "LinkN1=C:\\bin\\prog\r\nLinkK1=Office;Bueros;",
+         {},
+         Severity::Warning,
+         26,
+         "\"Bueros\" is no registered menu category"},
         {"key typo",
          "ProgrammGruppe=",
          "Programmgrupe=",
@@ -235,10 +282,10 @@ TEST(PackageCheck, MkpackageExitsByTheWorstProblemAndRefusesToBuildOnErrors) {
     const std::string mk = bin_dir() + "/mkpackage";
     make_dirs(dir / "src");
     make_source(dir / "src", sound_script);
-    std::remove((dir / "src/Wizard.jpg").c_str());  // a warning only
+    write_file(dir / "src/Setup.INX", edited(sound_script, "A.desktop", "A"));  // a warning only
     RunResult r = run({mk, "--check", dir / "src"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("Setup.INX: warning: Wizard.jpg"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Setup.INX:24: warning: LinkT1=A"), std::string::npos) << r.err;
 
     write_file(dir / "src/Setup.INX", edited(sound_script, "AnzApps=1", "AnzApps=x"));
     r = run({mk, "--check", dir / "src"});

@@ -133,6 +133,67 @@ TEST(CommandLine, ScheduledRunMatchesTheWindowRun) {
     EXPECT_NE(lf.find("FERTIG --- KEINE WEITERE DATEN VORHANDEN!"), std::string::npos);
 }
 
+// Installed for all users: the program folder belongs to root and no one else may write there.
+// A normal user's run (tests running as root run as "nobody") finds its settings in the user's
+// config folder and writes its log to the user's state folder; a log it cannot write ends the
+// run with 1, and missing settings name the file looked for and --settings.
+TEST(CommandLine, SystemWideProgramKeepsItsDataInTheUsersFolders) {
+    const bool root = ::geteuid() == 0;
+    if (root && std::system("command -v setpriv >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "setpriv missing";
+    GeneratedStore store;
+    ProgramFolder prog(store.root);
+    TempDir base;
+    const std::string storage = base.path() + "/ablage", state = base.path() + "/state";
+    std::filesystem::create_directories(storage);
+    const std::string ini = prog.config + "/morvolan/morvo.ini";
+    std::ofstream(ini, std::ios::binary)
+        << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + platform::windows_path(storage) +
+                                    "\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Posteingang\r\n");
+    if (root) {
+        for (const std::string& d : {store.dir.path(), prog.config, base.path()})
+            ASSERT_EQ(std::system(("chown -R 65534:65534 " + testsupport::shell_quoted(d)).c_str()),
+                      0);
+    }
+    ::chmod(prog.program.c_str(), 0555);
+    const std::string out = base.path() + "/out.txt";
+    auto run = [&] {
+        const std::string as_user =
+            root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+        const int status = std::system(
+            ("cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u VELTRIN_USER_SCRIPT "
+             "-u VELTRIN_TRANSCRIPT -u XDG_RUNTIME_DIR HOME=" +
+             testsupport::shell_quoted(base.path()) +
+             " XDG_CONFIG_HOME=" + testsupport::shell_quoted(prog.config) +
+             " XDG_STATE_HOME=" + testsupport::shell_quoted(state) + " " + as_user +
+             testsupport::shell_quoted(prog.program + "/morvo") + " --run >" +
+             testsupport::shell_quoted(out) + " 2>&1")
+                .c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    ASSERT_EQ(run(), 0) << read_bytes(out);
+    EXPECT_FALSE(std::filesystem::is_empty(storage));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prog.program),
+                            std::filesystem::directory_iterator()),
+              1);  // morvo alone
+    const auto logs = testsupport::tree_listing(state + "/morvolan");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_NE(platform::cp1252_to_utf8(logs.begin()->second).find("FERTIG"), std::string::npos);
+
+    ::chmod((state + "/morvolan").c_str(), 0555);
+    EXPECT_EQ(run(), 1) << read_bytes(out);
+    EXPECT_NE(read_bytes(out).find("Die Protokolldatei"), std::string::npos) << read_bytes(out);
+    ::chmod((state + "/morvolan").c_str(), 0755);
+
+    std::filesystem::remove(ini);
+    EXPECT_EQ(run(), 2);
+    EXPECT_NE(read_bytes(out).find(ini + " kann nicht gelesen werden"), std::string::npos)
+        << read_bytes(out);
+    EXPECT_NE(read_bytes(out).find("--settings"), std::string::npos) << read_bytes(out);
+    ::chmod(prog.program.c_str(), 0755);
+}
+
 TEST(CommandLine, ReattachKilledAtRandomThenRunAgainLosesNothing) {
     GeneratedStore store("maildir++", with_bulk(12, 16384));
     ProgramFolder prog(store.root);

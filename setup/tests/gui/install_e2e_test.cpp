@@ -69,6 +69,8 @@ TEST(InstallEndToEnd, ScriptedRunShowsTheStatusTextsInOrder) {
         "cd " + shell_quoted(root) +
         " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR HOME=" + shell_quoted(home) +
         " TEMP=" + shell_quoted(temp) + " ProgramFiles=" + shell_quoted(pf) +
+        // Root's menu is the system-wide one: here the same folder as a user's.
+        " XDG_DATA_DIRS=" + shell_quoted(home / ".local/share") +
         " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" + shell_quoted(root / "script.txt") +
         " VELTRIN_TRANSCRIPT=" + shell_quoted(root / "transcript.txt") + " timeout 300 " +
         shell_quoted(medium / "setup") + " >" + shell_quoted(root / "output.txt") + " 2>&1";

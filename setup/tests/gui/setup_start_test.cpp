@@ -185,6 +185,9 @@ TEST_F(SetupStart, MissingBackgroundEndsWithAnErrorReport) {
     EXPECT_NE(t.find("start \""), std::string::npos) << t;
     EXPECT_NE(t.find("icon=critical"), std::string::npos) << t;
     EXPECT_NE(t.find("Laufzeitfehler '53'"), std::string::npos) << t;
+    EXPECT_NE(t.find("Datei nicht gefunden: " + (temp / "~Veltrin/background.jpg").string()),
+              std::string::npos)
+        << t;
     EXPECT_EQ(t.find("window frmHin shown"), std::string::npos) << t;
     EXPECT_NE(t.find("step 1 ok"), std::string::npos) << t;
 }

@@ -43,13 +43,19 @@ std::map<std::string, std::string> tree(const fs::path& dir, const fs::path& roo
     return files;
 }
 
-// A fresh HOME, TEMP and programs folder for one run.
+// A fresh HOME, TEMP, programs folder and system-wide data folder for one run.
 std::string environment(const fs::path& run) {
-    for (const char* d : {"home", "temp", "pf"}) fs::create_directories(run / d);
+    for (const char* d : {"home", "temp", "pf", "system"}) fs::create_directories(run / d);
     return "env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u DISPLAY -u WAYLAND_DISPLAY "
            "-u QT_QPA_PLATFORM HOME=" +
            shell_quoted(run / "home") + " TEMP=" + shell_quoted(run / "temp") +
-           " ProgramFiles=" + shell_quoted(run / "pf") + " ";
+           " ProgramFiles=" + shell_quoted(run / "pf") +
+           " XDG_DATA_DIRS=" + shell_quoted(run / "system") + ":/usr/share ";
+}
+
+// Root installs for every user: its menu entries go into the system-wide applications folder.
+std::string menu_folder() {
+    return ::geteuid() == 0 ? "system/applications" : "home/.local/share/applications";
 }
 
 TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
@@ -85,8 +91,9 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     const auto placed = tree(silent / "pf", silent);
     ASSERT_TRUE(placed.count("Morvolan/Uninstall.ini")) << slurp(silent / "log.txt");
     EXPECT_EQ(placed, tree(wizard / "pf", wizard));
-    for (const char* shortcuts : {"home/.local/share/applications", "home/Desktop"})
+    for (const std::string& shortcuts : {menu_folder(), std::string("home/Desktop")})
         EXPECT_EQ(tree(silent / shortcuts, silent), tree(wizard / shortcuts, wizard)) << shortcuts;
+    EXPECT_TRUE(fs::exists(silent / menu_folder() / "Morvolan/Morvolan.desktop"));
     EXPECT_NE(slurp(silent / "log.txt").find("Morvolan.desktop"), std::string::npos);
 
     // A shell starts the uninstaller, as a user would.
@@ -101,7 +108,8 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     for (int i = 0; i < 300 && fs::exists(folder); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(fs::exists(folder));
-    EXPECT_FALSE(fs::exists(silent / "home/.local/share/applications/Morvolan"));
+    EXPECT_FALSE(fs::exists(silent / menu_folder() / "Morvolan"));
+    EXPECT_TRUE(fs::is_directory(silent / menu_folder()));
     // The log names no desktop group folder, so only its shortcut goes.
     EXPECT_FALSE(fs::exists(silent / "home/Desktop/Morvolan/Morvolan.desktop"));
     dir.keep = ::testing::Test::HasFailure();

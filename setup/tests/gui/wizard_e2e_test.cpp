@@ -47,6 +47,8 @@ class WizardEndToEnd : public ::testing::Test {
         return "cd " + shell_quoted(root) +
                " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u CI HOME=" +
                shell_quoted(root / "home") + " TEMP=" + shell_quoted(root / "temp dir") +
+               // Root's menu is the system-wide one: here the same folder as a user's.
+               " XDG_DATA_DIRS=" + shell_quoted(root / "home/.local/share") +
                " QT_QPA_PLATFORM=offscreen VELTRIN_USER_SCRIPT=" +
                shell_quoted(root / script_name) +
                " VELTRIN_TRANSCRIPT=" + shell_quoted(root / transcript_name) + " ";
