@@ -179,6 +179,10 @@ std::string text_to_file(std::string_view utf8, const TextForm& form) {
     return (form.bom ? std::string(kUtf8Bom) : std::string()) + valid_utf8(text);
 }
 
+std::string text_of_file(std::string_view bytes, const TextForm& otherwise) {
+    return text_to_file(text_from_file(bytes, text_form_of(bytes, otherwise)), TextForm{});
+}
+
 unsigned char cp1252_lower(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return c + 32;
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;

@@ -38,6 +38,8 @@ TextForm text_form_of(std::string_view bytes, const TextForm& otherwise);
 // added; each CR LF, CR or LF becomes the form's line end).
 std::string text_from_file(std::string_view bytes, const TextForm& form);
 std::string text_to_file(std::string_view utf8, const TextForm& form);
+// The text of a file in its own form as UTF-8 with LF line ends, for readers that split lines.
+std::string text_of_file(std::string_view bytes, const TextForm& otherwise);
 
 // Case folding of one Windows-1252 byte to lower case (A-Z, the accented capitals, and the
 // Š/Œ/Ž/Ÿ pairs), as the profile functions and path lookup compare names.

@@ -212,10 +212,12 @@ std::string to_file_text(std::string_view utf8, const TextForm& form) {
 std::string cut_to_size(std::string_view v, std::size_t size, const TextForm& form) {
     v = v.substr(0, v.find('\0'));
     if (!form.utf8) return cp1252_to_utf8(v.substr(0, size - 1));
-    if (v.size() < size) return std::string(v);
-    std::size_t n = size - 1;
-    while (n > 0 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80) --n;
-    return std::string(v.substr(0, n));
+    if (v.size() >= size) {
+        std::size_t n = size - 1;
+        while (n > 0 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80) --n;
+        v = v.substr(0, n);
+    }
+    return valid_utf8(v);  // a file with a mark may still hold stray bytes
 }
 
 // A line break inside a name or value would split the entry over two lines; "|" keeps it on

@@ -115,8 +115,7 @@ class Checker {
         }
         const std::string bytes = slurp(out_.script);
         // As setup reads it: in its own code page, a lone CR ending a line as LF does.
-        const platform::TextForm form = platform::text_form_of(bytes, {false, false, "\r\n"});
-        parse(platform::text_to_file(platform::text_from_file(bytes, form), {}));
+        parse(platform::text_of_file(bytes, {false, false, "\r\n"}));
         known_names();
         kinds();
         files();

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "testsupport/testsupport.h"
 
@@ -120,7 +121,7 @@ TEST(SilentInstall, ScriptInEveryCodePageAndLineEnd) {
         replace_all(slurp(stage / "Setup.INX"), "ProgrammGruppe=Morvolan\r\n",
                     "ProgrammGruppe=Morvolan \xDC"
                     "bung\r\n");
-    const std::string utf8 = replace_all(cp1252, "\xDC", "\xC3\x9C");
+    const std::string utf8 = platform::cp1252_to_utf8(cp1252);
     const struct {
         const char* name;
         std::string script;
@@ -133,16 +134,22 @@ TEST(SilentInstall, ScriptInEveryCodePageAndLineEnd) {
     std::map<std::string, std::string> first;
     for (const auto& f : forms) {
         const fs::path run = root / f.name;
+        fs::create_directories(run / "src");
         fs::copy(stage, run / "src", fs::copy_options::recursive);
         std::ofstream(run / "src" / "Setup.INX", std::ios::binary) << f.script;
-        int status = std::system(
-            ("cd " + shell_quoted(root) + " && " + environment(run) +
-             shell_quoted(fs::path(VELTRIN_BINARY_DIR) / "bin" / "mkpackage") + " --bin " +
-             shell_quoted(fs::path(VELTRIN_BINARY_DIR) / "bin") + " " + shell_quoted(run / "src") +
-             " " + shell_quoted(run / "medium") + " >" + shell_quoted(run / "out.txt") +
-             " 2>&1 && timeout 300 " + shell_quoted(run / "medium" / "setup") + " /S /LOG=" +
-             shell_quoted(run / "log.txt") + " >>" + shell_quoted(run / "out.txt") + " 2>&1")
-                .c_str());
+        const fs::path bin = fs::path(VELTRIN_BINARY_DIR) / "bin";
+        int status =
+            std::system((shell_quoted(bin / "mkpackage") + " --bin " + shell_quoted(bin) + " " +
+                         shell_quoted(run / "src") + " " + shell_quoted(run / "medium") + " >" +
+                         shell_quoted(run / "out.txt") + " 2>&1")
+                            .c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << slurp(run / "out.txt");
+        // Only in the run's own folders: HOME, TEMP and the programs folder.
+        status = std::system(("cd " + shell_quoted(root) + " && " + environment(run) +
+                              "timeout 300 " + shell_quoted(run / "medium" / "setup") +
+                              " /S /LOG=" + shell_quoted(run / "log.txt") + " >>" +
+                              shell_quoted(run / "out.txt") + " 2>&1")
+                                 .c_str());
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << f.name << "\n"
             << slurp(run / "out.txt") << slurp(run / "log.txt");
