@@ -1,4 +1,4 @@
-// The run log behind "log Speichern": the text of Textbox2 and one CR LF, in a new file
+// The run log behind "log Speichern": the text of Textbox2 and a line end, in a new file
 // "morvo_<time stamp>.log" in the program folder.
 #pragma once
 
@@ -19,7 +19,7 @@ struct LogResult {
     std::string message;  // why it failed, for the user
 };
 
-// Writes the log (Windows-1252, the text followed by CR LF).
+// Writes the log (a new file: UTF-8 with LF line ends, through write_text_file).
 LogResult save_run_log(std::string_view program_folder, std::string_view text, const Stamp& stamp);
 
 }  // namespace morvo

@@ -47,7 +47,9 @@ struct RunSettings {
 };
 RunSettings parse_run_settings(std::string_view text);
 
-// File access at the boundary (Windows path; Windows-1252 on disk). read_settings_file returns
+// File access at the boundary (Windows path). A file is read in its own form (UTF-8 or
+// Windows-1252, platform::text_form_of) and write_text_file keeps an existing file's code page,
+// byte-order mark and line end; a new file is UTF-8 with LF. read_settings_file returns
 // false when the file cannot be read. write_settings_file writes a temporary file beside the
 // target, flushes it and renames it over the target; it throws platform::Error on failure.
 bool settings_file_exists(const std::string& windows_path);

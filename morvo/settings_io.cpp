@@ -26,11 +26,17 @@ bool settings_file_exists(const std::string& windows_path) {
     }
 }
 
+namespace {
+// A file a person may edit: read in the form it has; a new one is UTF-8 with LF. Plain ASCII
+// stays as it is and takes new umlauts in UTF-8.
+const platform::TextForm kPersonsFile{true, false, "\n"};
+}  // namespace
+
 bool read_settings_file(const std::string& windows_path, std::string& utf8_text) {
     try {
         auto bytes = platform::read_file(windows_path);
         if (!bytes) return false;
-        utf8_text = platform::cp1252_to_utf8(*bytes);
+        utf8_text = platform::text_from_file(*bytes, platform::text_form_of(*bytes, kPersonsFile));
         return true;
     } catch (const std::exception&) {
         return false;
@@ -38,7 +44,13 @@ bool read_settings_file(const std::string& windows_path, std::string& utf8_text)
 }
 
 void write_text_file(const std::string& windows_path, std::string_view utf8_text) {
-    platform::write_file(windows_path, platform::utf8_to_cp1252(utf8_text));
+    platform::TextForm form = kPersonsFile;
+    try {
+        if (auto old = platform::read_file(windows_path)) form = platform::text_form_of(*old, form);
+    } catch (const std::exception&) {
+        // Unreadable: written anew.
+    }
+    platform::write_file(windows_path, platform::text_to_file(utf8_text, form));
 }
 
 PathProbe platform_probe() {

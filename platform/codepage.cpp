@@ -113,6 +113,76 @@ std::string utf8_to_cp1252(std::string_view text) {
     return out;
 }
 
+std::string valid_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t start = i;
+        if (decode_utf8(text, i) == static_cast<char32_t>(-1)) {
+            out += '?';
+        } else {
+            out.append(text, start, i - start);
+        }
+    }
+    return out;
+}
+
+TextForm text_form_of(std::string_view bytes, const TextForm& otherwise) {
+    TextForm form = otherwise;
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        form.utf8 = true;
+        form.bom = true;
+        bytes.remove_prefix(kUtf8Bom.size());
+    } else {
+        form.bom = false;
+        bool ascii = true;
+        bool valid = true;
+        for (std::size_t i = 0; i < bytes.size() && valid;) {
+            if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+                ++i;
+                continue;
+            }
+            ascii = false;
+            valid = decode_utf8(bytes, i) != static_cast<char32_t>(-1);
+        }
+        if (!ascii) form.utf8 = valid;
+    }
+    const std::size_t end = bytes.find_first_of("\r\n");
+    if (end != std::string_view::npos) {
+        form.line_end = bytes[end] == '\n'                                 ? "\n"
+                        : end + 1 < bytes.size() && bytes[end + 1] == '\n' ? "\r\n"
+                                                                           : "\r";
+    }
+    return form;
+}
+
+std::string text_from_file(std::string_view bytes, const TextForm& form) {
+    if (form.bom && bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        bytes.remove_prefix(kUtf8Bom.size());
+    }
+    return form.utf8 ? valid_utf8(bytes) : cp1252_to_utf8(bytes);
+}
+
+std::string text_to_file(std::string_view utf8, const TextForm& form) {
+    std::string text;
+    text.reserve(utf8.size() + 8);
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\r' || utf8[i] == '\n') {
+            if (utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
+            text += form.line_end;
+        } else {
+            text += utf8[i];
+        }
+    }
+    if (!form.utf8) return utf8_to_cp1252(text);
+    return (form.bom ? std::string(kUtf8Bom) : std::string()) + valid_utf8(text);
+}
+
+std::string text_of_file(std::string_view bytes, const TextForm& otherwise) {
+    return text_to_file(text_from_file(bytes, text_form_of(bytes, otherwise)), TextForm{});
+}
+
 unsigned char cp1252_lower(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return c + 32;
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;

@@ -53,7 +53,9 @@ inline std::string error_text(long number) {
 struct Error : std::runtime_error {
     long number;
     std::string description;
-    Error(long n, std::string d) : std::runtime_error(d), number(n), description(std::move(d)) {}
+    std::string path;  // the file or folder the statement was about, where the layer knows it
+    Error(long n, std::string d, std::string about = {})
+        : std::runtime_error(d), number(n), description(std::move(d)), path(std::move(about)) {}
     // The standard text of the number.
     explicit Error(long n) : Error(n, error_text(n)) {}
 };

@@ -134,15 +134,16 @@ bool is_dir(const std::string& host) {
 
 thread_local std::vector<std::string> t_dir_rest;
 
-[[noreturn]] void fail(long number) {
-    throw Error(number);
+// A failed statement names the file or folder it was about, as the program named it.
+[[noreturn]] void fail(long number, std::string_view about) {
+    throw Error(number, error_text(number), std::string(about));
 }
 
 // The host path of a Windows path that must exist: 53 when it does not.
 std::string existing(std::string_view path) {
     const std::string h = host_path(path);
     struct stat st;
-    if (h.empty() || lstat(h.c_str(), &st) != 0) fail(kErrFileNotFound);
+    if (h.empty() || lstat(h.c_str(), &st) != 0) fail(kErrFileNotFound, path);
     return h;
 }
 
@@ -161,12 +162,13 @@ std::vector<std::string> matching_files(const std::string& folder_host, const st
 // Writes `data` to a temporary name beside `target`, then renames it over the target. The
 // statements promise no more than a whole file under the name, so there is no sync.
 void write_beside_and_rename(const std::string& target, std::string_view data,
-                             std::optional<mode_t> mode, long error_on_failure) {
+                             std::optional<mode_t> mode, long error_on_failure,
+                             std::string_view about) {
     ReplaceOptions options;
     options.durability = Durability::none;
     options.exact_mode = mode;
     const int err = replace_file(target, data, options);
-    if (err) fail(err == ENOSPC ? kErrDiskFull : error_on_failure);
+    if (err) fail(err == ENOSPC ? kErrDiskFull : error_on_failure, about);
 }
 
 }  // namespace
@@ -177,7 +179,7 @@ std::string Dir(std::string_view pattern, int attributes) {
     const std::string name_pattern = sp.name.empty() ? "*" : sp.name;
     const std::string folder = host_folder(sp.folder);
     if (folder.empty()) {
-        fail(is_drive_letter_path(sp.folder) ? kErrDeviceUnavailable : kErrBadFileName);
+        fail(is_drive_letter_path(sp.folder) ? kErrDeviceUnavailable : kErrBadFileName, pattern);
     }
     if (attributes & vbVolume) return "";
     if (!has_wildcards(name_pattern)) {
@@ -226,28 +228,29 @@ std::string Dir() {
 void FileCopy(std::string_view source, std::string_view destination) {
     const std::string src = host_path(source);
     struct stat st;
-    if (src.empty() || stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) fail(kErrFileNotFound);
+    if (src.empty() || stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        fail(kErrFileNotFound, source);
     const std::string dst = host_path(destination);
-    if (dst.empty() || !is_dir(parent_of(dst))) fail(kErrPathNotFound);
+    if (dst.empty() || !is_dir(parent_of(dst))) fail(kErrPathNotFound, destination);
     std::string target = dst;
     struct stat dt;
     if (stat(dst.c_str(), &dt) == 0) {
-        if (S_ISDIR(dt.st_mode) || !(dt.st_mode & S_IWUSR)) fail(kErrPathFileAccess);
-        if (dt.st_dev == st.st_dev && dt.st_ino == st.st_ino) fail(kErrPathFileAccess);
+        if (S_ISDIR(dt.st_mode) || !(dt.st_mode & S_IWUSR)) fail(kErrPathFileAccess, destination);
+        if (dt.st_dev == st.st_dev && dt.st_ino == st.st_ino) fail(kErrPathFileAccess, destination);
         char real[PATH_MAX];
         if (realpath(dst.c_str(), real)) target = real;
     }
     const UniqueFd in(open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     std::string data;
-    if (!in || !read_all(in.get(), data)) fail(kErrPathFileAccess);
+    if (!in || !read_all(in.get(), data)) fail(kErrPathFileAccess, source);
     // The copy keeps the source's permissions: its run bit and its read-only attribute.
-    write_beside_and_rename(target, data, st.st_mode & 07777, kErrPathFileAccess);
+    write_beside_and_rename(target, data, st.st_mode & 07777, kErrPathFileAccess, destination);
 }
 
 void Kill(std::string_view pattern) {
     const Split sp = split_last(pattern);
     const std::string folder = host_folder(sp.folder);
-    if (folder.empty() || !is_dir(folder)) fail(kErrPathNotFound);
+    if (folder.empty() || !is_dir(folder)) fail(kErrPathNotFound, pattern);
     std::vector<std::string> victims;
     if (has_wildcards(sp.name)) {
         victims = matching_files(folder, sp.name);
@@ -258,7 +261,7 @@ void Kill(std::string_view pattern) {
             victims.push_back(full);
         }
     }
-    if (victims.empty()) fail(kErrFileNotFound);
+    if (victims.empty()) fail(kErrFileNotFound, pattern);
     bool refused = false;
     for (const auto& v : victims) {
         struct stat st;
@@ -268,21 +271,21 @@ void Kill(std::string_view pattern) {
         }
         if (unlink(v.c_str()) != 0) refused = true;
     }
-    if (refused) fail(kErrPathFileAccess);
+    if (refused) fail(kErrPathFileAccess, pattern);
 }
 
 void MkDir(std::string_view path) {
     const std::string h = host_path(path);
-    if (h.empty()) fail(kErrPathNotFound);
+    if (h.empty()) fail(kErrPathNotFound, path);
     if (mkdir(h.c_str(), 0777) == 0) return;
-    fail(errno == ENOENT || errno == ENOTDIR ? kErrPathNotFound : kErrPathFileAccess);
+    fail(errno == ENOENT || errno == ENOTDIR ? kErrPathNotFound : kErrPathFileAccess, path);
 }
 
 void RmDir(std::string_view path) {
     const std::string h = host_path(path);
-    if (h.empty() || !is_dir(h)) fail(kErrPathNotFound);
+    if (h.empty() || !is_dir(h)) fail(kErrPathNotFound, path);
     if (rmdir(h.c_str()) == 0) return;
-    fail(kErrPathFileAccess);
+    fail(kErrPathFileAccess, path);
 }
 
 bool MakeSureDirectoryPathExists(std::string_view path) {
@@ -306,23 +309,23 @@ bool MakeSureDirectoryPathExists(std::string_view path) {
 int GetAttr(std::string_view path) {
     const std::string h = existing(path);
     struct stat st;
-    if (!stat_follow(h, st)) fail(kErrFileNotFound);
+    if (!stat_follow(h, st)) fail(kErrFileNotFound, path);
     return attributes_of(base_name(h), st);
 }
 
 void SetAttr(std::string_view path, int attributes) {
     const std::string h = existing(path);
     struct stat st;
-    if (stat(h.c_str(), &st) != 0) fail(kErrFileNotFound);
+    if (stat(h.c_str(), &st) != 0) fail(kErrFileNotFound, path);
     const mode_t mode =
         (attributes & vbReadOnly) ? (st.st_mode & ~mode_t(0222)) : (st.st_mode | S_IWUSR);
-    if (chmod(h.c_str(), mode & 07777) != 0) fail(kErrPathFileAccess);
+    if (chmod(h.c_str(), mode & 07777) != 0) fail(kErrPathFileAccess, path);
 }
 
 std::int64_t FileLen(std::string_view path) {
     const std::string h = existing(path);
     struct stat st;
-    if (stat(h.c_str(), &st) != 0) fail(kErrFileNotFound);
+    if (stat(h.c_str(), &st) != 0) fail(kErrFileNotFound, path);
     return st.st_size;
 }
 
@@ -366,39 +369,39 @@ std::optional<std::string> read_file(std::string_view path) {
 
 void write_file(std::string_view path, std::string_view bytes) {
     const std::string h = host_path(path);
-    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
+    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound, path);
     std::string target = h;
     std::optional<mode_t> mode;  // a new file: 0666 less the umask
     struct stat st;
     if (stat(h.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) fail(kErrPathFileAccess);
+        if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) fail(kErrPathFileAccess, path);
         mode = st.st_mode & 07777;
         char real[PATH_MAX];
         if (realpath(h.c_str(), real)) target = real;
     }
-    write_beside_and_rename(target, bytes, mode, kErrPathFileAccess);
+    write_beside_and_rename(target, bytes, mode, kErrPathFileAccess, path);
 }
 
 void create_new_file(std::string_view path, std::string_view bytes) {
     const std::string h = host_or_windows(path);
-    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
-    if (base_name(h).empty()) fail(kErrBadFileName);
+    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound, path);
+    if (base_name(h).empty()) fail(kErrBadFileName, path);
     ReplaceOptions options;
     options.exclusive = true;
     const int e = replace_file(h, bytes, options);
     if (e != 0)
-        fail(e == EEXIST ? kErrFileExists : e == ENOSPC ? kErrDiskFull : kErrPathFileAccess);
+        fail(e == EEXIST ? kErrFileExists : e == ENOSPC ? kErrDiskFull : kErrPathFileAccess, path);
 }
 
 void append_file(std::string_view path, std::string_view bytes) {
     const std::string h = host_path(path);
-    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound);
+    if (h.empty() || !is_dir(parent_of(h))) fail(kErrPathNotFound, path);
     struct stat st;
     if (stat(h.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR))) {
-        fail(kErrPathFileAccess);
+        fail(kErrPathFileAccess, path);
     }
     UniqueFd fd(open(h.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-    if (!fd || !write_all(fd.get(), bytes) || !fd.close()) fail(kErrPathFileAccess);
+    if (!fd || !write_all(fd.get(), bytes) || !fd.close()) fail(kErrPathFileAccess, path);
 }
 
 }  // namespace platform

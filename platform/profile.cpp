@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <mutex>
@@ -30,9 +31,21 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::string fold(std::string_view cp1252) {
-    std::string out(cp1252);
-    for (char& c : out) c = static_cast<char>(cp1252_lower(static_cast<unsigned char>(c)));
+// A new file, and one in plain ASCII, is Windows-1252 with CR LF: the INI files the programs
+// write (the uninstall log) are read by them alone.
+const TextForm kNewFileForm{false, false, "\r\n"};
+
+// Names compare without regard to case: in Windows-1252 byte by byte, in UTF-8 by character.
+std::string fold(std::string_view name, const TextForm& form) {
+    std::string out(name);
+    bool ascii = true;
+    for (char& c : out) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        c = static_cast<char>(cp1252_lower(static_cast<unsigned char>(c)));
+    }
+    if (!form.utf8 || ascii) return out;
+    out.clear();
+    for (const char32_t c : folded_code_points(name)) append_utf8(out, c);
     return out;
 }
 
@@ -71,11 +84,14 @@ struct Parsed {
     std::vector<Section> sections;                            // sections[0]: before any header
     std::unordered_map<std::string, std::size_t> section_of;  // folded name -> first section
     FileIdentity id;
+    TextForm form = kNewFileForm;
     // False while the file's change time is so recent that another change within the same
     // clock tick would leave the identity unchanged; such a cache entry is checked by content.
     bool trusted = false;
 
-    bool ends_with_newline() const { return raw.empty() || raw.back() == '\n'; }
+    bool ends_with_newline() const {
+        return raw.empty() || raw.back() == '\n' || raw.back() == '\r';
+    }
 };
 
 std::mutex g_mutex;
@@ -86,13 +102,13 @@ std::size_t g_parse_count = 0;
 void parse_from(Parsed& p, std::size_t from) {
     if (p.sections.empty()) p.sections.emplace_back();
     std::size_t pos = from;
-    if (pos == 0 && p.raw.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;  // a UTF-8 mark
+    if (pos == 0 && p.form.bom) pos = kUtf8Bom.size();
     while (pos < p.raw.size()) {
-        std::size_t nl = p.raw.find('\n', pos);
-        Line line{pos, nl == std::string::npos ? p.raw.size() : nl,
-                  nl == std::string::npos ? p.raw.size() : nl + 1};
-        if (line.content_end > line.begin && p.raw[line.content_end - 1] == '\r') {
-            --line.content_end;
+        // CR LF, LF and a lone CR each end a line.
+        const std::size_t nl = p.raw.find_first_of("\r\n", pos);
+        Line line{pos, nl == std::string::npos ? p.raw.size() : nl, p.raw.size()};
+        if (nl != std::string::npos) {
+            line.end = nl + (p.raw.compare(nl, 2, "\r\n") == 0 ? 2 : 1);
         }
         pos = line.end;
         const std::size_t index = p.lines.size();
@@ -107,7 +123,8 @@ void parse_from(Parsed& p, std::size_t from) {
                 s.header_line = index;
                 s.last_entry = index;
                 p.sections.push_back(std::move(s));
-                p.section_of.emplace(fold(trim(text.substr(1, close - 1))), p.sections.size() - 1);
+                p.section_of.emplace(fold(trim(text.substr(1, close - 1)), p.form),
+                                     p.sections.size() - 1);
                 continue;
             }
         }
@@ -115,11 +132,12 @@ void parse_from(Parsed& p, std::size_t from) {
         s.last_entry = index;
         if (text[0] == ';') continue;  // a comment
         const std::string_view key = trim(text.substr(0, text.find('=')));
-        if (!key.empty()) s.keys.emplace(fold(key), index);
+        if (!key.empty()) s.keys.emplace(fold(key, p.form), index);
     }
 }
 
 void parse_all(Parsed& p) {
+    p.form = text_form_of(p.raw, kNewFileForm);
     p.lines.clear();
     p.sections.clear();
     p.section_of.clear();
@@ -183,9 +201,23 @@ Parsed* load(const std::string& host, int fd, struct stat& st) {
     return &p;
 }
 
-// C-string semantics (text after a NUL does not exist), then Windows-1252.
-std::string to_file_text(std::string_view utf8) {
-    return utf8_to_cp1252(utf8.substr(0, utf8.find('\0')));
+// C-string semantics (text after a NUL does not exist), then the file's code page.
+std::string to_file_text(std::string_view utf8, const TextForm& form) {
+    utf8 = utf8.substr(0, utf8.find('\0'));
+    return form.utf8 ? valid_utf8(utf8) : utf8_to_cp1252(utf8);
+}
+
+// At most size - 1 bytes of a value in the file's code page, as UTF-8; a UTF-8 character is
+// never cut in two.
+std::string cut_to_size(std::string_view v, std::size_t size, const TextForm& form) {
+    v = v.substr(0, v.find('\0'));
+    if (!form.utf8) return cp1252_to_utf8(v.substr(0, size - 1));
+    if (v.size() >= size) {
+        std::size_t n = size - 1;
+        while (n > 0 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80) --n;
+        v = v.substr(0, n);
+    }
+    return valid_utf8(v);  // a file with a mark may still hold stray bytes
 }
 
 // A line break inside a name or value would split the entry over two lines; "|" keeps it on
@@ -235,29 +267,24 @@ std::string GetPrivateProfileStringA(std::string_view section, std::string_view 
                                      std::string_view default_value, std::size_t size,
                                      std::string_view file) {
     if (size == 0) return "";
-    std::string def = to_file_text(default_value);
+    std::string def = to_file_text(default_value, kNewFileForm);
     while (!def.empty() && def.back() == ' ') def.pop_back();
-    auto cut = [size](std::string_view v) {
-        v = v.substr(0, v.find('\0'));
-        return cp1252_to_utf8(v.substr(0, size - 1));
-    };
+    const std::string no_value = cut_to_size(def, size, kNewFileForm);
     const std::string host = host_path(file);
-    if (host.empty()) return cut(def);
-    const std::string sec = fold(trim(to_file_text(section)));
-    const std::string k = fold(trim(to_file_text(key)));
+    if (host.empty()) return no_value;
 
     const UniqueFd fd(open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) return cut(def);
+    if (!fd) return no_value;
     std::lock_guard<std::mutex> lock(g_mutex);
     struct stat st;
     Parsed* p = load(host, fd.get(), st);
-    if (!p) return cut(def);
-    const auto s = p->section_of.find(sec);
-    if (s == p->section_of.end()) return cut(def);
+    if (!p) return no_value;
+    const auto s = p->section_of.find(fold(trim(to_file_text(section, p->form)), p->form));
+    if (s == p->section_of.end()) return no_value;
     const auto& keys = p->sections[s->second].keys;
-    const auto e = keys.find(k);
-    if (e == keys.end()) return cut(def);
-    return cut(value_of(*p, e->second));
+    const auto e = keys.find(fold(trim(to_file_text(key, p->form)), p->form));
+    if (e == keys.end()) return no_value;
+    return cut_to_size(value_of(*p, e->second), size, p->form);
 }
 
 namespace {
@@ -272,20 +299,22 @@ struct Edit {
 Edit plan_edit(const Parsed& p, const std::string& sec, const std::string& k,
                const std::string& entry) {
     Edit edit;
-    const auto s = p.section_of.find(fold(trim(sec)));
+    const std::string line_end(p.form.line_end);
+    const std::string before = p.ends_with_newline() ? "" : line_end;
+    const auto s = p.section_of.find(fold(trim(sec), p.form));
     if (s == p.section_of.end()) {
-        edit.append = (p.ends_with_newline() ? "" : "\r\n") + ("[" + sec + "]\r\n") + entry;
+        edit.append = before + "[" + sec + "]" + line_end + entry;
         return edit;
     }
     const Section& section = p.sections[s->second];
-    const auto e = section.keys.find(fold(trim(k)));
+    const auto e = section.keys.find(fold(trim(k), p.form));
     if (e != section.keys.end()) {
         edit.replace_line = e->second;
         return edit;
     }
     const Line& last = p.lines[section.last_entry];
     if (last.end == p.raw.size()) {
-        edit.append = (p.ends_with_newline() ? "" : "\r\n") + entry;
+        edit.append = before + entry;
     } else {
         edit.insert_at = last.end;
     }
@@ -295,7 +324,8 @@ Edit plan_edit(const Parsed& p, const std::string& sec, const std::string& k,
 bool create_file(const std::string& host, const std::string& sec, const std::string& entry) {
     UniqueFd out(open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!out) return false;
-    const bool ok = write_all(out.get(), "[" + sec + "]\r\n" + entry) && out.close();
+    const std::string header = "[" + sec + "]" + std::string(kNewFileForm.line_end);
+    const bool ok = write_all(out.get(), header + entry) && out.close();
     g_cache.erase(host);
     return ok;
 }
@@ -309,7 +339,12 @@ bool append_to(const std::string& host, int fd, Parsed& p, const std::string& ap
         return false;
     }
     p.raw += append;
-    if (had_newline) {
+    // What is written keeps the file's code page, but umlauts written into a plain ASCII file
+    // may form valid UTF-8 (as "Ã¤" does); a fresh read then takes the file as UTF-8, so the
+    // cache must too.
+    const bool high = std::any_of(append.begin(), append.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (had_newline && !(high && !p.form.utf8 && text_form_of(p.raw, kNewFileForm).utf8)) {
         parse_from(p, old_size);
     } else {
         parse_all(p);
@@ -346,22 +381,30 @@ std::optional<std::string> edited(const Parsed& p, const Edit& edit, const std::
 
 bool WritePrivateProfileStringA(std::string_view section, std::string_view key,
                                 std::string_view value, std::string_view file) {
-    const std::string sec = one_line(to_file_text(section));
-    const std::string k = one_line(to_file_text(key));
-    const std::string v = one_line(to_file_text(value));
-    if (trim(k).empty()) return false;
+    if (trim(one_line(to_file_text(key, kNewFileForm))).empty()) return false;
     const std::string host = host_path(file);
     if (host.empty()) return false;
-    const std::string entry = k + "=" + v + "\r\n";
+    // Names and value in the form of the file they go to.
+    auto text_for = [&](const TextForm& form, std::string& sec, std::string& k, std::string& v) {
+        sec = one_line(to_file_text(section, form));
+        k = one_line(to_file_text(key, form));
+        v = one_line(to_file_text(value, form));
+        return k + "=" + v + std::string(form.line_end);
+    };
+    std::string sec, k, v;
 
     std::lock_guard<std::mutex> lock(g_mutex);
     UniqueFd fd(open(host.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC));
-    if (!fd && errno == ENOENT) return create_file(host, sec, entry);
+    if (!fd && errno == ENOENT) {
+        const std::string entry = text_for(kNewFileForm, sec, k, v);
+        return create_file(host, sec, entry);
+    }
     if (!fd) return false;
     struct stat st;
     Parsed* p = load(host, fd.get(), st);
     // The read-only attribute (the owner's write permission) refuses the write even for root.
     if (!p || !(st.st_mode & S_IWUSR)) return false;
+    const std::string entry = text_for(p->form, sec, k, v);
 
     const Edit edit = plan_edit(*p, sec, k, entry);
     if (!edit.append.empty()) return append_to(host, fd.get(), *p, edit.append);

@@ -149,14 +149,17 @@ class Run {
         try {
             fn();
         } catch (const platform::Error& e) {
-            failed(e.number, error_description(e));
+            failed(e.number, error_description(e), e.path);
         } catch (const std::exception& e) {
             failed(51, std::string("Interner Fehler: ") + e.what());
         }
     }
 
-    void failed(long number, const std::string& description) {
-        if (options_.failed) options_.failed(number, description, !silent_);
+    // The callback hears which file or folder failed; the message box keeps its words.
+    void failed(long number, const std::string& description, const std::string& path = {}) {
+        if (options_.failed)
+            options_.failed(number, path.empty() ? description : description + ": " + path,
+                            !silent_);
         if (silent_) return;
         if (!report_.report(number, description)) throw StopRun{};
     }

@@ -56,7 +56,7 @@ std::string install_folder_from(std::string value) {
     return folder;
 }
 
-// The plain text log (Windows-1252, CR LF, as the system's other logs) and standard error.
+// The plain text log (UTF-8 with LF: a person reads it) and standard error.
 class Reporter {
   public:
     explicit Reporter(int fd) : fd_(fd), terminal_(::isatty(2) == 1) {}
@@ -67,7 +67,7 @@ class Reporter {
 
     void log(const std::string& line) {
         if (fd_ < 0) return;
-        const std::string bytes = platform::utf8_to_cp1252(line) + "\r\n";
+        const std::string bytes = platform::text_to_file(line + "\n", platform::TextForm{});
         std::size_t done = 0;
         while (done < bytes.size()) {
             ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);

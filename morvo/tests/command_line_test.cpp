@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -15,6 +17,7 @@
 #include "morvo/filing.h"
 #include "morvo/settings.h"
 #include "morvo/tests/imap_test_util.h"
+#include "platform/codepage.h"
 #include "platform/environment.h"
 #include "platform/paths.h"
 #include "testsupport/testsupport.h"
@@ -258,6 +261,39 @@ TEST(DryRun, ChangesNoByteAndListsWhatARunFiles) {
                            std::to_string(bytes) + " Bytes"),
               std::string::npos)
         << preview;
+}
+
+// The settings file as a person's editor saves it, and as the program wrote it before it wrote
+// UTF-8: each finds the folders with umlauts and files the same attachments.
+TEST(SettingsFile, EveryCodePageFilesTheSame) {
+    const std::vector<std::string> lines = {
+        kStore + "|Posteingang", kStore + "|Posteingang|Kunden|M\u00FCller", kStore + "|\u00C4rger",
+        kStore + "|Archiv|2023|M\u00E4rz"};
+    const struct {
+        const char* what;
+        std::string (*bytes)(const std::string& crlf_text);
+    } forms[] = {
+        {"Windows-1252, CR LF", [](const std::string& t) { return platform::utf8_to_cp1252(t); }},
+        {"UTF-8, LF",
+         [](const std::string& t) { return platform::text_to_file(t, platform::TextForm{}); }},
+        {"UTF-8 with mark", [](const std::string& t) { return "\xEF\xBB\xBF" + t; }},
+    };
+    std::optional<std::multiset<std::string>>
+        first;  // the filed files' bytes (names hold the time)
+    for (const auto& f : forms) {
+        GeneratedStore store;
+        CommandLine cl(outlook::test::store_config(store_name, store.root), {});
+        const std::string bytes = f.bytes(settings_file_text(cl.ablage_win, lines));
+        std::ofstream(cl.ini(), std::ios::binary) << bytes;
+        ASSERT_EQ(cl.run({"--run"}), kExitDone) << f.what << cl.err << cl.out;
+        EXPECT_EQ(cl.out.find("nicht vorhanden"), std::string::npos) << f.what << cl.out;
+        EXPECT_EQ(read_bytes(cl.ini()), bytes) << f.what;
+        std::multiset<std::string> filed;
+        for (const auto& [name, content] : cl.stored()) filed.insert(content);
+        if (!first) first = filed;
+        EXPECT_EQ(filed, *first) << f.what;
+    }
+    EXPECT_FALSE(first->empty());
 }
 
 TEST(CommandLineModes, CannotRunGivesStatusTwoAndTheReason) {

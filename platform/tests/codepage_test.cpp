@@ -87,6 +87,39 @@ TEST(Codepage, CaseInsensitiveNames) {
     }
 }
 
+// How a file a person may edit is read, and how it is written back.
+TEST(Codepage, TextFilesKeepTheirForm) {
+    const platform::TextForm ascii_1252{false, false, "\r\n"};
+    struct Case {
+        std::string bytes;
+        bool utf8, bom;
+        std::string_view line_end;
+        std::string text;  // as read
+    } cases[] = {
+        {"a=\xE4\r\nb\r\n", false, false, "\r\n", "a=\u00E4\nb\n"},
+        {"a=\u00E4\nb\n", true, false, "\n", "a=\u00E4\nb\n"},
+        {"\xEF\xBB\xBF"
+         "a=b\rc\r",
+         true, true, "\r", "a=b\nc\n"},
+        {"\xEF\xBB\xBF"
+         "a=\xE4",
+         true, true, "\r\n", "a=?"},  // broken UTF-8 after a mark
+        {"a=\u00E4\xFC", false, false, "\r\n", "a=\u00C3\u00A4\u00FC"},
+        {"plain ascii", false, false, "\r\n", "plain ascii"},  // the caller's default
+    };
+    for (const auto& c : cases) {
+        const platform::TextForm form = platform::text_form_of(c.bytes, ascii_1252);
+        EXPECT_EQ(form.utf8, c.utf8) << c.bytes;
+        EXPECT_EQ(form.bom, c.bom) << c.bytes;
+        EXPECT_EQ(form.line_end, c.line_end) << c.bytes;
+        // Read and written back, the file is unchanged.
+        const std::string text = platform::text_from_file(c.bytes, form);
+        EXPECT_EQ(platform::text_to_file(text, {}), c.text) << c.bytes;
+        if (c.text.find('?') == std::string::npos)
+            EXPECT_EQ(platform::text_to_file(text, form), c.bytes) << c.bytes;
+    }
+}
+
 }  // namespace
 
 TEST(Text, CaseAndBlanksOnAsciiOnly) {

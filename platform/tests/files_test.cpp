@@ -115,6 +115,11 @@ TEST_F(Files, CopyKeepsTheRunBitAndFailsLikeFileCopy) {
     for (const auto& c : cases) {
         EXPECT_EQ(error_of([&] { platform::FileCopy(c.from, c.to); }), c.error)
             << c.from << " -> " << c.to;
+        try {  // the error names the file it is about
+            platform::FileCopy(c.from, c.to);
+        } catch (const platform::Error& e) {
+            EXPECT_EQ(e.path, c.error == platform::kErrFileNotFound ? c.from : c.to);
+        }
     }
     EXPECT_EQ(slurp(dir.file("ro")), "ro");
     EXPECT_EQ(slurp(dir.file("readme")), "readme");

@@ -1,5 +1,5 @@
-// The private-profile functions: the Windows reading rules, writes that keep every other line,
-// Windows-1252 on disk, the read cache, and bad files.
+// The private-profile functions: the Windows reading rules, writes that keep every other line and
+// the file's code page and line end, the read cache, and bad files.
 #include "platform/profile.h"
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <random>
 
 #include "core_fixture.h"
+#include "platform/codepage.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ std::string fixture(const std::string& eol) {
         "  Indented = value with = sign",
         "Umlaut=Gr\xFC\xDF"
         "e \x80",
+        "\xC4pfel=rot",
         "Dup=first",
         "Dup=second",
         "",
@@ -55,6 +57,7 @@ struct ReadCase {
     const char* def;
     std::size_t size;
     std::string want;
+    const char* want_in_utf8 = nullptr;  // where a UTF-8 file gives something else
 };
 
 const ReadCase kReadCases[] = {
@@ -83,20 +86,37 @@ const ReadCase kReadCases[] = {
     {"Main", "ProduktName", "", 1, ""},
     {"Main", "ProduktName", "", 0, ""},
     {"Main", "Absent", "abcdef", 3, "ab"},
-    {"Main", "Absent", "d  ", 256, "d"},    // trailing blanks of the default dropped
-    {"Main", "Umlaut", "", 4, "Gr\u00FC"},  // counted in characters, not UTF-8 bytes
+    {"Main", "Absent", "d  ", 256, "d"},          // trailing blanks of the default dropped
+    {"Main", "Umlaut", "", 4, "Gr\u00FC", "Gr"},  // in the file's bytes, no character cut
+    {"Main", "\u00E4PFEL", "", 256, "rot"},
 };
 
-TEST(ProfileRead, WindowsRulesWithCrLfAndLfOnlyLines) {
+// The same file in every form a person's editor may save it: Windows-1252 or UTF-8 (with or
+// without a byte-order mark), with CR LF, LF or CR alone.
+TEST(ProfileRead, WindowsRulesInEveryCodePageAndLineEnd) {
     TempDir dir;
-    for (const char* eol : {"\r\n", "\n"}) {
-        spit(dir.file("t.ini"), fixture(eol));
+    const struct {
+        const char* what;
+        bool utf8;
+        const char* mark;
+        const char* eol;
+    } forms[] = {
+        {"1252 CRLF", false, "", "\r\n"},
+        {"1252 LF", false, "", "\n"},
+        {"1252 CR", false, "", "\r"},
+        {"UTF-8 LF", true, "", "\n"},
+        {"BOM CRLF", true, "\xEF\xBB\xBF", "\r\n"},
+        {"BOM CR", true, "\xEF\xBB\xBF", "\r"},
+    };
+    for (const auto& f : forms) {
+        const std::string text = fixture(f.eol);
+        spit(dir.file("t.ini"), f.mark + (f.utf8 ? platform::cp1252_to_utf8(text) : text));
         platform::profile_cache_clear();
         for (const auto& c : kReadCases) {
+            const std::string want = f.utf8 && c.want_in_utf8 ? c.want_in_utf8 : c.want;
             EXPECT_EQ(GetPrivateProfileStringA(c.section, c.key, c.def, c.size, dir.win("t.ini")),
-                      c.want)
-                << "[" << c.section << "] " << c.key << " size " << c.size
-                << (eol[0] == '\r' ? " CRLF" : " LF");
+                      want)
+                << "[" << c.section << "] " << c.key << " size " << c.size << " " << f.what;
         }
     }
 }
@@ -205,6 +225,17 @@ TEST(ProfileWrite, KeepsEveryOtherLine) {
          "[A]\r\nk=vor\r\n"},
         {"the same value again changes nothing", "[A]\r\nk=v\r\n", false, "A", "K", "v",
          "[A]\r\nk=v\r\n"},
+        // A file keeps its code page, its byte-order mark and its line end.
+        {"a Windows-1252 file stays Windows-1252", "[A]\r\nx=\xE4\r\n", false, "A", "y", "\u00FC",
+         "[A]\r\nx=\xE4\r\ny=\xFC\r\n"},
+        {"a UTF-8 file stays UTF-8 with LF", "[A]\nx=\u00E4\n", false, "A", "y", "\u00FC",
+         "[A]\nx=\u00E4\ny=\u00FC\n"},
+        {"a UTF-8 key matches without regard to case", "[A]\n\u00C4rger=1\n", false, "a",
+         "\u00E4RGER", "\u00DC", "[A]\n\u00C4rger=\u00DC\n"},
+        {"a byte-order mark stays", "\xEF\xBB\xBF[A]\r\nx=1\r\n", false, "\u00D6", "k", "\u00FC",
+         "\xEF\xBB\xBF[A]\r\nx=1\r\n[\u00D6]\r\nk=\u00FC\r\n"},
+        {"CR-only lines stay CR-only", "[A]\rx=1\r[B]\ry=2", false, "A", "z", "3",
+         "[A]\rx=1\rz=3\r[B]\ry=2"},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -326,6 +357,18 @@ TEST(ProfileCache, UnchangedFilesAreNotParsedAgain) {
     for (int i = 0; i < 20; ++i)
         GetPrivateProfileStringA("Main", "Key", "", 99, dir.win("ext.ini"));
     EXPECT_EQ(platform::profile_parse_count(), after_ext);
+}
+
+// Umlauts written into a plain ASCII file are Windows-1252; when their bytes happen to form
+// UTF-8 ("Ã¤" is C3 A4), a fresh read takes the file as UTF-8, and the cached one must agree.
+TEST(ProfileCache, AgreesWithAFreshReadWhenAWriteMakesTheFileUtf8) {
+    TempDir dir;
+    spit(dir.file("a.ini"), "[A]\r\nx=1\r\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("A", "y", "\u00C3\u00A4", dir.win("a.ini")));
+    EXPECT_EQ(slurp(dir.file("a.ini")), "[A]\r\nx=1\r\ny=\xC3\xA4\r\n");
+    const std::string cached = GetPrivateProfileStringA("A", "y", "", 99, dir.win("a.ini"));
+    platform::profile_cache_clear();
+    EXPECT_EQ(cached, GetPrivateProfileStringA("A", "y", "", 99, dir.win("a.ini")));
 }
 
 TEST(ProfileCache, ChangesByOthersAreSeen) {

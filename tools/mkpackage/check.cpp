@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/codepage.h"
 #include "platform/text.h"
 #include "setup/install_run.h"
 #include "setup/rtf.h"
@@ -113,8 +114,8 @@ class Checker {
             return;
         }
         const std::string bytes = slurp(out_.script);
-        encoding(bytes);
-        parse(bytes);
+        // As setup reads it: in its own code page, a lone CR ending a line as LF does.
+        parse(platform::text_of_file(bytes, {false, false, "\r\n"}));
         known_names();
         kinds();
         files();
@@ -154,24 +155,6 @@ class Checker {
         return s == sections_.end() ? 0 : s->second.line;
     }
 
-    void encoding(const std::string& bytes) {
-        bool high = false;
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            const auto c = static_cast<unsigned char>(bytes[i]);
-            if (c < 0x80) continue;
-            high = true;
-            int follow = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
-            if (follow < 0 || i + follow >= bytes.size()) return;
-            for (int k = 1; k <= follow; ++k)
-                if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return;
-            i += follow;
-        }
-        if (high)
-            warning(0,
-                    "the script looks like UTF-8; setup reads it as Windows-1252, so "
-                    "non-ASCII letters come out wrong");
-    }
-
     void parse(const std::string& bytes) {
         std::istringstream in(bytes);
         std::string raw;
@@ -207,8 +190,7 @@ class Checker {
                 warning(line, "a key before the first section: setup never reads it");
                 continue;
             }
-            Entry e{trim(text.substr(0, eq)),
-                    extractor::cp1252_name_to_utf8(trim(text.substr(eq + 1))), line};
+            Entry e{trim(text.substr(0, eq)), trim(text.substr(eq + 1)), line};
             auto [it, fresh] = current->first.try_emplace(lower(e.key), current->entries.size());
             if (!fresh) {
                 warning(line, e.key + " appears again in [" + current->name +

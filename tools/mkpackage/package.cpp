@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/codepage.h"
 #include "platform/file_toolkit.h"
 #include "platform/program_container.h"
 #include "platform/text.h"
@@ -50,13 +51,14 @@ bool is_regular(const std::string& path) {
 }
 
 // The script as the setup program reads it: sections and keys without regard to case, the
-// first occurrence of a key counts, values trimmed, Windows-1252 converted to UTF-8.
+// first occurrence of a key counts, values trimmed, in its own code page (UTF-8 or Windows-1252)
+// with any line end.
 using Ini = std::map<std::string, std::map<std::string, std::string>>;
 
 Ini parse_ini(const std::string& bytes) {
     Ini ini;
     std::string section;
-    std::istringstream in(bytes);
+    std::istringstream in(platform::text_of_file(bytes, {false, false, "\r\n"}));
     std::string line;
     while (std::getline(in, line)) {
         line = trim(line);
@@ -71,7 +73,7 @@ Ini parse_ini(const std::string& bytes) {
         if (eq == std::string::npos) continue;
         std::string key = lower_ascii(trim(line.substr(0, eq)));
         auto& keys = ini[section];
-        if (!keys.count(key)) keys[key] = extractor::cp1252_name_to_utf8(trim(line.substr(eq + 1)));
+        if (!keys.count(key)) keys[key] = trim(line.substr(eq + 1));
     }
     return ini;
 }

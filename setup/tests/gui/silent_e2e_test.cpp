@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "testsupport/testsupport.h"
 
@@ -112,6 +113,78 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     EXPECT_TRUE(fs::is_directory(silent / menu_folder()));
     // The log names no desktop group folder, so only its shortcut goes.
     EXPECT_FALSE(fs::exists(silent / "home/Desktop/Morvolan/Morvolan.desktop"));
+    dir.keep = ::testing::Test::HasFailure();
+}
+
+// The sample's script as a person's editor may save it: with a byte-order mark, in plain UTF-8,
+// in Windows-1252 and with CR alone ending each line. Each installs the same files, with the
+// umlaut of its program group right, and its log is UTF-8 with LF.
+TEST(SilentInstall, ScriptInEveryCodePageAndLineEnd) {
+    const fs::path stage = fs::path(VELTRIN_BINARY_DIR) / "sample-source";
+    if (!fs::exists(stage / "Setup.INX")) GTEST_SKIP() << "no staged sample in " << stage;
+    testsupport::TempDir dir("silent-forms");
+    const fs::path root = dir.host;
+    // The group "Morvolan Übung" in Windows-1252; each form is made from it.
+    const std::string cp1252 =
+        replace_all(slurp(stage / "Setup.INX"), "ProgrammGruppe=Morvolan\r\n",
+                    "ProgrammGruppe=Morvolan \xDC"
+                    "bung\r\n");
+    const std::string utf8 = platform::cp1252_to_utf8(cp1252);
+    const struct {
+        const char* name;
+        std::string script;
+    } forms[] = {
+        {"bom", "\xEF\xBB\xBF" + utf8},
+        {"utf8", utf8},
+        {"cp1252", cp1252},
+        {"cr", replace_all(cp1252, "\r\n", "\r")},
+    };
+    std::map<std::string, std::string> first;
+    for (const auto& f : forms) {
+        const fs::path run = root / f.name;
+        fs::create_directories(run / "src");
+        fs::copy(stage, run / "src", fs::copy_options::recursive);
+        std::ofstream(run / "src" / "Setup.INX", std::ios::binary) << f.script;
+        const fs::path bin = fs::path(VELTRIN_BINARY_DIR) / "bin";
+        int status =
+            std::system((shell_quoted(bin / "mkpackage") + " --bin " + shell_quoted(bin) + " " +
+                         shell_quoted(run / "src") + " " + shell_quoted(run / "medium") + " >" +
+                         shell_quoted(run / "out.txt") + " 2>&1")
+                            .c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << slurp(run / "out.txt");
+        // Only in the run's own folders: HOME, TEMP and the programs folder.
+        status = std::system(("cd " + shell_quoted(root) + " && " + environment(run) +
+                              "timeout 300 " + shell_quoted(run / "medium" / "setup") +
+                              " /S /LOG=" + shell_quoted(run / "log.txt") + " >>" +
+                              shell_quoted(run / "out.txt") + " 2>&1")
+                                 .c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << f.name << "\n"
+            << slurp(run / "out.txt") << slurp(run / "log.txt");
+        EXPECT_TRUE(fs::exists(run /
+                               "home/.local/share/applications/Morvolan \xC3\x9C"
+                               "bung" /
+                               "Morvolan.desktop"))
+            << f.name;
+        const std::string text = slurp(run / "log.txt");
+        EXPECT_EQ(text.find('\r'), std::string::npos) << f.name;
+        EXPECT_NE(text.find("Programmgruppe: Morvolan \xC3\x9C"
+                            "bung\n"),
+                  std::string::npos)
+            << f.name << "\n"
+            << text;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)  // a skipped step names its path
+            if (line.rfind("\xC3\xBC"
+                           "bergangen:",
+                           0) == 0)
+                EXPECT_NE(line.find_first_of("/\\"), std::string::npos) << line;
+        const auto placed = tree(run / "pf", run);
+        if (first.empty())
+            first = placed;
+        else
+            EXPECT_EQ(placed, first) << f.name;
+    }
     dir.keep = ::testing::Test::HasFailure();
 }
 
