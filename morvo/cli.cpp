@@ -223,7 +223,7 @@ int run_mode(const Options& o, std::ostream& out, std::ostream& err, bool progre
     out << "\n" << std::flush;
     LogResult log = save_run_log(platform::app_path(), view.text, env.clock());
     if (!log.ok) err << lf_text(log.message) << "\n";
-    if (!outcome.confirmed) return kExitCannotRun;
+    if (!outcome.confirmed || outcome.refused) return kExitCannotRun;
     return view.stayed > 0 ? kExitStayed : kExitDone;
 }
 
@@ -295,6 +295,7 @@ int reattach_mode(const Options& o, std::ostream& out, std::ostream& err) {
     env.storage_path = p.settings.storage_path;
     env.create_application = [] { return outlook::CreateObject("Outlook.Application"); };
     env.print = [&out](const std::string& t) { out << lf_text(t) << std::flush; };
+    env.linking_folders = decoded_lines(p.settings.folder_lines);
     ReattachResult r = reattach_folders(
         o.folders.empty() ? decoded_lines(p.settings.folder_lines) : o.folders, env);
     out << "Zurückgelegt: " << r.restored << " Anlagen, geblieben: " << r.stayed << "\n";

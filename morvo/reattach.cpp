@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "morvo/filing.h"
+#include "morvo/journal.h"
 #include "platform/line_break.h"
 #include "platform/paths.h"
 #include "platform/resume.h"
@@ -42,6 +44,18 @@ struct StorageFile {
     std::string bytes;
 };
 
+// Where a record's link leads, as one key for every way of writing it (the older "file:C:\..."
+// form and the URL name the same file): the host path made canonical, or the link itself when
+// it names no host path.
+std::string file_key(const std::string& link) {
+    auto win = platform::file_link_target(link);
+    std::string host = win ? platform::host_path(*win) : "";
+    if (host.empty()) return link;
+    std::error_code ec;
+    auto c = std::filesystem::weakly_canonical(host, ec);
+    return ec ? host : c.string();
+}
+
 // The storage file of a record, when it is a plain file directly in the storage folder (a
 // record comes from a mail, and mail is untrusted: it must not reach any other file) whose
 // bytes are still the ones filed. Otherwise the reason.
@@ -49,12 +63,8 @@ std::string read_storage_file(const outlook::FilingRecord& r, const std::string&
                               StorageFile& f) {
     auto win = platform::file_link_target(r.link);
     if (!win) return "Verweis unlesbar: " + r.link;
-    f.host = platform::host_path(*win);
-    std::error_code ec;
-    auto parent =
-        std::filesystem::weakly_canonical(std::filesystem::path(f.host).parent_path(), ec);
-    if (f.host.empty() || ec || parent != std::filesystem::weakly_canonical(storage_host, ec))
-        return "Datei liegt nicht im Ablageordner: " + *win;
+    f.host = storage_file_host(*win, storage_host);
+    if (f.host.empty()) return "Datei liegt nicht im Ablageordner: " + *win;
     struct stat st {};
     if (::lstat(f.host.c_str(), &st) != 0) return "Datei fehlt: " + *win;
     if (!S_ISREG(st.st_mode)) return "keine gewöhnliche Datei: " + *win;
@@ -79,20 +89,28 @@ std::string subject_of(const outlook::MailItem& item) {
     }
 }
 
-// The links still recorded in a folder, read afresh from the store; false when it cannot be.
-bool recorded_links(const ReattachEnvironment& env, const std::string& line,
-                    std::set<std::string>& links, long& mails) {
+// A header value as the text may show it: one line, not overlong.
+std::string shown_value(std::string v) {
+    for (char& c : v)
+        if (c == '\r' || c == '\n') c = ' ';
+    if (v.size() > 200) v = v.substr(0, 200) + "...";
+    return v;
+}
+
+// How many records of the folder's mails name each storage file, read afresh from the store;
+// false when the folder, or any of its mails, cannot be read (a mail not read may link a file).
+// A folder that is not there links nothing when `missing_links_nothing`.
+bool count_links(const ReattachEnvironment& env, const std::string& line,
+                 std::map<std::string, long>& links, long& mails,
+                 bool missing_links_nothing = false) {
     try {
         outlook::Application app = env.create_application();
         outlook::MAPIFolder folder = resolve_folder_line(app.GetNamespace("MAPI"), line);
-        if (folder.is_nothing()) return false;
+        if (folder.is_nothing()) return missing_links_nothing;
         mails = folder.Items().Count();
         for (long i = 1; i <= mails; ++i) {
-            // A damaged mail holds no record this program could have removed.
-            platform::resume_on_error([&] {
-                outlook::MailItem item = folder.Items(i);
-                for (const auto& r : item.FilingRecords()) links.insert(r.link);
-            });
+            outlook::MailItem item = folder.Items(i);
+            for (const auto& r : item.FilingRecords()) ++links[file_key(r.link)];
         }
         return true;
     } catch (const std::exception&) {
@@ -109,6 +127,19 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
     auto print = [&](const std::string& t) {
         if (env.print) env.print(t);
     };
+    struct Pending {
+        std::string key, host, name, subject;
+    };
+    // Storage files go only once every folder is done: a mail of a later folder may link the
+    // same file, and the bytes must stay until no mail links them.
+    std::vector<Pending> pending;
+    std::map<std::string, long> linked_before;  // records naming each file, before
+    std::map<std::string, long> restored;       // of those, records undone in saved mails
+    struct Checked {
+        std::string line;
+        long count;
+    };
+    std::vector<Checked> checked;
     for (const std::string& line : folder_lines) {
         outlook::MAPIFolder folder;
         try {
@@ -130,23 +161,34 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
             continue;
         }
         print("Ordner: " + line + kCrLf);
-        struct Pending {
-            std::string link, host, name, subject;
-        };
-        std::vector<Pending> pending;
+        checked.push_back({line, count});
         for (long i = 1; i <= count; ++i) {
             outlook::MailItem item;
             std::vector<outlook::FilingRecord> records;
+            std::vector<std::string> unreadable;
             try {
                 item = folder.Items(i);
                 records = item.FilingRecords();
-            } catch (const std::exception&) {
-                continue;  // no readable mail, nothing filed from it that could come back
+                unreadable = item.UnreadableFilingRecords();
+            } catch (const std::exception& e) {
+                // It may hold records; what it links stays where it is.
+                print("Email " + std::to_string(i) + " in " + line +
+                      " kann nicht gelesen werden (" + e.what() +
+                      "); abgelegte Anlagen darin bleiben verlinkt." + kCrLf);
+                ++result.stayed;
+                continue;
+            }
+            const std::string subject = subject_of(item);
+            for (const auto& v : unreadable) {
+                print("Email: " + subject + ": ein Ablagevermerk ist unlesbar und bleibt (" +
+                      shown_value(v) + ")" + kCrLf);
+                ++result.stayed;
             }
             if (records.empty()) continue;
-            const std::string subject = subject_of(item);
             std::vector<Pending> mine;
             for (const auto& r : records) {
+                const std::string key = file_key(r.link);
+                ++linked_before[key];
                 StorageFile f;
                 std::string why = read_storage_file(r, storage_host, f);
                 if (why.empty()) {
@@ -154,7 +196,7 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                         if (!item.Reattach(r, f.bytes))
                             print("Email: " + subject + ": Verweiszeile nicht gefunden: " + r.link +
                                   kCrLf);
-                        mine.push_back({r.link, f.host, r.name, subject});
+                        mine.push_back({key, f.host, r.name, subject});
                         continue;
                     } catch (const std::exception& e) {
                         why = e.what();
@@ -167,6 +209,7 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
             if (mine.empty()) continue;
             try {
                 item.Save();
+                for (const auto& p : mine) ++restored[p.key];
                 pending.insert(pending.end(), mine.begin(), mine.end());
             } catch (const std::exception& e) {
                 print("Email: " + subject + " konnte nicht gespeichert werden (" + e.what() +
@@ -174,35 +217,73 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                 result.stayed += static_cast<long>(mine.size());
             }
         }
-        if (pending.empty()) continue;
-        // A storage file goes only when a fresh reading of the store no longer holds its record:
-        // the mail with the bytes is then stored for good.
+    }
+    if (pending.empty()) return result;
+    // A storage file goes only when a fresh reading of every folder holds no record of it: the
+    // mails with the bytes are then stored for good, and no other mail still links it.
+    bool sure = true;
+    try {
         outlook::flush_saves();
-        folder = outlook::MAPIFolder();
-        std::set<std::string> still;
+    } catch (const std::exception& e) {
+        print(std::string(e.what()) + kCrLf);
+        sure = false;
+    }
+    std::map<std::string, long> linked_after;
+    std::set<std::string> seen;
+    for (const auto& c : checked) {
         long after = 0;
-        if (!recorded_links(env, line, still, after) || after < count) {
+        seen.insert(c.line);
+        if (sure && (!count_links(env, c.line, linked_after, after) || after < c.count)) {
+            print("Der Ordner " + c.line +
+                  " kann nicht nachgeprüft werden; die Ablagedateien bleiben." + kCrLf);
+            sure = false;
+        }
+    }
+    // Mails of the other folders count alike; their records were not read before.
+    std::map<std::string, long> linked_elsewhere;
+    for (const auto& line : env.linking_folders) {
+        long mails = 0;
+        if (!sure || !seen.insert(line).second) continue;
+        if (!count_links(env, line, linked_elsewhere, mails, true)) {
             print("Der Ordner " + line +
                   " kann nicht nachgeprüft werden; die Ablagedateien bleiben." + kCrLf);
-            result.stayed += static_cast<long>(pending.size());
+            sure = false;
+        }
+    }
+    for (const auto& [key, n] : linked_elsewhere) {
+        linked_after[key] += n;
+        linked_before[key] += n;
+    }
+    for (const auto& p : pending) {
+        const long still = sure ? linked_after[p.key] : -1;
+        if (still < 0) {
+            print("Email: " + p.subject + ": Anlage " + p.name +
+                  ": die Datei bleibt, da nicht nachgeprüft werden kann, ob die Email gespeichert "
+                  "ist." +
+                  kCrLf);
+            ++result.stayed;
             continue;
         }
-        for (const auto& p : pending) {
-            if (still.count(p.link)) {
-                print("Email: " + p.subject + ": Anlage " + p.name +
-                      " wurde nicht gespeichert und bleibt verlinkt." + kCrLf);
-                ++result.stayed;
-                continue;
-            }
-            std::error_code ec;
-            std::filesystem::remove(p.host, ec);
-            if (ec)
-                print("Email: " + p.subject + ": Anlage " + p.name +
-                      " ist zurück, die Datei bleibt (" + ec.message() + ")" + kCrLf);
-            else
-                print("Email: " + p.subject + ": Anlage " + p.name + " ist zurück." + kCrLf);
-            ++result.restored;
+        if (still > linked_before[p.key] - restored[p.key]) {
+            print("Email: " + p.subject + ": Anlage " + p.name +
+                  " wurde nicht gespeichert und bleibt verlinkt." + kCrLf);
+            ++result.stayed;
+            continue;
         }
+        if (still > 0) {
+            print("Email: " + p.subject + ": Anlage " + p.name +
+                  " ist zurück; die Datei bleibt, weil eine andere Email sie verlinkt." + kCrLf);
+            ++result.restored;
+            continue;
+        }
+        std::error_code ec;
+        std::filesystem::remove(p.host, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            print("Email: " + p.subject + ": Anlage " + p.name + " ist zurück, die Datei bleibt (" +
+                  ec.message() + ")" + kCrLf);
+        else
+            print("Email: " + p.subject + ": Anlage " + p.name + " ist zurück." + kCrLf);
+        ++result.restored;
     }
     return result;
 }

@@ -61,6 +61,7 @@ struct RunOutcome {
     std::string closing_status;
     RunCounters counters;
     bool confirmed = false;
+    bool refused = false;  // the run did not start; the closing status says why
 };
 
 // comB_start_Click.

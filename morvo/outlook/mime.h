@@ -47,6 +47,7 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     void set_body(std::string_view text);
     void save();
     std::string subject();
+    std::string entry_id() { return source_->entry_id(); }
     bool modified() const { return modified_; }
 
     using Parsed = MimeMailParsed;
