@@ -97,6 +97,15 @@ std::string shown_value(std::string v) {
     return v;
 }
 
+// Whether a mail that cannot be read holds records all the same; true when even that is unknown.
+bool holds_records(const outlook::MailItem& item) {
+    try {
+        return item.is_nothing() || item.HasFilingRecordHeader();
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 // How many records of the folder's mails name each storage file, read afresh from the store;
 // false when the folder, or any of its mails, cannot be read (a mail not read may link a file).
 // A folder that is not there links nothing when `missing_links_nothing`.
@@ -109,8 +118,13 @@ bool count_links(const ReattachEnvironment& env, const std::string& line,
         if (folder.is_nothing()) return missing_links_nothing;
         mails = folder.Items().Count();
         for (long i = 1; i <= mails; ++i) {
-            outlook::MailItem item = folder.Items(i);
-            for (const auto& r : item.FilingRecords()) ++links[file_key(r.link)];
+            outlook::MailItem item;
+            try {
+                item = folder.Items(i);
+                for (const auto& r : item.FilingRecords()) ++links[file_key(r.link)];
+            } catch (const std::exception&) {
+                if (holds_records(item)) return false;
+            }
         }
         return true;
     } catch (const std::exception&) {
@@ -171,7 +185,9 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                 records = item.FilingRecords();
                 unreadable = item.UnreadableFilingRecords();
             } catch (const std::exception& e) {
-                // It may hold records; what it links stays where it is.
+                // A mail that holds no record has nothing to give back; one that does is named,
+                // and what it links stays where it is.
+                if (!holds_records(item)) continue;
                 print("Email " + std::to_string(i) + " in " + line +
                       " kann nicht gelesen werden (" + e.what() +
                       "); abgelegte Anlagen darin bleiben verlinkt." + kCrLf);

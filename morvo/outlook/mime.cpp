@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -1060,6 +1061,25 @@ std::string unfolded_value(GMimeHeader* h) {
     return v;
 }
 }  // namespace
+
+bool MimeMail::has_record_header() {
+    MailSource::Bytes raw = source_->load();
+    const std::string_view bytes(raw.data, raw.size);
+    const std::string_view key = kFilingHeader;
+    bool found = false;
+    size_t at = 0;
+    while (!found && at < bytes.size()) {
+        const size_t nl = bytes.find('\n', at);
+        const std::string_view line =
+            bytes.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+        if (line.empty() || line == "\r") break;  // the end of the header
+        found = line.size() > key.size() && line[key.size()] == ':' &&
+                g_ascii_strncasecmp(line.data(), key.data(), key.size()) == 0;
+        at = nl == std::string_view::npos ? bytes.size() : nl + 1;
+    }
+    std::free(raw.data);
+    return found;
+}
 
 std::vector<std::string> MimeMail::record_values() {
     GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(parsed().message));

@@ -398,6 +398,11 @@ std::vector<std::string> MailItem::UnreadableFilingRecords() const {
     return out;
 }
 
+bool MailItem::HasFilingRecordHeader() const {
+    check(mail_.get());
+    return mail_->has_record_header();
+}
+
 void MailItem::add_FilingRecord(const FilingRecord& r) const {
     check(mail_.get());
     mail_->add_record(format_filing_record(r));

@@ -175,6 +175,9 @@ class MailItem {
     // The values of record headers that are no complete record (damaged, cut short, or written
     // by something else): what a reattach cannot act on and must name.
     std::vector<std::string> UnreadableFilingRecords() const;
+    // Whether the mail's header holds a record, read from its bytes: true also for a mail that
+    // cannot be read otherwise (cut short, say).
+    bool HasFilingRecordHeader() const;
     // Adds a record header (in memory until Save).
     void add_FilingRecord(const FilingRecord& r) const;
     // Undoes one filing in memory (until Save): the bytes become an attachment again with the
