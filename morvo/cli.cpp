@@ -315,6 +315,7 @@ int reattach_mode(const Options& o, std::ostream& out, std::ostream& err) {
         err << kRunLockTitle << ": " << locks.refusal << "\n";
         return kExitCannotRun;
     }
+    env.linking_folders = decoded_lines(p.settings.folder_lines);
     ReattachResult r = reattach_folders(lines, env);
     out << "Zurückgelegt: " << r.restored << " Anlagen, geblieben: " << r.stayed << "\n";
     return r.stayed > 0 ? kExitStayed : kExitDone;

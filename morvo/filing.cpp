@@ -250,6 +250,9 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         return;
     }
     if (count <= 0) return;
+    // The mail as it lies before this filing changes it: the journal's records serve it alone.
+    std::string mail_id;
+    if (env.journal) platform::resume_on_error([&] { mail_id = item.EntryID(); });
     // The link lines go on top of the text once all attachments are filed, and the mail is
     // saved once: a line and a save per attachment would cost the whole mail each time. The
     // saved files are durable before the changed mail replaces the old one, and the journal
@@ -300,15 +303,13 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
             record.type = a.ContentType();
             record.sha256 = a.Sha256();
             const std::string& sha = record.sha256;
-            if (env.journal) {
-                read_subject();
-                if (auto left = env.journal->take_filed(subject, dn, sha)) target = *left;
-            }
+            if (env.journal)
+                if (auto left = env.journal->take_filed(mail_id, dn, sha)) target = *left;
             // Another program may take the free name before the file is there: the next one.
             for (int attempt = 0; target.empty(); ++attempt) {
                 std::string candidate =
                     free_target_path(storage_path, cleaned, env.clock(), env.file_exists);
-                if (env.journal) env.journal->record({subject, dn, sha, candidate});
+                if (env.journal) env.journal->record({mail_id, dn, sha, candidate});
                 try {
                     a.SaveAsNewFile(candidate);
                     target = candidate;

@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "morvo/filing.h"
+#include "morvo/journal.h"
 #include "platform/line_break.h"
 #include "platform/paths.h"
 #include "platform/resume.h"
@@ -42,6 +44,18 @@ struct StorageFile {
     std::string bytes;
 };
 
+// Where a record's link leads, as one key for every way of writing it (the older "file:C:\..."
+// form and the URL name the same file): the host path made canonical, or the link itself when
+// it names no host path.
+std::string file_key(const std::string& link) {
+    auto win = platform::file_link_target(link);
+    std::string host = win ? platform::host_path(*win) : "";
+    if (host.empty()) return link;
+    std::error_code ec;
+    auto c = std::filesystem::weakly_canonical(host, ec);
+    return ec ? host : c.string();
+}
+
 // The storage file of a record, when it is a plain file directly in the storage folder (a
 // record comes from a mail, and mail is untrusted: it must not reach any other file) whose
 // bytes are still the ones filed. Otherwise the reason.
@@ -49,12 +63,8 @@ std::string read_storage_file(const outlook::FilingRecord& r, const std::string&
                               StorageFile& f) {
     auto win = platform::file_link_target(r.link);
     if (!win) return "Verweis unlesbar: " + r.link;
-    f.host = platform::host_path(*win);
-    std::error_code ec;
-    auto parent =
-        std::filesystem::weakly_canonical(std::filesystem::path(f.host).parent_path(), ec);
-    if (f.host.empty() || ec || parent != std::filesystem::weakly_canonical(storage_host, ec))
-        return "Datei liegt nicht im Ablageordner: " + *win;
+    f.host = storage_file_host(*win, storage_host);
+    if (f.host.empty()) return "Datei liegt nicht im Ablageordner: " + *win;
     struct stat st {};
     if (::lstat(f.host.c_str(), &st) != 0) return "Datei fehlt: " + *win;
     if (!S_ISREG(st.st_mode)) return "keine gewöhnliche Datei: " + *win;
@@ -79,32 +89,62 @@ std::string subject_of(const outlook::MailItem& item) {
     }
 }
 
-// The links still recorded in a folder, read afresh from the store, and which of the
-// attachments asked for (subject, name and SHA-256, one a line) its mails hold again (`back`
-// keeps only those); false when the folder cannot be read.
-bool recorded_links(const ReattachEnvironment& env, const std::string& line,
-                    std::set<std::string>& links, std::set<std::string>& back) {
-    std::set<std::string> found;
+// A header value as the text may show it: one line, not overlong.
+std::string shown_value(std::string v) {
+    for (char& c : v)
+        if (c == '\r' || c == '\n') c = ' ';
+    if (v.size() > 200) v = v.substr(0, 200) + "...";
+    return v;
+}
+
+// Whether a mail that cannot be read holds records all the same; true when even that is unknown.
+bool holds_records(const outlook::MailItem& item) {
+    try {
+        return item.is_nothing() || item.HasFilingRecordHeader();
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
+// An attachment as reattach looks for it in a mail again: subject, name and SHA-256.
+std::string attachment_key(const std::string& subject, const std::string& name,
+                           const std::string& sha256) {
+    return subject + '\n' + name + '\n' + sha256;
+}
+
+// How many records of the folder's mails name each storage file, read afresh from the store;
+// false when the folder, or any of its mails, cannot be read (a mail not read may link a file).
+// A folder that is not there links nothing when `missing_links_nothing`. With `back`, the
+// attachments asked for (attachment_key) that its mails hold again are added to `back`.
+bool count_links(const ReattachEnvironment& env, const std::string& line,
+                 std::map<std::string, long>& links, bool missing_links_nothing = false,
+                 const std::set<std::string>* wanted = nullptr,
+                 std::set<std::string>* back = nullptr) {
     try {
         outlook::Application app = env.create_application();
         outlook::MAPIFolder folder = resolve_folder_line(app.GetNamespace("MAPI"), line);
-        if (folder.is_nothing()) return false;
+        if (folder.is_nothing()) return missing_links_nothing;
         const long mails = folder.Items().Count();
         for (long i = 1; i <= mails; ++i) {
-            // A damaged mail holds no record this program could have removed.
-            platform::resume_on_error([&] {
-                outlook::MailItem item = folder.Items(i);
-                for (const auto& r : item.FilingRecords()) links.insert(r.link);
+            outlook::MailItem item;
+            try {
+                item = folder.Items(i);
+                for (const auto& r : item.FilingRecords()) ++links[file_key(r.link)];
+                if (!wanted || !back) continue;
                 const std::string subject = subject_of(item);
-                if (back.lower_bound(subject + '\n') == back.lower_bound(subject + '\x0b')) return;
+                const std::string prefix = subject + '\n';
+                const auto first = wanted->lower_bound(prefix);
+                if (first == wanted->end() || first->compare(0, prefix.size(), prefix) != 0)
+                    continue;
                 for (long k = 1; k <= item.Attachments().Count(); ++k) {
                     outlook::Attachment a = item.Attachments(k);
-                    std::string key = subject + '\n' + a.DisplayName() + '\n' + a.Sha256();
-                    if (back.count(key)) found.insert(std::move(key));
+                    std::string key = attachment_key(subject, a.DisplayName(), a.Sha256());
+                    if (wanted->count(key)) back->insert(std::move(key));
                 }
-            });
+            } catch (const std::exception&) {
+                if (holds_records(item)) return false;
+            }
         }
-        back = std::move(found);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -120,6 +160,15 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
     auto print = [&](const std::string& t) {
         if (env.print) env.print(t);
     };
+    struct Pending {
+        std::string key, host, name, subject, sha256;
+    };
+    // Storage files go only once every folder is done: a mail of a later folder may link the
+    // same file, and the bytes must stay until no mail links them.
+    std::vector<Pending> pending;
+    std::map<std::string, long> linked_before;  // records naming each file, before
+    std::map<std::string, long> restored;       // of those, records undone in saved mails
+    std::vector<std::string> checked;           // the folders read, to read again afterwards
     for (const std::string& line : folder_lines) {
         outlook::MAPIFolder folder;
         try {
@@ -141,23 +190,36 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
             continue;
         }
         print("Ordner: " + line + kCrLf);
-        struct Pending {
-            std::string link, host, name, subject, sha256;
-        };
-        std::vector<Pending> pending;
+        checked.push_back(line);
         for (long i = 1; i <= count; ++i) {
             outlook::MailItem item;
             std::vector<outlook::FilingRecord> records;
+            std::vector<std::string> unreadable;
             try {
                 item = folder.Items(i);
                 records = item.FilingRecords();
-            } catch (const std::exception&) {
-                continue;  // no readable mail, nothing filed from it that could come back
+                unreadable = item.UnreadableFilingRecords();
+            } catch (const std::exception& e) {
+                // A mail that holds no record has nothing to give back; one that does is named,
+                // and what it links stays where it is.
+                if (!holds_records(item)) continue;
+                print("Email " + std::to_string(i) + " in " + line +
+                      " kann nicht gelesen werden (" + e.what() +
+                      "); abgelegte Anlagen darin bleiben verlinkt." + kCrLf);
+                ++result.stayed;
+                continue;
+            }
+            const std::string subject = subject_of(item);
+            for (const auto& v : unreadable) {
+                print("Email: " + subject + ": ein Ablagevermerk ist unlesbar und bleibt (" +
+                      shown_value(v) + ")" + kCrLf);
+                ++result.stayed;
             }
             if (records.empty()) continue;
-            const std::string subject = subject_of(item);
             std::vector<Pending> mine;
             for (const auto& r : records) {
+                const std::string key = file_key(r.link);
+                ++linked_before[key];
                 StorageFile f;
                 std::string why = read_storage_file(r, storage_host, f);
                 if (why.empty()) {
@@ -165,7 +227,7 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                         if (!item.Reattach(r, f.bytes))
                             print("Email: " + subject + ": Verweiszeile nicht gefunden: " + r.link +
                                   kCrLf);
-                        mine.push_back({r.link, f.host, r.name, subject, r.sha256});
+                        mine.push_back({key, f.host, r.name, subject, r.sha256});
                         continue;
                     } catch (const std::exception& e) {
                         why = e.what();
@@ -178,6 +240,7 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
             if (mine.empty()) continue;
             try {
                 item.Save();
+                for (const auto& p : mine) ++restored[p.key];
                 pending.insert(pending.end(), mine.begin(), mine.end());
             } catch (const std::exception& e) {
                 print("Email: " + subject + " konnte nicht gespeichert werden (" + e.what() +
@@ -185,41 +248,75 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                 result.stayed += static_cast<long>(mine.size());
             }
         }
-        if (pending.empty()) continue;
-        // A storage file goes only when a fresh reading of the store no longer holds its record:
-        // the mail with the bytes is then stored for good.
-        try {
-            outlook::flush_saves();
-        } catch (const std::exception& e) {
-            print(e.what() + kCrLf);
-        }
-        folder = outlook::MAPIFolder();
-        std::set<std::string> still, back;
-        for (const auto& p : pending) back.insert(p.subject + '\n' + p.name + '\n' + p.sha256);
-        if (!recorded_links(env, line, still, back)) {
+    }
+    if (pending.empty()) return result;
+    // A storage file goes only when a fresh reading of every folder holds no record of it and a
+    // mail holds its bytes again: the mail is then stored for good, and no other mail links it.
+    // A save that failed, or that another program undid (the mail deleted or moved meanwhile),
+    // leaves the file as the only copy; the fresh reading finds that out mail by mail.
+    bool sure = true;
+    try {
+        outlook::flush_saves();
+    } catch (const std::exception& e) {
+        print(std::string(e.what()) + kCrLf);
+    }
+    std::set<std::string> wanted, back;
+    for (const auto& p : pending) wanted.insert(attachment_key(p.subject, p.name, p.sha256));
+    std::map<std::string, long> linked_after;
+    std::set<std::string> seen;
+    for (const auto& line : checked) {
+        seen.insert(line);
+        if (sure && !count_links(env, line, linked_after, false, &wanted, &back)) {
             print("Der Ordner " + line +
                   " kann nicht nachgeprüft werden; die Ablagedateien bleiben." + kCrLf);
-            result.stayed += static_cast<long>(pending.size());
+            sure = false;
+        }
+    }
+    // Mails of the other folders count alike; their records were not read before.
+    std::map<std::string, long> linked_elsewhere;
+    for (const auto& line : env.linking_folders) {
+        if (!sure || !seen.insert(line).second) continue;
+        if (!count_links(env, line, linked_elsewhere, true)) {
+            print("Der Ordner " + line +
+                  " kann nicht nachgeprüft werden; die Ablagedateien bleiben." + kCrLf);
+            sure = false;
+        }
+    }
+    for (const auto& [key, n] : linked_elsewhere) {
+        linked_after[key] += n;
+        linked_before[key] += n;
+    }
+    for (const auto& p : pending) {
+        const long still = sure ? linked_after[p.key] : -1;
+        if (still < 0) {
+            print("Email: " + p.subject + ": Anlage " + p.name +
+                  ": die Datei bleibt, da nicht nachgeprüft werden kann, ob die Email gespeichert "
+                  "ist." +
+                  kCrLf);
+            ++result.stayed;
             continue;
         }
-        for (const auto& p : pending) {
-            // A save that did not complete (the mail deleted or moved by another program
-            // meanwhile) leaves no mail holding the bytes: the file is still the only copy.
-            if (still.count(p.link) || !back.count(p.subject + '\n' + p.name + '\n' + p.sha256)) {
-                print("Email: " + p.subject + ": Anlage " + p.name +
-                      " wurde nicht gespeichert und bleibt verlinkt." + kCrLf);
-                ++result.stayed;
-                continue;
-            }
-            std::error_code ec;
-            std::filesystem::remove(p.host, ec);
-            if (ec)
-                print("Email: " + p.subject + ": Anlage " + p.name +
-                      " ist zurück, die Datei bleibt (" + ec.message() + ")" + kCrLf);
-            else
-                print("Email: " + p.subject + ": Anlage " + p.name + " ist zurück." + kCrLf);
-            ++result.restored;
+        if (still > linked_before[p.key] - restored[p.key] ||
+            !back.count(attachment_key(p.subject, p.name, p.sha256))) {
+            print("Email: " + p.subject + ": Anlage " + p.name +
+                  " wurde nicht gespeichert und bleibt verlinkt." + kCrLf);
+            ++result.stayed;
+            continue;
         }
+        if (still > 0) {
+            print("Email: " + p.subject + ": Anlage " + p.name +
+                  " ist zurück; die Datei bleibt, weil eine andere Email sie verlinkt." + kCrLf);
+            ++result.restored;
+            continue;
+        }
+        std::error_code ec;
+        std::filesystem::remove(p.host, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            print("Email: " + p.subject + ": Anlage " + p.name + " ist zurück, die Datei bleibt (" +
+                  ec.message() + ")" + kCrLf);
+        else
+            print("Email: " + p.subject + ": Anlage " + p.name + " ist zurück." + kCrLf);
+        ++result.restored;
     }
     return result;
 }

@@ -14,6 +14,9 @@ struct ReattachEnvironment {
     std::string storage_path;  // Windows path; only files directly in it are put back
     std::function<outlook::Application()> create_application;
     std::function<void(const std::string&)> print;  // the report, line by line
+    // Further folders whose mails may link storage files (the settings' folder lines): a
+    // storage file goes only when no mail of these or of the folders put back links it.
+    std::vector<std::string> linking_folders;
 };
 
 struct ReattachResult {

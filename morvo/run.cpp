@@ -240,6 +240,14 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     FilingEnvironment fenv = default_filing_environment();
     if (env.clock) fenv.clock = env.clock;
     Journal journal(strOrdner);
+    if (!journal.problem().empty()) {
+        platform::MsgBox(journal.problem(), platform::Buttons::OK, platform::Icon::Critical,
+                         "Überprüfung Ablagejournal");
+        append(kCrLf + kCrLf + journal.problem(), true);
+        closing = journal.problem();
+        out.refused = true;
+        return finish();
+    }
     fenv.journal = &journal;
     FilingSink sink;
     sink.count_attachment = [&c, &view] {

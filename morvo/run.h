@@ -61,7 +61,8 @@ struct RunOutcome {
     std::string closing_status;
     RunCounters counters;
     bool confirmed = false;
-    // Another run holds the storage folder or a store (the text says which).
+    // The run did not start: another run holds the storage folder or a store, or the journal
+    // is no file of its own. The closing status says why.
     bool refused = false;
 };
 

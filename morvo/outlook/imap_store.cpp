@@ -350,6 +350,9 @@ class ImapSession {
 
     const std::string& validity(const std::string& mailbox) { return validity_[mailbox]; }
     bool condstore() const { return condstore_; }
+    std::string account_name() const {
+        return account_.user + "@" + account_.host + ":" + std::to_string(account_.port);
+    }
 
     // What went wrong since it was last reported; the run reports it.
     void note_problem(const std::string& text) {
@@ -454,6 +457,12 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
 
     const std::string& mailbox() const { return folder_->mailbox; }
     std::uint32_t uid() const { return uid_; }
+    std::string entry_id() override {
+        std::lock_guard<std::recursive_mutex> lock(session_->mutex);
+        return "imap://" + session_->account_name() + "/" + folder_->mailbox +
+               ";UIDVALIDITY=" + session_->validity(folder_->mailbox) +
+               "/;UID=" + std::to_string(uid_);
+    }
     std::uint32_t size() const { return size_; }
     bool has_pending() const { return has_pending_; }
     // The bytes to append (CR LF, marked with the message they replace); the pending save is

@@ -470,6 +470,11 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         }
     }
 
+    std::string entry_id() override {
+        std::lock_guard lock(mutex_);
+        return folder_ + "/" + file_.substr(0, file_.find(':'));
+    }
+
     // When the sync failed: the old mail stays, the new one is dropped.
     void abandon_pending() {
         std::lock_guard lock(mutex_);

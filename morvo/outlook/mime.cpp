@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 
 #include "platform/file_toolkit.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace morvo::outlook::detail {
 
@@ -1060,6 +1062,25 @@ std::string unfolded_value(GMimeHeader* h) {
 }
 }  // namespace
 
+bool MimeMail::has_record_header() {
+    MailSource::Bytes raw = source_->load();
+    const std::string_view bytes(raw.data, raw.size);
+    const std::string_view key = kFilingHeader;
+    bool found = false;
+    size_t at = 0;
+    while (!found && at < bytes.size()) {
+        const size_t nl = bytes.find('\n', at);
+        const std::string_view line =
+            bytes.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+        if (line.empty() || line == "\r") break;  // the end of the header
+        found = line.size() > key.size() && line[key.size()] == ':' &&
+                g_ascii_strncasecmp(line.data(), key.data(), key.size()) == 0;
+        at = nl == std::string_view::npos ? bytes.size() : nl + 1;
+    }
+    std::free(raw.data);
+    return found;
+}
+
 std::vector<std::string> MimeMail::record_values() {
     GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(parsed().message));
     std::vector<std::string> out;
@@ -1108,6 +1129,50 @@ bool remove_link_line(std::string& text, const std::string& link) {
     return false;
 }
 
+// A name holding control characters (a line break, say) is written as an RFC 2231 value, where
+// they are escaped: GMime writes an ASCII name quoted as it is, and the line break would end the
+// header. The parts' own objects keep the name; only the written headers change.
+void encode_name_parameters(GMimeObject* part, const std::string& name) {
+    bool control = false;
+    for (unsigned char c : name) control = control || c < 0x20 || c == 0x7F;
+    if (!control) return;
+    // Continuations of at most 60 characters keep the lines short; no escape is split.
+    const std::string encoded = platform::percent_encoded(name, false);
+    auto value = [&](const char* key) {
+        std::string out;
+        size_t at = 0;
+        for (int n = 0; at < encoded.size(); ++n) {
+            size_t len = std::min<size_t>(60, encoded.size() - at);
+            if (at + len < encoded.size()) {
+                size_t pct = encoded.rfind('%', at + len - 1);
+                if (pct != std::string::npos && pct >= at && pct + 3 > at + len) len = pct - at;
+            }
+            out += ";\n " + std::string(key) + "*" + std::to_string(n) +
+                   "*=" + (n == 0 ? "UTF-8''" : "") + encoded.substr(at, len);
+            at += len;
+        }
+        return out + "\n";
+    };
+    GMimeHeaderList* list = g_mime_object_get_header_list(part);
+    for (int i = 0; i < g_mime_header_list_get_count(list); ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
+        const char* key = g_mime_header_get_name(h);
+        if (!key) continue;
+        if (g_ascii_strcasecmp(key, "Content-Disposition") == 0) {
+            const char* d = g_mime_object_get_disposition(part);
+            g_mime_header_set_raw_value(
+                h, (" " + std::string(d ? d : "attachment") + value("filename")).c_str());
+        } else if (g_ascii_strcasecmp(key, "Content-Type") == 0) {
+            GMimeContentType* t = g_mime_object_get_content_type(part);
+            char* mime = t ? g_mime_content_type_get_mime_type(t) : nullptr;
+            g_mime_header_set_raw_value(
+                h, (" " + std::string(mime ? mime : "application/octet-stream") + value("name"))
+                       .c_str());
+            g_free(mime);
+        }
+    }
+}
+
 }  // namespace
 
 bool MimeMail::reattach(const FilingRecord& r, std::string_view bytes) {
@@ -1142,6 +1207,7 @@ bool MimeMail::reattach(const FilingRecord& r, std::string_view bytes) {
         g_mime_part_set_filename(mp, r.name.c_str());
         part = GMIME_OBJECT(mp);
     }
+    encode_name_parameters(part, r.name);
     GRef<GMimeObject> keep(part);
 
     GMimeObject* root = p.root();

@@ -40,6 +40,9 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
 
     // Filing records (see outlook.h): the raw header values, adding one, and undoing one.
     std::vector<std::string> record_values();
+    // Whether the header holds a record, read from the bytes: also for a mail that cannot be
+    // parsed.
+    bool has_record_header();
     void add_record(std::string_view value);
     bool reattach(const FilingRecord& r, std::string_view bytes);
 
@@ -47,6 +50,7 @@ struct MimeMail : std::enable_shared_from_this<MimeMail> {
     void set_body(std::string_view text);
     void save();
     std::string subject();
+    std::string entry_id() { return source_->entry_id(); }
     bool modified() const { return modified_; }
 
     using Parsed = MimeMailParsed;

@@ -390,12 +390,30 @@ std::string MailItem::Subject() const {
     return mail_->subject();
 }
 
+std::string MailItem::EntryID() const {
+    check(mail_.get());
+    return mail_->entry_id();
+}
+
 std::vector<FilingRecord> MailItem::FilingRecords() const {
     check(mail_.get());
     std::vector<FilingRecord> out;
     for (const auto& v : mail_->record_values())
         if (auto r = parse_filing_record(v)) out.push_back(std::move(*r));
     return out;
+}
+
+std::vector<std::string> MailItem::UnreadableFilingRecords() const {
+    check(mail_.get());
+    std::vector<std::string> out;
+    for (auto& v : mail_->record_values())
+        if (!parse_filing_record(v)) out.push_back(std::move(v));
+    return out;
+}
+
+bool MailItem::HasFilingRecordHeader() const {
+    check(mail_.get());
+    return mail_->has_record_header();
 }
 
 void MailItem::add_FilingRecord(const FilingRecord& r) const {
@@ -463,17 +481,21 @@ std::optional<FilingRecord> parse_filing_record(std::string_view value) {
         std::string_view key = trim(field.substr(0, eq));
         std::string_view val = trim(field.substr(eq + 1));
         constexpr std::string_view ext = "UTF-8''";
-        auto extended = [&](std::string& into) {
+        // A name may hold any character a mail's attachment name can (line breaks too); a link
+        // is one line of the text.
+        auto extended = [&](std::string& into, const char* refused) {
             if (val.substr(0, ext.size()) != ext) return false;
             auto d = percent_decode(val.substr(ext.size()));
-            if (!d || d->empty() || d->find_first_of("\r\n", 0) != std::string::npos) return false;
+            if (!d || d->empty() ||
+                d->find_first_of(refused, 0, std::strlen(refused) + 1) != std::string::npos)
+                return false;
             into = std::move(*d);
             return true;
         };
         if (key == "link*") {
-            link = extended(r.link);
+            link = extended(r.link, "\r\n");
         } else if (key == "name*") {
-            name = extended(r.name);
+            name = extended(r.name, "");
         } else if (key == "type") {
             std::string t(val);
             for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

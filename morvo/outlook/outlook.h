@@ -163,6 +163,9 @@ class MailItem {
     // flush_saves).
     void Save() const;
     std::string Subject() const;
+    // The store's name for this mail as it lies now (its folder and its name there); a save
+    // gives the mail a new one, so it names the unsaved mail only. "" when the store has none.
+    std::string EntryID() const;
     // A signed or encrypted mail (or one holding such content) offers no attachments and is
     // never changed; nor is a mail that cannot be written again without changing parts it was not
     // asked to change (lines that end in both CR LF and LF alone, NUL bytes).
@@ -173,6 +176,12 @@ class MailItem {
     // The filing records of the mail, in header order; headers that are no complete record are
     // left out.
     std::vector<FilingRecord> FilingRecords() const;
+    // The values of record headers that are no complete record (damaged, cut short, or written
+    // by something else): what a reattach cannot act on and must name.
+    std::vector<std::string> UnreadableFilingRecords() const;
+    // Whether the mail's header holds a record, read from its bytes: true also for a mail that
+    // cannot be read otherwise (cut short, say).
+    bool HasFilingRecordHeader() const;
     // Adds a record header (in memory until Save).
     void add_FilingRecord(const FilingRecord& r) const;
     // Undoes one filing in memory (until Save): the bytes become an attachment again with the

@@ -29,6 +29,8 @@ struct MailSource {
     };
     virtual Bytes load() = 0;
     virtual void store(std::string_view bytes) = 0;
+    // The store's name for the mail as it is now (see MailItem::EntryID); "" when it has none.
+    virtual std::string entry_id() { return {}; }
     // A copy of bytes held elsewhere, as load() gives them.
     static Bytes copy_of(std::string_view bytes);
 };

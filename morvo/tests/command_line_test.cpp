@@ -2,6 +2,7 @@
 // then reattach over Maildir and IMAP, and the reasons a mode cannot run.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include "morvo/cli.h"
 #include "morvo/filing.h"
 #include "morvo/settings.h"
+#include "morvo/tests/hostile_mails.h"
 #include "morvo/tests/imap_test_util.h"
 #include "platform/codepage.h"
 #include "platform/environment.h"
@@ -58,10 +60,12 @@ TEST(FilingRecord, ReadsBackWhatWasWrittenAndNothingElse) {
         {" " + link + "\tname*=UTF-8''x.txt" + good_tail, true},  // folded
         {link + good_tail, false},                                // no name
         {link + "name*=UTF-8''" + good_tail, false},              // empty name
-        {link + "name*=UTF-8''a%0Ab" + good_tail, false},         // a line break in it
-        {link + "name*=UTF-8''a%zz" + good_tail, false},          // broken escape
-        {link + "name*=UTF-8''a%4" + good_tail, false},           // cut escape
-        {link + "name=x.txt" + good_tail, false},                 // not an extended value
+        {link + "name*=UTF-8''a%0Ab" + good_tail, true},          // a line break in it
+        {link + "name*=UTF-8''a%00b" + good_tail, false},         // a NUL in it
+        {"link*=UTF-8''file%3AC%3A%5Cx%0A.txt; name*=UTF-8''x" + good_tail, false},
+        {link + "name*=UTF-8''a%zz" + good_tail, false},  // broken escape
+        {link + "name*=UTF-8''a%4" + good_tail, false},   // cut escape
+        {link + "name=x.txt" + good_tail, false},         // not an extended value
         {link + "name*=UTF-8''x.txt; type=text; size=3; sha256=" + kSha, false},
         {link + "name*=UTF-8''x.txt; type=text/plain\r\nBcc: a; size=3; sha256=" + kSha, false},
         {link + "name*=UTF-8''x.txt; type=text/plain; size=-3; sha256=" + kSha, false},
@@ -325,6 +329,10 @@ TEST(CommandLineModes, CannotRunGivesStatusTwoAndTheReason) {
         {"unknown option", [](CommandLine&) {}, {"--run", "--fast"}, "--fast"},
         {"two modes", [](CommandLine&) {}, {"--run", "--reattach"}, "Nur eine Betriebsart"},
         {"folder without reattach", [](CommandLine&) {}, {"--run", "--folder", "x"}, "--folder"},
+        {"journal is a FIFO",
+         [](CommandLine& c) { ::mkfifo((c.ablage.path() + "/.morvo-journal").c_str(), 0600); },
+         {"--run"},
+         ".morvo-journal"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.what);
@@ -541,6 +549,91 @@ TEST(Reattach, RecordsOutsideTheStorageFolderAreNeverFollowed) {
     EXPECT_EQ(cl.run({"--reattach", "--folder", kStore + "|Posteingang"}), kExitStayed) << cl.out;
     EXPECT_EQ(read_bytes(victim), "known bytes");
     EXPECT_NE(cl.out.find("nicht im Ablageordner"), std::string::npos) << cl.out;
+}
+
+// A Maildir of hand-made mails: the inbox and one more folder.
+struct HandMadeStore {
+    TempDir dir;
+    std::string root = dir.path() + "/Maildir";
+    HandMadeStore() {
+        for (const char* f : {"", "/.Zweiter"})
+            for (const char* sub : {"cur", "new", "tmp"})
+                std::filesystem::create_directories(root + f + "/" + sub);
+    }
+    // The one mail file of a folder ("" the inbox).
+    std::string mail_file(const std::string& folder = "") const {
+        for (const auto& e : std::filesystem::directory_iterator(root + folder + "/cur"))
+            return e.path().string();
+        return {};
+    }
+    outlook::StoreConfig config() const { return outlook::test::store_config(store_name, root); }
+};
+
+// What a reattach cannot put back is named and gives status 1; a storage file stays while any
+// mail links it; a name of any characters comes back as it was.
+TEST(Reattach, NamesWhatItSkipsAndDeletesNoFileAMailLinks) {
+    using namespace hostile;
+    const struct {
+        const char* what;
+        std::string disposition;
+        std::function<void(const HandMadeStore&)> spoil;  // after the run
+        int status;
+        std::string says;
+        size_t files_left;
+    } table[] = {
+        {"a line break in the name", "filename*=UTF-8''a%0Ab.txt", nullptr, kExitDone, "ist zurück",
+         0},
+        {"a record nobody can read", "filename=\"a.txt\"",
+         [](const HandMadeStore& s) {
+             const std::string f = s.mail_file();
+             const std::string bytes = read_bytes(f);
+             std::ofstream(f, std::ios::binary) << "X-Morvolan-Filed: link=kaputt\r\n" << bytes;
+         },
+         kExitStayed, "unlesbar", 0},
+        {"a copy in another folder links the file", "filename=\"a.txt\"",
+         [](const HandMadeStore& s) {
+             const std::string f = s.mail_file();
+             std::filesystem::copy_file(
+                 f, s.root + "/.Zweiter/cur/" + std::filesystem::path(f).filename().string());
+         },
+         kExitDone, "eine andere Email sie verlinkt", 1},
+        {"cut short", "filename=\"a.txt\"",
+         [](const HandMadeStore& s) {
+             const std::string f = s.mail_file();
+             const std::string bytes = read_bytes(f);
+             std::filesystem::resize_file(f, bytes.find("\r\n\r\n") + 2);
+         },
+         kExitStayed, "kann nicht gelesen werden", 1},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        HandMadeStore s;
+        std::ofstream(s.root + "/cur/1700000000.M1P1Q1.host:2,S", std::ios::binary) << mail(
+            "eins", kMixed, mixed({text_part("x"), file_part(row.disposition, b64("eins"))}));
+        CommandLine cl(s.config(), {kStore + "|Posteingang", kStore + "|Zweiter"});
+        ASSERT_EQ(cl.run({"--run"}), kExitDone) << cl.out << cl.err;
+        ASSERT_EQ(cl.stored().size(), 1u);
+        if (row.spoil) row.spoil(s);
+        EXPECT_EQ(cl.run({"--reattach", "--folder", kStore + "|Posteingang"}), row.status)
+            << cl.out << cl.err;
+        EXPECT_NE(cl.out.find(row.says), std::string::npos) << cl.out;
+        EXPECT_EQ(cl.stored().size(), row.files_left) << cl.out;
+    }
+    // The name with its line break is the attachment's name again.
+    HandMadeStore s;
+    std::ofstream(s.root + "/cur/1700000000.M1P1Q1.host:2,S", std::ios::binary)
+        << mail("eins", kMixed,
+                mixed({text_part("x"), file_part("filename*=UTF-8''a%0Ab.txt", b64("eins"))}));
+    CommandLine cl(s.config(), {kStore + "|Posteingang"});
+    ASSERT_EQ(cl.run({"--run"}), kExitDone);
+    ASSERT_EQ(cl.run({"--reattach"}), kExitDone) << cl.out;
+    auto item = outlook::Application::with_stores({s.config()})
+                    .GetNamespace("MAPI")
+                    .Folders(kStore)
+                    .Folders("Posteingang")
+                    .Items(1);
+    ASSERT_EQ(item.Attachments().Count(), 1);
+    EXPECT_EQ(item.Attachments(1).DisplayName(), "a\nb.txt");
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -176,7 +179,169 @@ TEST(HostileMail, AKilledRunIsFinishedNotRepeated) {
     // A damaged journal costs a duplicate, never an attachment.
     std::ofstream(s.ablage + "/.morvo-journal") << "F\tzz\tkaputt\n\xFF";
     Journal damaged(s.ablage_win);
+    EXPECT_TRUE(damaged.problem().empty());
     EXPECT_FALSE(damaged.take_filed("kill", "a.txt", std::string(64, '0')));
+}
+
+const std::string kEins =
+    mail("gleich", kMixed, mixed({text_part("x"), file_part("filename=\"a.txt\"", b64("eins"))}));
+
+// A journal line for the first mail of the store, naming `target` (Windows path).
+std::string planted_line(const Store& s, const std::string& target) {
+    return journal_line({s.first().EntryID(), "a.txt", outlook::sha256_hex("eins"), target});
+}
+
+// Every link of every mail in the inbox, with the storage file it names.
+std::multiset<std::string> all_links(const Store& s) {
+    std::multiset<std::string> out;
+    auto app = outlook::Application::with_stores(
+        {outlook::test::store_config(outlook::test::store_name, s.root)});
+    auto folder =
+        app.GetNamespace("MAPI").Folders(outlook::test::store_name).Folders("Posteingang");
+    for (long i = 1; i <= folder.Items().Count(); ++i)
+        for (const auto& link : links_of(folder.Items(i).Body()))
+            out.insert(platform::host_path(link));
+    return out;
+}
+
+// A journal in a shared storage folder is input like any other: its records reach only files
+// of this user directly in the folder.
+TEST(FilingJournal, PlantedRecordsReachNoOtherFile) {
+    const struct {
+        const char* what;
+        // Makes the file the planted line names; returns its Windows path.
+        std::function<std::string(const Store&, const std::string& outside)> target;
+    } table[] = {
+        {"a file outside",
+         [](const Store&, const std::string& o) { return platform::windows_path(o); }},
+        {"a path leading out",
+         [](const Store& s, const std::string& o) {
+             return s.ablage_win + "\\..\\" + fs::path(o).parent_path().filename().string() + "\\" +
+                    fs::path(o).filename().string();
+         }},
+        {"a symbolic link in the folder",
+         [](const Store& s, const std::string& o) {
+             fs::create_symlink(o, s.ablage + "/link.txt");
+             return s.ablage_win + "\\link.txt";
+         }},
+        {"a hard link in the folder",
+         [](const Store& s, const std::string& o) {
+             fs::create_hard_link(o, s.ablage + "/hard.txt");
+             return s.ablage_win + "\\hard.txt";
+         }},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        Store s;
+        fs::create_directories(s.dir.path() + "/fremd");
+        const std::string outside = s.dir.path() + "/fremd/a.txt";
+        std::ofstream(outside) << "eins";
+        s.add("1700000000.M1P1Q1.host:2,S", kEins);
+        std::ofstream(s.ablage + "/.morvo-journal") << planted_line(s, row.target(s, outside));
+        Journal journal(s.ablage_win);
+        ASSERT_TRUE(journal.problem().empty());
+        s.file_all(&journal);
+        const auto links = all_links(s);
+        ASSERT_EQ(links.size(), 1u);
+        EXPECT_EQ(fs::path(*links.begin()).parent_path(), fs::path(s.ablage));
+        EXPECT_EQ(fs::hard_link_count(*links.begin()), 1u);
+        EXPECT_FALSE(fs::is_symlink(*links.begin()));
+        EXPECT_EQ(read_bytes(outside), "eins");
+    }
+}
+
+// Killed after the first of two like mails was stored: the second mail, with the same subject,
+// name and bytes, gets a file of its own, and the record still serves its own mail.
+TEST(FilingJournal, ARecordServesOnlyTheMailItWasWrittenFor) {
+    Store s;
+    s.add("1700000000.M1P1Q1.host:2,S", kEins);
+    {
+        Journal journal(s.ablage_win);
+        s.file_all(&journal);  // stored, but the journal stays: the kill came before its end
+    }
+    s.add("1700000001.M2P1Q1.host:2,S", kEins);
+    {
+        Journal journal(s.ablage_win);
+        s.file_all(&journal);
+    }
+    auto links = all_links(s);
+    EXPECT_EQ(links.size(), 2u);
+    EXPECT_EQ(std::set<std::string>(links.begin(), links.end()).size(), 2u)
+        << "two mails link one storage file";
+    // The record's own mail, unsaved after a kill, still finds its file.
+    Store t;
+    t.add("1700000000.M1P1Q1.host:2,S", kEins);
+    {
+        Journal journal(t.ablage_win);
+        t.file_all(&journal);
+    }
+    for (const auto& f : t.mail_files()) fs::remove(f);
+    t.add("1700000000.M1P1Q1.host:2,S", kEins);
+    Journal journal(t.ablage_win);
+    t.file_all(&journal);
+    EXPECT_EQ(folder_state(t.ablage).size(), 2u);  // one file and the journal
+}
+
+TEST(FilingJournal, AnythingButARegularFileStopsTheRun) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string& journal)> make;
+    } table[] = {
+        {"a FIFO", [](const std::string& j) { ASSERT_EQ(::mkfifo(j.c_str(), 0600), 0); }},
+        {"a folder", [](const std::string& j) { fs::create_directory(j); }},
+        {"a link to a file",
+         [](const std::string& j) {
+             std::ofstream(j + ".ziel") << "";
+             fs::create_symlink(j + ".ziel", j);
+         }},
+        {"a dangling link", [](const std::string& j) { fs::create_symlink("/nirgends", j); }},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        Store s;
+        row.make(s.ablage + "/.morvo-journal");
+        Journal journal(s.ablage_win);  // a blocking open would hang here
+        EXPECT_NE(journal.problem().find(".morvo-journal"), std::string::npos) << journal.problem();
+        EXPECT_FALSE(journal.record({"id", "a.txt", std::string(64, 'a'), s.ablage_win + "\\x"}));
+    }
+}
+
+// 200 MB, most of it one line without an end: read as a stream, in little memory, and the
+// record after it still serves.
+TEST(FilingJournal, ABigJournalIsReadInLittleMemory) {
+    Store s;
+    s.add("1700000000.M1P1Q1.host:2,S", kEins);
+    std::ofstream(s.ablage + "/a_alt.txt") << "eins";
+    const std::string line = planted_line(s, s.ablage_win + "\\a_alt.txt");
+    const std::string journal = s.ablage + "/.morvo-journal";
+    {
+        std::ofstream(journal) << "F\t";
+        fs::resize_file(journal, 200u << 20);  // a hole: no disk space spent
+        std::ofstream(journal, std::ios::app) << "\n" << line;
+    }
+    const std::string id = s.first().EntryID(), sha = outlook::sha256_hex("eins");
+    int pipefd[2];
+    ASSERT_EQ(::pipe(pipefd), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        struct rusage before {
+        }, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        Journal j(s.ablage_win);
+        const bool found = j.take_filed(id, "a.txt", sha) == s.ablage_win + "\\a_alt.txt";
+        ::getrusage(RUSAGE_SELF, &after);
+        const long grown_kb = after.ru_maxrss - before.ru_maxrss;
+        const long report[2] = {found ? 1 : 0, grown_kb};
+        (void)!::write(pipefd[1], report, sizeof report);
+        ::_exit(0);
+    }
+    ::close(pipefd[1]);
+    long report[2] = {0, -1};
+    ASSERT_EQ(::read(pipefd[0], report, sizeof report), static_cast<ssize_t>(sizeof report));
+    ::close(pipefd[0]);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(report[0], 1) << "the record after the long line was lost";
+    EXPECT_LT(report[1], 16 * 1024) << "KB grown while reading the journal";
 }
 
 }  // namespace
