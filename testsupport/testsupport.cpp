@@ -145,4 +145,13 @@ ScopedEnv::~ScopedEnv() {
         ::unsetenv(name_.c_str());
 }
 
+std::string system_data_env(const std::filesystem::path& root) {
+    return " XDG_DATA_DIRS=" + shell_quoted(root / "system") + ":/usr/share ";
+}
+
+std::filesystem::path menu_folder(const std::filesystem::path& root) {
+    return ::geteuid() == 0 ? root / "system/applications"
+                            : root / "home/.local/share/applications";
+}
+
 }  // namespace testsupport

@@ -47,6 +47,12 @@ std::string shell_quoted(const std::filesystem::path& path);
 // Runs a shell command line; its exit status, -1 when it did not exit normally.
 int shell(const std::string& command);
 
+// A setup run below `root` (HOME=root/home) with system_data_env(root) puts its menu entries
+// into menu_folder(root): the system-wide folder for root, which installs for every user, else
+// the user's own. Each run gets its system-wide folder to itself.
+std::string system_data_env(const std::filesystem::path& root);
+std::filesystem::path menu_folder(const std::filesystem::path& root);
+
 // The number of the platform::Error a statement throws; 0 when it throws none.
 long error_of(const std::function<void()>& statement);
 

@@ -115,8 +115,9 @@ TEST(Codepage, TextFilesKeepTheirForm) {
         // Read and written back, the file is unchanged.
         const std::string text = platform::text_from_file(c.bytes, form);
         EXPECT_EQ(platform::text_to_file(text, {}), c.text) << c.bytes;
-        if (c.text.find('?') == std::string::npos)
+        if (c.text.find('?') == std::string::npos) {
             EXPECT_EQ(platform::text_to_file(text, form), c.bytes) << c.bytes;
+        }
     }
 }
 

@@ -126,9 +126,8 @@ TEST(Program, RunAndLog) {
         if (n.rfind("morvo_", 0) != 0 || n.size() < 4 || n.substr(n.size() - 4) != ".log") continue;
         found = true;
         const std::string log = platform::cp1252_to_utf8(outlook::test::read_bytes(e.path()));
-        EXPECT_EQ(
-            log.rfind("Willkommen zum Morvo\r\n\r\n\r\nBearbeitet wird Ordner: Massenpost", 0), 0u);
-        EXPECT_EQ(log.substr(log.size() - 43), "FERTIG --- KEINE WEITERE DATEN VORHANDEN!\r\n");
+        EXPECT_EQ(log.rfind("Willkommen zum Morvo\n\n\nBearbeitet wird Ordner: Massenpost", 0), 0u);
+        EXPECT_EQ(log.substr(log.size() - 42), "FERTIG --- KEINE WEITERE DATEN VORHANDEN!\n");
         EXPECT_NE(
             text.find(
                 "status frmMorvo.sta_Anzeige \"log gespeichert unter: " +

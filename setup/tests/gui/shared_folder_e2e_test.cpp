@@ -20,9 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testsupport::menu_folder;
 using testsupport::shell_quoted;
 using testsupport::slurp;
 using testsupport::spit;
+using testsupport::system_data_env;
 
 const fs::path kMedium = fs::path(VELTRIN_BINARY_DIR) / "sample-medium";
 
@@ -48,7 +50,7 @@ struct World {
         return "env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u DISPLAY -u WAYLAND_DISPLAY "
                "-u QT_QPA_PLATFORM HOME=" +
                shell_quoted(root / "home") + " TEMP=" + shell_quoted(root / "temp") +
-               " ProgramFiles=" + shell_quoted(root / "pf") + " ";
+               " ProgramFiles=" + shell_quoted(root / "pf") + system_data_env(root);
     }
     // The same, windowed under the scripted user with `script`.
     std::string scripted(const std::string& name, const std::string& script) const {
@@ -111,7 +113,7 @@ TEST(SharedInstallFolder, UninstallLeavesTheUsersFilesByWindowAndSilently) {
             EXPECT_TRUE(contains(slurp(w.root / "setup.log"), "bereits Dateien"));
         }
         ASSERT_TRUE(fs::exists(w.folder() / "morvo"));
-        ASSERT_TRUE(fs::exists(w.root / "home/.local/share/applications/Morvolan"));
+        ASSERT_TRUE(fs::exists(menu_folder(w.root) / "Morvolan"));
 
         const std::string uninstall = "F=" + shell_quoted(w.folder()) +
                                       " timeout 120 sh -c '\"$F/Uninstall.exe\"" +
@@ -132,7 +134,7 @@ TEST(SharedInstallFolder, UninstallLeavesTheUsersFilesByWindowAndSilently) {
         EXPECT_TRUE(wait_until([&] { return !fs::exists(w.folder() / "Uninstall.exe"); }, 30));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(testsupport::tree_listing(w.folder().string(), {.folders = true}), kUserFiles);
-        EXPECT_FALSE(fs::exists(w.root / "home/.local/share/applications/Morvolan"));
+        EXPECT_FALSE(fs::exists(menu_folder(w.root) / "Morvolan"));
     }
     dir.keep = ::testing::Test::HasFailure();
 }

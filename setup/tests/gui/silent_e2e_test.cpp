@@ -50,13 +50,7 @@ std::string environment(const fs::path& run) {
     return "env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TMPDIR -u DISPLAY -u WAYLAND_DISPLAY "
            "-u QT_QPA_PLATFORM HOME=" +
            shell_quoted(run / "home") + " TEMP=" + shell_quoted(run / "temp") +
-           " ProgramFiles=" + shell_quoted(run / "pf") +
-           " XDG_DATA_DIRS=" + shell_quoted(run / "system") + ":/usr/share ";
-}
-
-// Root installs for every user: its menu entries go into the system-wide applications folder.
-std::string menu_folder() {
-    return ::geteuid() == 0 ? "system/applications" : "home/.local/share/applications";
+           " ProgramFiles=" + shell_quoted(run / "pf") + testsupport::system_data_env(run);
 }
 
 TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
@@ -92,9 +86,10 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     const auto placed = tree(silent / "pf", silent);
     ASSERT_TRUE(placed.count("Morvolan/Uninstall.ini")) << slurp(silent / "log.txt");
     EXPECT_EQ(placed, tree(wizard / "pf", wizard));
-    for (const std::string& shortcuts : {menu_folder(), std::string("home/Desktop")})
+    const std::string menus = fs::relative(testsupport::menu_folder(silent), silent).string();
+    for (const std::string& shortcuts : {menus, std::string("home/Desktop")})
         EXPECT_EQ(tree(silent / shortcuts, silent), tree(wizard / shortcuts, wizard)) << shortcuts;
-    EXPECT_TRUE(fs::exists(silent / menu_folder() / "Morvolan/Morvolan.desktop"));
+    EXPECT_TRUE(fs::exists(silent / menus / "Morvolan/Morvolan.desktop"));
     EXPECT_NE(slurp(silent / "log.txt").find("Morvolan.desktop"), std::string::npos);
 
     // A shell starts the uninstaller, as a user would.
@@ -109,8 +104,8 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     for (int i = 0; i < 300 && fs::exists(folder); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(fs::exists(folder));
-    EXPECT_FALSE(fs::exists(silent / menu_folder() / "Morvolan"));
-    EXPECT_TRUE(fs::is_directory(silent / menu_folder()));
+    EXPECT_FALSE(fs::exists(silent / menus / "Morvolan"));
+    EXPECT_TRUE(fs::is_directory(silent / menus));
     // The log names no desktop group folder, so only its shortcut goes.
     EXPECT_FALSE(fs::exists(silent / "home/Desktop/Morvolan/Morvolan.desktop"));
     dir.keep = ::testing::Test::HasFailure();
@@ -161,8 +156,8 @@ TEST(SilentInstall, ScriptInEveryCodePageAndLineEnd) {
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << f.name << "\n"
             << slurp(run / "out.txt") << slurp(run / "log.txt");
-        EXPECT_TRUE(fs::exists(run /
-                               "home/.local/share/applications/Morvolan \xC3\x9C"
+        EXPECT_TRUE(fs::exists(testsupport::menu_folder(run) /
+                               "Morvolan \xC3\x9C"
                                "bung" /
                                "Morvolan.desktop"))
             << f.name;
@@ -174,11 +169,13 @@ TEST(SilentInstall, ScriptInEveryCodePageAndLineEnd) {
             << f.name << "\n"
             << text;
         std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);)  // a skipped step names its path
+        for (std::string line; std::getline(lines, line);) {  // a skipped step names its path
             if (line.rfind("\xC3\xBC"
                            "bergangen:",
-                           0) == 0)
+                           0) == 0) {
                 EXPECT_NE(line.find_first_of("/\\"), std::string::npos) << line;
+            }
+        }
         const auto placed = tree(run / "pf", run);
         if (first.empty())
             first = placed;

@@ -41,7 +41,8 @@ TEST(NativeUninstaller, StartsWithoutAShellAlsoWithoutAnExecutableTempFolder) {
                                 " && env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u TEMP -u DISPLAY "
                                 "-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME=" +
                                 shell_quoted(root / "home") +
-                                " ProgramFiles=" + shell_quoted(root / "pf") + " ";
+                                " ProgramFiles=" + shell_quoted(root / "pf") +
+                                testsupport::system_data_env(root);
         ASSERT_EQ(testsupport::shell(env + "TMPDIR=" + shell_quoted(root / "setup-temp") +
                                      " timeout 300 " + shell_quoted(medium / "setup") + " /S > " +
                                      shell_quoted(root / "setup.txt") + " 2>&1"),
@@ -49,7 +50,7 @@ TEST(NativeUninstaller, StartsWithoutAShellAlsoWithoutAnExecutableTempFolder) {
             << slurp(root / "setup.txt");
         const fs::path folder = root / "pf/Morvolan";
         ASSERT_TRUE(fs::exists(folder / "Uninstall.exe"));
-        ASSERT_TRUE(fs::exists(root / "home/.local/share/applications/Morvolan"));
+        ASSERT_TRUE(fs::exists(testsupport::menu_folder(root) / "Morvolan"));
 
         const std::string python =
             "python3 -c 'import subprocess, sys; "
@@ -65,7 +66,7 @@ TEST(NativeUninstaller, StartsWithoutAShellAlsoWithoutAnExecutableTempFolder) {
         for (int i = 0; i < 300 && fs::exists(folder); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_FALSE(fs::exists(folder)) << slurp(root / "uninstall.txt");
-        EXPECT_FALSE(fs::exists(root / "home/.local/share/applications/Morvolan"));
+        EXPECT_FALSE(fs::exists(testsupport::menu_folder(root) / "Morvolan"));
         EXPECT_TRUE(fs::is_empty(temp));
         dir.keep = ::testing::Test::HasFailure();
     }
