@@ -81,9 +81,15 @@ TEST(ImapStore, SaveKeepsFlagsAndDateAndLeavesExactlyOneCopy) {
         EXPECT_EQ(again.Items().Count(), static_cast<long>(reference.mails_in(m.folder).size()));
         // Mails are listed by received time, which the save keeps; mails received in the same
         // second may stand either side of it, so it is found by its subject.
+        // The folder holds damaged mails on purpose; they cannot be the saved one.
         std::vector<MailItem> saved;
-        for (long i = 1; i <= again.Items().Count(); ++i)
-            if (again.Items(i).Subject() == m.subject) saved.push_back(again.Items(i));
+        for (long i = 1; i <= again.Items().Count(); ++i) {
+            try {
+                MailItem item = again.Items(i);
+                if (item.Subject() == m.subject) saved.push_back(item);
+            } catch (const std::exception&) {
+            }
+        }
         ASSERT_EQ(saved.size(), 1u);
         EXPECT_EQ(saved[0].Attachments().Count(), static_cast<long>(m.attachments.size() - 1));
         EXPECT_EQ(saved[0].Body().rfind("zweimal\r\n", 0), 0u);

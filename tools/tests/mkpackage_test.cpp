@@ -173,6 +173,12 @@ TEST(MkPackage, ProgramReportsUsageAndFailures) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("mkpackage: "), std::string::npos);
     make_source(dir / "src");
+    // The checker refuses a medium whose wizard would miss its pictures.
+    r = run({mk, "--bin", bin_dir(), dir / "src", dir / "medium"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Wizard.jpg"), std::string::npos) << r.err;
+    write_file(dir / "src/Wizard.jpg", "jpg");
+    write_file(dir / "src/button.bmp", "bmp");
     r = run({mk, "--bin", bin_dir(), dir / "src", dir / "medium"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(exists(dir / "medium/data02.cab"));
