@@ -343,7 +343,8 @@ class Run {
     // it, even where the run is otherwise silent, and counts as any other report: the user must
     // not learn of it only when the program is missing.
     void missing_file(const std::string& path) {
-        if (!report_.report(53, "Datei nicht installiert: " + path)) throw StopRun{};
+        if (!report_.report(53, "Datei nicht installiert: " + platform::shown_path(path)))
+            throw StopRun{};
     }
 
     // The folders this run created, after those an earlier install of the product recorded.

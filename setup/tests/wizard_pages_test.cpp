@@ -114,7 +114,7 @@ TEST(FolderChooser, ListsAncestorsThenSortedSubfolders) {
     std::string open = platform::windows_path((base / "Programme").string());
     auto entries = folder_entries(open);
     ASSERT_GE(entries.size(), 3u);
-    EXPECT_EQ(entries.front().text, "C:\\");
+    EXPECT_EQ(entries.front().text, "/");
     EXPECT_EQ(entries.front().path, "C:\\");
     EXPECT_EQ(entries[entries.size() - 3].path, open);
     EXPECT_TRUE(entries[entries.size() - 3].open);

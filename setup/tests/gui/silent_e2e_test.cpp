@@ -87,7 +87,16 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     EXPECT_EQ(placed, tree(wizard / "pf", wizard));
     for (const char* shortcuts : {"home/.local/share/applications", "home/Desktop"})
         EXPECT_EQ(tree(silent / shortcuts, silent), tree(wizard / shortcuts, wizard)) << shortcuts;
-    EXPECT_NE(slurp(silent / "log.txt").find("Morvolan.desktop"), std::string::npos);
+    // The log names what it placed by host path.
+    const std::string log = slurp(silent / "log.txt");
+    EXPECT_NE(log.find("Morvolan.desktop"), std::string::npos);
+    EXPECT_NE(log.find("Installationsordner: " + (silent / "pf" / "Morvolan").string()),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Datei: " + (silent / "pf" / "Morvolan" / "morvo").string()),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(":\\"), std::string::npos) << log;
 
     // The uninstaller is a program container: a shell starts it natively, as a user would.
     const fs::path folder = silent / "pf" / "Morvolan";
