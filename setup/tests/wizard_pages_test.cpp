@@ -80,8 +80,10 @@ TEST(Wizard, HelpContextsAndTexts) {
     EXPECT_EQ(folder_instruction("X"),
               "Wählen Sie ein anderes Verzeichnis, wenn Sie X in ein anderes Verzeichnis "
               "installieren möchten.");
+    // The summary names folders as the host shows them, placeholders unexpanded.
     auto d = default_settings("P", "#ProgramFilesDir#\\P", "G");
-    EXPECT_EQ(d[3], "#ProgramFilesDir#\\P");
+    EXPECT_EQ(d[3], "#ProgramFilesDir#/P");
+    EXPECT_EQ(chosen_settings("P", "C:\\opt\\P", "G")[3], "/opt/P");
     EXPECT_EQ(d[4], "Programmgruppe:");
 }
 

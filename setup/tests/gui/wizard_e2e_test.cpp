@@ -107,6 +107,7 @@ TEST_F(WizardEndToEnd, InstallsThroughEveryPageWithTheFolderChooser) {
             "dump frmWizard.InstallPath\n"
             "click frmWizard.cmdSearch\n"
             "wait frmSearchFolder\n"
+            "dump frmSearchFolder.Drive1\n"
             "open frmSearchFolder.Dir1 \"Ablage\"\n"
             "open frmSearchFolder.Dir1 \"Programme\"\n"
             "click frmSearchFolder.Command1\n"
@@ -127,6 +128,7 @@ TEST_F(WizardEndToEnd, InstallsThroughEveryPageWithTheFolderChooser) {
     expect_in_order({
         "value frmWizard.lblWHersteller \"Morvolan-Projekt\"",
         "value frmWizard.InstallPath \"" + (root / "pf" / "Morvolan").string() + "\"",
+        "value frmSearchFolder.Drive1 \"/\"",  // the file system, where drive C: was
         "window frmSearchFolder closed",
         "value frmWizard.InstallPath \"" + target + "\"",
         "help ",
