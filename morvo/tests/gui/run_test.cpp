@@ -277,13 +277,17 @@ TEST_P(RunOver, StoragePathsThatEndTheRun) {
         const char* box;
         std::string closing;
     };
+    // Settings in the Windows form (written before) and in the host form end the same way.
     const Case cases[] = {
         {"C:\\Mit Blank", "Überprüfung Pfad",
-         "C:\\Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
+         "/Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
+        {"/Mit Blank", "Überprüfung Pfad", "/Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
         {fx.ablage_win + "\\fehlt", nullptr,
-         fx.ablage_win + "\\fehlt kann nicht erreicht werden! Vorgang abgebrochen!"},
+         fx.ablage.path() + "/fehlt kann nicht erreicht werden! Vorgang abgebrochen!"},
         {shm_win, "Überprüfung RAM-Disk",
-         shm_win + "\\ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+         shm + "/ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+        {shm + "/", "Überprüfung RAM-Disk",
+         shm + "/ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
     };
     auto before = fx.snapshot();
     for (const auto& c : cases) {
