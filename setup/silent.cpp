@@ -271,10 +271,12 @@ int run_silent_install(const SilentOptions& options) {
     run_options.placed = [&](std::string_view what, std::string_view path) {
         out.log(std::string(what) + ": " + platform::shown_path(path));
     };
-    run_options.failed = [&](long number, std::string_view description, bool reported) {
+    run_options.failed = [&](long number, std::string_view description, std::string_view path,
+                             bool reported) {
         // Reported failures reach the log through their message box.
         if (!reported)
-            out.log("übergangen: Fehler " + std::to_string(number) + ": " +
+            out.log("übergangen: Fehler " + std::to_string(number) +
+                    (path.empty() ? "" : " bei " + platform::shown_path(path)) + ": " +
                     std::string(description));
     };
     SilentView view(out);
