@@ -173,18 +173,18 @@ bool prepare(const Options& o, std::ostream& err, Prepared& p, bool need_writabl
     if (o.settings.empty())
         p.settings_file = settings_file_path(settings_folder());
     else
-        p.settings_file =
-            o.settings.front() == '/' ? platform::windows_path(o.settings) : o.settings;
+        p.settings_file = platform::typed_path(o.settings);
     std::string text;
     if (!read_settings_file(p.settings_file, text)) {
-        err << "Die Einstellungsdatei " << platform::host_path(p.settings_file)
+        err << "Die Einstellungsdatei " << platform::shown_path(p.settings_file)
             << " kann nicht gelesen werden. Bitte im Fenster Einstellungen speichern oder mit "
                "--settings DATEI eine andere Einstellungsdatei nennen.\n";
         return false;
     }
     p.settings = parse_run_settings(text);
     if (!p.settings.has_storage_path || p.settings.storage_path.empty()) {
-        err << "Die Einstellungsdatei " << p.settings_file << " nennt keinen Ablageordner.\n";
+        err << "Die Einstellungsdatei " << platform::shown_path(p.settings_file)
+            << " nennt keinen Ablageordner.\n";
         return false;
     }
     RunPathDecision path = decide_run_path(p.settings.storage_path, platform_probe());
@@ -196,7 +196,7 @@ bool prepare(const Options& o, std::ostream& err, Prepared& p, bool need_writabl
     if (need_writable) {
         std::string host = platform::host_path(p.settings.storage_path);
         if (host.empty() || ::access(host.c_str(), W_OK | X_OK) != 0) {
-            err << "Der Ablageordner " << p.settings.storage_path
+            err << "Der Ablageordner " << platform::shown_path(p.settings.storage_path)
                 << " ist nicht beschreibbar. Vorgang abgebrochen!\n";
             return false;
         }
@@ -286,7 +286,8 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
                     long size = a.Size();
                     if (!header) out << "Email: " << item.Subject() << "\n";
                     header = true;
-                    out << "  " << dn << " -> " << target << " (" << size << " Bytes)\n";
+                    out << "  " << dn << " -> " << platform::shown_path(target) << " (" << size
+                        << " Bytes)\n";
                     ++count;
                     bytes += size;
                 }

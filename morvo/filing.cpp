@@ -342,8 +342,8 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
             ++position;
             continue;
         }
-        // The mail gets a file URL that the desktop opens; the run's text keeps the Windows form.
-        const std::string link = "file:" + target;
+        // The mail gets a file URL that the desktop opens; the run's text names the host path.
+        const std::string link = "file:" + platform::shown_path(target);
         const std::string url = platform::file_url(target);
         if (sink.count_attachment) sink.count_attachment();
         bool deleted = false;

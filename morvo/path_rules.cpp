@@ -40,7 +40,7 @@ std::string accepted_drive_text(int kind) {
 
 Box unc_error_box(std::string_view path) {
     return {"UNC-Pfad FEHLER",
-            "UNC-Pfad: " + std::string(path) + "\r" +
+            "UNC-Pfad: " + platform::shown_path(path) + "\r" +
                 " Dies scheint kein gültiger UNC-Pfad zu sein. \r" +
                 " Bitte überprüfen und eventuell korrigieren!\r\r" +
                 " Achtung! Durch eine nicht korrekte Pfadangabe entsteht Datenverlust!",
@@ -52,8 +52,8 @@ namespace {
 Box folder_box(const char* title, std::string_view path, const char* problem,
                const char* consequence) {
     return {title,
-            "Das Verzeichnis " + kCrLf + kCrLf + std::string(path) + kCrLf + kCrLf + problem +
-                kCrLf + consequence,
+            "Das Verzeichnis " + kCrLf + kCrLf + platform::shown_path(path) + kCrLf + kCrLf +
+                problem + kCrLf + consequence,
             platform::Icon::Information};
 }
 }  // namespace
@@ -85,7 +85,9 @@ Box missing_dir_box(std::string_view path) {
 
 SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe& probe) {
     SaveDecision d;
-    std::string path(input);
+    // Typed in either form; decided on the Windows form, told in the host form.
+    std::string path = platform::typed_path(input);
+    auto shown = [](const std::string& p) { return platform::shown_path(p); };
     auto f1 = [&](const std::string& p) {
         d.outcome = SaveDecision::Outcome::fail_f1;
         d.status = std::string(kNotSaved);
@@ -104,23 +106,23 @@ SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe&
     }
     if (has_blank(path)) {
         d.box = blank_box_save(path);
-        return refuse(path + " enthält Leerstellen! Pfad wurde nicht gespeichert!");
+        return refuse(shown(path) + " enthält Leerstellen! Pfad wurde nicht gespeichert!");
     }
     if (path == "\\") return f1(path);
     path = with_trailing_backslash(path);
     try {
         if (probe.dir_search(path).empty())
-            return refuse(path + " nicht gefunden! Pfad wurde nicht gespeichert!");
+            return refuse(shown(path) + " nicht gefunden! Pfad wurde nicht gespeichert!");
         if (!probe.is_directory(path))
-            return refuse(path + " ist nicht gültig! Pfad wurde nicht gespeichert!");
+            return refuse(shown(path) + " ist nicht gültig! Pfad wurde nicht gespeichert!");
         int kind = probe.drive_type(path);
         if (kind == platform::DRIVE_CDROM) {
             d.box = cdrom_box(path);
-            return refuse(path + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!");
+            return refuse(shown(path) + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!");
         }
         if (kind == platform::DRIVE_RAMDISK) {
             d.box = ramdisk_box(path);
-            return refuse(path + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!");
+            return refuse(shown(path) + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!");
         }
     } catch (const std::exception&) {
         return f1(path);
@@ -132,10 +134,11 @@ SaveDecision decide_save(bool unc_mode, std::string_view input, const PathProbe&
 
 RunPathDecision decide_run_path(std::string_view input, const PathProbe& probe) {
     RunPathDecision d;
-    std::string p(input);
+    std::string p = platform::typed_path(input);
+    auto shown = [](const std::string& path) { return platform::shown_path(path); };
     if (has_blank(p)) {
         d.box = blank_box_run(p);
-        d.closing_status = p + " enthält Leerstellen! Vorgang abgebrochen!";
+        d.closing_status = shown(p) + " enthält Leerstellen! Vorgang abgebrochen!";
         return d;
     }
     std::string p2 = with_trailing_backslash(p);
@@ -148,7 +151,7 @@ RunPathDecision decide_run_path(std::string_view input, const PathProbe& probe) 
         reachable = false;
     }
     if (!reachable) {
-        d.closing_status = p + " kann nicht erreicht werden! Vorgang abgebrochen!";
+        d.closing_status = shown(p) + " kann nicht erreicht werden! Vorgang abgebrochen!";
         return d;
     }
     int kind = platform::DRIVE_UNKNOWN;
@@ -159,16 +162,16 @@ RunPathDecision decide_run_path(std::string_view input, const PathProbe& probe) 
     }
     if (kind == platform::DRIVE_CDROM) {
         d.box = cdrom_box(p2);
-        d.closing_status = p2 + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!";
+        d.closing_status = shown(p2) + " ist ein CD-Laufwerk! Pfad wurde nicht gespeichert!";
         return d;
     }
     if (kind == platform::DRIVE_RAMDISK) {
         d.box = ramdisk_box(p2);
-        d.closing_status = p2 + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!";
+        d.closing_status = shown(p2) + " ist ein RAM-Disk! Pfad wurde nicht gespeichert!";
         return d;
     }
     std::string text = accepted_drive_text(kind);
-    if (!text.empty()) d.closing_status = p2 + text;
+    if (!text.empty()) d.closing_status = shown(p2) + text;
     d.go_on = true;
     return d;
 }

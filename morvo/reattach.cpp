@@ -63,21 +63,22 @@ std::string read_storage_file(const outlook::FilingRecord& r, const std::string&
                               StorageFile& f) {
     auto win = platform::file_link_target(r.link);
     if (!win) return "Verweis unlesbar: " + r.link;
+    const std::string shown = platform::shown_path(*win);  // the reasons name the host path
     f.host = storage_file_host(*win, storage_host);
-    if (f.host.empty()) return "Datei liegt nicht im Ablageordner: " + *win;
+    if (f.host.empty()) return "Datei liegt nicht im Ablageordner: " + shown;
     struct stat st {};
-    if (::lstat(f.host.c_str(), &st) != 0) return "Datei fehlt: " + *win;
-    if (!S_ISREG(st.st_mode)) return "keine gewöhnliche Datei: " + *win;
+    if (::lstat(f.host.c_str(), &st) != 0) return "Datei fehlt: " + shown;
+    if (!S_ISREG(st.st_mode)) return "keine gewöhnliche Datei: " + shown;
     if (st.st_size != r.size)
         return "Datei hat " + std::to_string(st.st_size) + " statt " + std::to_string(r.size) +
-               " Bytes: " + *win;
+               " Bytes: " + shown;
     std::ifstream in(f.host, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     f.bytes = s.str();
     if (!in || static_cast<long long>(f.bytes.size()) != r.size)
-        return "Datei kann nicht gelesen werden: " + *win;
-    if (outlook::sha256_hex(f.bytes) != r.sha256) return "Datei wurde verändert: " + *win;
+        return "Datei kann nicht gelesen werden: " + shown;
+    if (outlook::sha256_hex(f.bytes) != r.sha256) return "Datei wurde verändert: " + shown;
     return {};
 }
 

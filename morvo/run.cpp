@@ -10,6 +10,7 @@
 #include "morvo/settings.h"
 #include "platform/line_break.h"
 #include "platform/msgbox.h"
+#include "platform/paths.h"
 #include "platform/resume.h"
 
 namespace morvo {
@@ -202,7 +203,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     std::string text;
     if (!read_settings_file(env.settings_file, text)) {
         // Without a readable settings file there is no storage path to trust.
-        closing = "Die Datei " + env.settings_file +
+        closing = "Die Datei " + platform::shown_path(env.settings_file) +
                   " konnte nicht gelesen werden! Bitte Einstellungen speichern. Vorgang "
                   "abgebrochen!";
         return finish();

@@ -1,6 +1,7 @@
 #include "morvo/run_log.h"
 
 #include "morvo/settings.h"
+#include "platform/paths.h"
 
 namespace morvo {
 
@@ -17,7 +18,7 @@ LogResult save_run_log(std::string_view program_folder, std::string_view text, c
         write_text_file(r.path, std::string(text) + "\r\n");
         r.ok = true;
     } catch (const std::exception& e) {
-        r.message = "Die Protokolldatei " + r.path +
+        r.message = "Die Protokolldatei " + platform::shown_path(r.path) +
                     " konnte nicht geschrieben werden. Bitte prüfen Sie die Schreibrechte "
                     "und versuchen Sie es erneut.\r\n(" +
                     e.what() + ")";

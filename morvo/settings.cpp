@@ -1,5 +1,7 @@
 #include "morvo/settings.h"
 
+#include "platform/paths.h"
+
 #include <algorithm>
 
 namespace morvo {
@@ -99,7 +101,9 @@ Settings settings_from(const std::vector<std::string>& units) {
     const auto path = std::find(units.begin(), units.end(), kSectionPath);
     if (path != units.end() && path + 1 != units.end()) {
         s.has_storage_path = true;
-        s.storage_path = *(path + 1);
+        // A person may write the host form ("/home/anna/Ablage/"); the programs work on the
+        // Windows form, which files written before hold already.
+        s.storage_path = platform::typed_path(*(path + 1));
     }
     const auto folders = std::find(units.begin(), units.end(), kSectionFolders);
     if (folders != units.end()) s.folder_lines.assign(folders + 1, units.end());

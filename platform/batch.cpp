@@ -236,7 +236,7 @@ class Interpreter {
             } else {
                 // Like rd /s: a recursive deletion never starts at a system folder.
                 if (has_switch(a, 's') && is_system_folder(folder_win)) {
-                    add(line, "Zugriff verweigert - " + name);
+                    add(line, "Zugriff verweigert - " + shown_path(name));
                     continue;
                 }
                 const std::string folder = host_path(folder_win);
@@ -245,7 +245,7 @@ class Interpreter {
                                     deleted, refused);
                 }
             }
-            if (deleted == 0 && !refused) add(line, "Datei nicht gefunden - " + name);
+            if (deleted == 0 && !refused) add(line, "Datei nicht gefunden - " + shown_path(name));
         }
     }
 
@@ -254,14 +254,14 @@ class Interpreter {
         struct stat st;
         if (host.empty() || ::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return;
         if (is_read_only(st) && !force) {
-            add(line, "Zugriff verweigert - " + shown);
+            add(line, "Zugriff verweigert - " + shown_path(shown));
             refused = true;
             return;
         }
         if (::unlink(host.c_str()) == 0) {
             ++deleted;
         } else {
-            add(line, "Zugriff verweigert - " + shown);
+            add(line, "Zugriff verweigert - " + shown_path(shown));
             refused = true;
         }
     }
@@ -283,7 +283,7 @@ class Interpreter {
             if (S_ISDIR(st.st_mode)) {
                 if (recurse) delete_matching(h, pattern, true, force, line, deleted, refused);
             } else if (name_matches(pattern, n)) {
-                delete_file(h, windows_path(h), force, line, deleted, refused);
+                delete_file(h, h, force, line, deleted, refused);
             }
         }
     }
@@ -300,25 +300,26 @@ class Interpreter {
                    !(name.size() == 3 && name[1] == ':'))
                 name.pop_back();
             if (is_system_folder(name)) {
-                add(line, "Zugriff verweigert - " + name);
+                add(line, "Zugriff verweigert - " + shown_path(name));
                 continue;
             }
             const std::string h = host_path(name);
             struct stat st;
             if (h.empty() || ::lstat(h.c_str(), &st) != 0) {
-                add(line, "Das System kann die angegebene Datei nicht finden. - " + name);
+                add(line,
+                    "Das System kann die angegebene Datei nicht finden. - " + shown_path(name));
                 continue;
             }
             if (!S_ISDIR(st.st_mode)) {
-                add(line, "Der Verzeichnisname ist ungültig. - " + name);
+                add(line, "Der Verzeichnisname ist ungültig. - " + shown_path(name));
                 continue;
             }
             if (has_switch(a, 's')) {
-                if (!remove_tree(h)) add(line, "Zugriff verweigert - " + name);
+                if (!remove_tree(h)) add(line, "Zugriff verweigert - " + shown_path(name));
             } else if (::rmdir(h.c_str()) != 0) {
                 add(line, errno == ENOTEMPTY || errno == EEXIST
-                              ? "Das Verzeichnis ist nicht leer. - " + name
-                              : "Zugriff verweigert - " + name);
+                              ? "Das Verzeichnis ist nicht leer. - " + shown_path(name)
+                              : "Zugriff verweigert - " + shown_path(name));
             }
         }
     }

@@ -503,6 +503,70 @@ std::string windows_path(std::string_view host) {
     return std::string(1, letter) + ":\\" + to_backslashes(split_components(below, false));
 }
 
+std::string shown_path(std::string_view windows) {
+    std::string w(windows.substr(0, windows.find('\0')));
+    const bool drive =
+        w.size() >= 2 && std::isalpha(static_cast<unsigned char>(w[0])) && w[1] == ':';
+    std::string host = drive ? host_path(w) : "";
+    if (host.empty()) {
+        // A network name stays one (wherever it is mounted); other names keep their text. A
+        // Windows name holds no "\\", so each is a separator.
+        std::replace(w.begin(), w.end(), '\\', '/');
+        return w;
+    }
+    const char last = w.back();
+    if ((last == '\\' || last == '/') && host.back() != '/') host += '/';
+    return host;
+}
+
+std::string typed_path(std::string_view text) {
+    std::string t(text.substr(0, text.find('\0')));
+    if (t.rfind("~/", 0) == 0 || t == "~") {
+        const char* home = std::getenv("HOME");
+        if (!home || *home != '/') return t;
+        t = std::string(home) + t.substr(1);
+    }
+    if (t.rfind("//", 0) == 0) {  // a network name in the host's notation
+        std::replace(t.begin(), t.end(), '/', '\\');
+        return t;
+    }
+    if (t.empty() || t[0] != '/') return t;
+    std::string win = windows_path(t);
+    if (t.back() == '/' && win.back() != '\\') win += '\\';
+    return win;
+}
+
+std::vector<Place> places() {
+    std::vector<Place> out{{"/", "C:\\", DRIVE_FIXED}};
+    if (const char* home = std::getenv("HOME"); home && *home == '/' && std::string(home) != "/") {
+        const std::string win = windows_path(home);
+        out.push_back({shown_path(win), win, GetDriveTypeA(win)});
+    }
+    for (const auto& d : drive_letters()) {
+        if (d.letter != 'C') out.push_back({d.root, std::string(1, d.letter) + ":\\", d.type});
+    }
+    return out;
+}
+
+std::size_t place_of(const std::vector<Place>& list, std::string_view windows) {
+    auto folder = [](std::string_view p) {
+        std::string s(p);
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (s.empty() || s.back() != '\\') s += '\\';
+        return s;
+    };
+    const std::string path = folder(windows);
+    std::size_t best = 0, best_len = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string top = folder(list[i].path);
+        if (path.rfind(top, 0) == 0 && top.size() > best_len) {
+            best = i;
+            best_len = top.size();
+        }
+    }
+    return best;
+}
+
 std::string file_url(std::string_view windows) {
     std::string host = host_path(windows);
     if (host.empty()) {  // not mounted here: the name as given, a UNC name with its server

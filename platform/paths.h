@@ -44,6 +44,18 @@ struct Drive {
 // C: first, then the lettered mounts in mount order.
 std::vector<Drive> drive_letters();
 
+// What a folder chooser offers where a Windows one offers drive letters, as a desktop file
+// dialog does: the file system, the home folder, then each lettered volume (removable, optical,
+// network) in mount order.
+struct Place {
+    std::string text;   // the host path shown ("/", "/home/anna", "/media/anna/STICK")
+    std::string path;   // its Windows path ("C:\\", "C:\\home\\anna", "D:\\")
+    unsigned int type;  // its drive kind (DriveType)
+};
+std::vector<Place> places();
+// The place that holds a Windows path most closely (0, the file system, when none does).
+std::size_t place_of(const std::vector<Place>& places, std::string_view windows_path);
+
 // Windows path -> host path. Relative paths are taken from the current folder. When the exact
 // path does not exist, components are matched case-insensitively (the first missing one and
 // those after it are kept as given). Returns "" when the path cannot be mapped (a drive letter
@@ -54,6 +66,17 @@ std::string host_path(std::string_view windows_path);
 // its letter; a path inside a gvfs share gets its UNC form). Relative host paths are taken from
 // the current folder.
 std::string windows_path(std::string_view host_path);
+
+// The two directions where a person meets a path. The programs work on Windows paths inside;
+// a person reads and types host paths. `shown_path` gives the host form of a Windows path for
+// any text a person reads ("C:\home\anna\Ablage\" -> "/home/anna/Ablage/"; a trailing
+// separator stays, so a folder still reads as one). Any other name keeps its text with "/"
+// separators: a network name ("//srv/daten/x/"), relative names, a script's placeholders.
+std::string shown_path(std::string_view windows_path);
+// What a person typed, in either form, as the Windows path the programs work on: "/x/y",
+// "~/x" and "C:\x\y" alike; a trailing separator stays. Other text (relative, empty) is
+// returned unchanged, for the caller's own rules to judge.
+std::string typed_path(std::string_view text);
 
 // The link to a file that a mail carries: a file URL of the host path, as the desktop opens it
 // (RFC 8089, "file://" + the absolute path; every byte but letters, digits, "-._~" and "/"

@@ -53,7 +53,8 @@ std::string lock_package_folder() {
         return "Eine andere Installation wird gerade ausgeführt. Bitte warten Sie, bis sie "
                "beendet ist, und starten Sie Setup dann erneut.";
     }
-    return "Setup kann den Ordner für temporäre Dateien nicht sperren: " + package_lock_file();
+    return "Setup kann den Ordner für temporäre Dateien nicht sperren: " +
+           platform::shown_path(package_lock_file());
 }
 
 void show_package_folder_locked(const std::string& text) {

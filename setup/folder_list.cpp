@@ -36,7 +36,7 @@ std::vector<FolderEntry> folder_entries(const std::string& path) {
     if (!drive_ready(root)) throw platform::Error(68, "Gerät nicht verfügbar");
 
     std::vector<FolderEntry> out;
-    out.push_back({root, root, 0, true});
+    out.push_back({platform::shown_path(root), root, 0, true});
     std::string rest = path.size() > 3 ? path.substr(3) : "";
     std::string current = root;
     int level = 0;

@@ -7,7 +7,7 @@
 namespace setup {
 
 struct FolderEntry {
-    std::string text;  // what the list shows: "C:\" for a root, else the folder's name
+    std::string text;  // what the list shows: a root's host path ("/"), else the folder's name
     std::string path;  // Windows path; a root keeps its backslash ("D:\")
     int level;         // indent: 0 for the root
     bool open;         // an ancestor of (or) the open folder
@@ -16,7 +16,7 @@ struct FolderEntry {
 // Throws platform::Error (68) when the drive of `path` is not ready.
 std::vector<FolderEntry> folder_entries(const std::string& path);
 
-// The path a folder list shows for a drive ("D:" -> "D:\").
+// The root of the drive a Windows path lies on ("D:" or "D:\x" -> "D:\").
 std::string drive_root(const std::string& drive);
 
 // True when the drive's root can be listed.

@@ -143,23 +143,21 @@ class Run {
 
   private:
     // Runs one statement under the regime in force: a failure is reported (and may stop the
-    // run) or skipped silently; either way the run goes on with the next statement.
+    // run) or skipped silently; either way the run goes on with the next statement. `path`
+    // names the file or folder the statement works on, for the log.
     template <class Fn>
-    void step(Fn&& fn) {
+    void step(Fn&& fn, const std::string& path = {}) {
         try {
             fn();
         } catch (const platform::Error& e) {
-            failed(e.number, error_description(e), e.path);
+            failed(e.number, error_description(e), e.path.empty() ? path : e.path);
         } catch (const std::exception& e) {
-            failed(51, std::string("Interner Fehler: ") + e.what());
+            failed(51, std::string("Interner Fehler: ") + e.what(), path);
         }
     }
 
-    // The callback hears which file or folder failed; the message box keeps its words.
     void failed(long number, const std::string& description, const std::string& path = {}) {
-        if (options_.failed)
-            options_.failed(number, path.empty() ? description : description + ": " + path,
-                            !silent_);
+        if (options_.failed) options_.failed(number, description, path, !silent_);
         if (silent_) return;
         if (!report_.report(number, description)) throw StopRun{};
     }
@@ -233,7 +231,7 @@ class Run {
             cShellLink link;
             link.GetSystemFolderPath(view_.window_handle(), mShellLink::CSIDL_PROGRAMS, P);
         });
-        step([&] { platform::MkDir(P + "\\" + group); });
+        step([&] { platform::MkDir(P + "\\" + group); }, P + "\\" + group);
         if (uninstall_enabled()) step([&] { log_.write_group(P + "\\" + group); });
 
         long links = shortcuts();
@@ -290,29 +288,33 @@ class Run {
             step([&] { D = ExpandPlaceholders(ini("Datei" + idx, "Dateien")); });
             go_silent();
 
-            step([&] {
-                const bool existed = platform::folder_exists(D);
-                platform::MkDir(D);
-                if (!existed) created_folders_.push_back(D);
-            });
+            step(
+                [&] {
+                    const bool existed = platform::folder_exists(D);
+                    platform::MkDir(D);
+                    if (!existed) created_folders_.push_back(D);
+                },
+                D);
             std::string S;
             if (usable_target_folder(D)) step([&] { S = GetShortPath(D); });
             std::string N = ini("DateiN" + idx, "Dateien");
             // Without a usable folder (reported above) the entry is left out: extracting would
             // aim at the bare name in the root.
             if (!S.empty()) {
-                step([&] {
-                    std::string cmd = extractor_copy() + " " + GetShortPath(program_folder_) +
-                                      "\\data02.cab " + S + "\\" + N + " -d -i -ox";
-                    const unsigned long code = ShellAndWait(cmd, 0);
-                    if (code == 0 && platform::file_exists(D + "\\" + N)) {
-                        placed("Datei", D + "\\" + N);
-                    } else {
-                        missing_file(D + "\\" + N);
-                    }
-                });
+                step(
+                    [&] {
+                        std::string cmd = extractor_copy() + " " + GetShortPath(program_folder_) +
+                                          "\\data02.cab " + S + "\\" + N + " -d -i -ox";
+                        const unsigned long code = ShellAndWait(cmd, 0);
+                        if (code == 0 && platform::file_exists(D + "\\" + N)) {
+                            placed("Datei", D + "\\" + N);
+                        } else {
+                            missing_file(D + "\\" + N);
+                        }
+                    },
+                    D + "\\" + N);
                 if (ini("DateiReg" + idx, "Dateien") == "x")
-                    step([&] { RegisterComponent(D + "\\" + N, true); });
+                    step([&] { RegisterComponent(D + "\\" + N, true); }, D + "\\" + N);
                 if (ini("DateiLog" + idx, "Dateien").empty()) {
                     step([&] {
                         log_.write_file(logged_, D + "\\" + N);
@@ -346,7 +348,8 @@ class Run {
     // it, even where the run is otherwise silent, and counts as any other report: the user must
     // not learn of it only when the program is missing.
     void missing_file(const std::string& path) {
-        if (!report_.report(53, "Datei nicht installiert: " + path)) throw StopRun{};
+        if (!report_.report(53, "Datei nicht installiert: " + platform::shown_path(path)))
+            throw StopRun{};
     }
 
     // The folders this run created, after those an earlier install of the product recorded.
@@ -380,10 +383,12 @@ class Run {
             step([&] { E = ExpandPlaceholders(ini("Filename" + idx, "RunApps")); });
             step([&] { view_.show_meldung(ini("Message" + idx, "RunApps")); });
             long pid = 0;
-            step([&] {
-                pid = platform::Shell(E + " " + ini("Arguments" + idx, "RunApps"), 1);
-                placed("Programm", E);
-            });
+            step(
+                [&] {
+                    pid = platform::Shell(E + " " + ini("Arguments" + idx, "RunApps"), 1);
+                    placed("Programm", E);
+                },
+                E);
             step([&] { WaitForProcess(pid); });
             step([&] { view_.close_meldung(); });
         }
@@ -401,17 +406,20 @@ class Run {
             });
             go_silent();
             std::string T = ini("LinkT" + idx, "Links");
-            step([&] {
-                std::string target = ExpandPlaceholders(ini("LinkN" + idx, "Links"));
-                // "LinkI" names a picture for the shortcut; without it the target stands for
-                // its own icon and the shortcut gets a themed one.
-                std::string icon = ini("LinkI" + idx, "Links");
-                icon = icon.empty() ? target : ExpandPlaceholders(icon);
-                cShellLink link;
-                link.CreateShellLink(L + "\\" + T, target, F_, "", icon, 0,
-                                     mShellLink::SW_SHOWNORMAL, "", ini("LinkK" + idx, "Links"));
-                placed("Verknüpfung", L + "\\" + T);
-            });
+            step(
+                [&] {
+                    std::string target = ExpandPlaceholders(ini("LinkN" + idx, "Links"));
+                    // "LinkI" names a picture for the shortcut; without it the target stands for
+                    // its own icon and the shortcut gets a themed one.
+                    std::string icon = ini("LinkI" + idx, "Links");
+                    icon = icon.empty() ? target : ExpandPlaceholders(icon);
+                    cShellLink link;
+                    link.CreateShellLink(L + "\\" + T, target, F_, "", icon, 0,
+                                         mShellLink::SW_SHOWNORMAL, "",
+                                         ini("LinkK" + idx, "Links"));
+                    placed("Verknüpfung", L + "\\" + T);
+                },
+                L + "\\" + T);
             step([&] { log_.write_link(static_cast<int>(j), L + "\\" + T); });
             ++done;
         }

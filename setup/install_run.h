@@ -21,9 +21,11 @@ struct InstallRunOptions {
     // placed: what a step has just done ("Datei", "Verknüpfung", "Schrift", "Programm") and the
     // Windows path it concerns.
     std::function<void(std::string_view what, std::string_view path)> placed;
-    // failed: every failure of a step, also those the run passes over without a report; the
-    // description ends with ": " and the file or folder when the failed statement names one.
-    std::function<void(long number, std::string_view description, bool reported)> failed;
+    // failed: every failure of a step, also those the run passes over without a report, with
+    // the Windows path of the file or folder the step worked on ("" where it names none).
+    std::function<void(long number, std::string_view description, std::string_view path,
+                       bool reported)>
+        failed;
 };
 
 // How a run ended, for callers that want to know (the window ignores it).

@@ -17,7 +17,7 @@ const char* const kHelp =
     "Installiert das Produkt von dem Datenträger, der dieses Programm enthält. Ohne Angaben\n"
     "führt der Assistent in Fenstern durch die Installation.\n"
     "  /S            installiert ohne Fenster und ohne Fragen\n"
-    "  /D=ORDNER     der Installationsordner (C:\\... oder /...), sonst der des Skripts\n"
+    "  /D=ORDNER     der Installationsordner (/... oder C:\\...), sonst der des Skripts\n"
     "  /LOG=DATEI    schreibt jeden Schritt in ein Protokoll\n"
     "  /NORESTART    fordert nie einen Neustart an\n"
     "  /?, --help    diese Hilfe\n"

@@ -44,13 +44,8 @@ bool windows_absolute(const std::string& p) {
 // A folder given on the command line: a host path ("/opt/x") or a Windows path ("C:\x").
 // Returns "" when it is neither absolute form.
 std::string install_folder_from(std::string value) {
-    std::string folder;
-    if (!value.empty() && value[0] == '/')
-        folder = platform::windows_path(value);
-    else if (windows_absolute(value))
-        folder = value;
-    else
-        return {};
+    std::string folder = platform::typed_path(value);
+    if (!windows_absolute(folder)) return {};
     // The install run appends "\name" itself; a drive root keeps its backslash.
     while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
     return folder;
@@ -193,7 +188,7 @@ SetupCommandLine parse_setup_command_line(const std::vector<std::string>& args) 
             seen_d = true;
             c.options.folder = install_folder_from(a.substr(3));
             if (c.options.folder.empty())
-                return fail("/D braucht einen absoluten Ordner (C:\\... oder /...): " + a);
+                return fail("/D braucht einen absoluten Ordner (/... oder C:\\...): " + a);
         } else if (u.rfind("/LOG=", 0) == 0) {
             if (seen_log) return fail("/LOG doppelt angegeben");
             seen_log = true;
@@ -233,9 +228,10 @@ int run_silent_install(const SilentOptions& options) {
         return answer;
     });
 
-    out.log("Medium: " + platform::app_path());
+    out.log("Medium: " + platform::shown_path(platform::app_path()));
     if (!medium_has_resources()) {
-        out.fail("Die Datei data01.cab fehlt auf dem Medium " + platform::app_path());
+        out.fail("Die Datei data01.cab fehlt auf dem Medium " +
+                 platform::shown_path(platform::app_path()));
         return kSilentFailed;
     }
     if (const std::string refused = lock_package_folder(); !refused.empty()) {
@@ -245,7 +241,8 @@ int run_silent_install(const SilentOptions& options) {
     const std::string X = unpack_resources();
     block_after_unpack(X);
     if (!platform::file_exists(setup_script_path())) {
-        out.fail("Das Setup-Skript konnte nicht entpackt werden: " + setup_script_path());
+        out.fail("Das Setup-Skript konnte nicht entpackt werden: " +
+                 platform::shown_path(setup_script_path()));
         return kSilentFailed;
     }
 
@@ -261,23 +258,25 @@ int run_silent_install(const SilentOptions& options) {
     }
     set_install_path_source([folder] { return folder; });
     const std::string group = GetIniValue("ProgrammGruppe", "Main", "");
-    out.log("Installationsordner: " + folder);
+    out.log("Installationsordner: " + platform::shown_path(folder));
     out.log("Programmgruppe: " + group);
     // Where the wizard would ask, the command line goes on; the log says so.
     if (folder_holds_entries(folder))
         out.log(
             "Der Installationsordner enthält bereits Dateien; die Deinstallation lässt "
             "sie dort: " +
-            folder);
+            platform::shown_path(folder));
 
     InstallRunOptions run_options;
     run_options.placed = [&](std::string_view what, std::string_view path) {
-        out.log(std::string(what) + ": " + std::string(path));
+        out.log(std::string(what) + ": " + platform::shown_path(path));
     };
-    run_options.failed = [&](long number, std::string_view description, bool reported) {
+    run_options.failed = [&](long number, std::string_view description, std::string_view path,
+                             bool reported) {
         // Reported failures reach the log through their message box.
         if (!reported)
-            out.log("übergangen: Fehler " + std::to_string(number) + ": " +
+            out.log("übergangen: Fehler " + std::to_string(number) +
+                    (path.empty() ? "" : " bei " + platform::shown_path(path)) + ": " +
                     std::string(description));
     };
     SilentView view(out);

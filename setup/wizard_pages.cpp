@@ -86,12 +86,8 @@ std::string folder_instruction(const std::string& product) {
 std::array<std::string, 6> chosen_settings(const std::string& product,
                                            const std::string& install_path,
                                            const std::string& group) {
-    return {"Das zu installierende Produkt:",
-            product,
-            "Installationsverzeichnis:",
-            install_path,
-            "Programmgruppe:",
-            group};
+    return {"Das zu installierende Produkt:",   product,           "Installationsverzeichnis:",
+            platform::shown_path(install_path), "Programmgruppe:", group};
 }
 
 std::array<std::string, 6> default_settings(const std::string& product,
@@ -139,7 +135,7 @@ bool folder_holds_entries(const std::string& folder) {
 
 bool confirm_install_folder(const std::string& install_path) {
     if (!folder_holds_entries(install_path)) return true;
-    const std::string text = "Der Ordner " + install_path +
+    const std::string text = "Der Ordner " + platform::shown_path(install_path) +
                              " enthält bereits Dateien.\n\nSetup installiert trotzdem dorthin. "
                              "Bei der Deinstallation werden nur die installierten Dateien "
                              "entfernt; alle anderen bleiben erhalten.\n\nMöchten Sie in diesen "

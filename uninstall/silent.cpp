@@ -63,7 +63,7 @@ int run_silent_uninstall() {
     static Uninstaller run(platform::app_path());
     if (!platform::file_exists(run.log_file())) {
         std::fprintf(stderr, "uninstall: kein Deinstallationsprotokoll %s\n",
-                     run.log_file().c_str());
+                     platform::shown_path(run.log_file()).c_str());
         return 1;
     }
     const std::vector<std::string> paths = listed_paths(run);
@@ -74,12 +74,13 @@ int run_silent_uninstall() {
     // and the status says that something stayed.
     for (const std::string& k : kept) {
         std::fprintf(stderr, "uninstall: bleibt, nicht installiert: %s\n",
-                     platform::host_path(k).c_str());
+                     platform::shown_path(k).c_str());
         status = 1;
     }
     for (const std::string& p : paths) {
         if (!p.empty() && platform::path_exists(p)) {
-            std::fprintf(stderr, "uninstall: nicht entfernt: %s\n", p.c_str());
+            std::fprintf(stderr, "uninstall: nicht entfernt: %s\n",
+                         platform::shown_path(p).c_str());
             status = 1;
         }
     }

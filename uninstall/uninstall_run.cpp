@@ -149,9 +149,9 @@ bool Uninstaller::may_remove_program_folder() const {
 
 std::string Uninstaller::closing_text(const std::string& folder, std::size_t kept) {
     if (kept == 0) return "Uninstallation erfolgreich abgeschlossen.";
-    return "Uninstallation erfolgreich abgeschlossen.\n\nDer Ordner " + folder +
-           " bestand schon vor der Installation. Er bleibt mit " + std::to_string(kept) +
-           (kept == 1 ? " Eintrag" : " Einträgen") +
+    return "Uninstallation erfolgreich abgeschlossen.\n\nDer Ordner " +
+           platform::shown_path(folder) + " bestand schon vor der Installation. Er bleibt mit " +
+           std::to_string(kept) + (kept == 1 ? " Eintrag" : " Einträgen") +
            ", die nicht installiert wurden, erhalten; die Liste nennt sie.";
 }
 
@@ -197,7 +197,8 @@ std::vector<std::string> Uninstaller::Timer1_Timer(RunView& view) const {
             std::string path;
             platform::resume_on_error(
                 [&] { path = GetIniValue(N::link(j), N::links_section, log); });
-            platform::resume_on_error([&] { view.add_list_line("Lösche Verknüpfung \"" + path); });
+            platform::resume_on_error(
+                [&] { view.add_list_line("Lösche Verknüpfung \"" + platform::shown_path(path)); });
             platform::resume_on_error([&] { delete_file(path); });
         }
     }
@@ -207,7 +208,8 @@ std::vector<std::string> Uninstaller::Timer1_Timer(RunView& view) const {
             platform::resume_on_error(
                 [&] { path = GetIniValue(N::file(i), N::files_section, log); });
             platform::resume_on_error([&] { delete_file(path); });
-            platform::resume_on_error([&] { view.add_list_line("Lösche Datei \"" + path); });
+            platform::resume_on_error(
+                [&] { view.add_list_line("Lösche Datei \"" + platform::shown_path(path)); });
         }
     }
     platform::resume_on_error([&] {
@@ -229,8 +231,9 @@ std::vector<std::string> Uninstaller::Timer1_Timer(RunView& view) const {
     } else if (folder_existed) {
         kept = remaining_entries(folder_);
         for (const std::string& k : kept)
-            platform::resume_on_error(
-                [&] { view.add_list_line("Bleibt (nicht installiert) \"" + k); });
+            platform::resume_on_error([&] {
+                view.add_list_line("Bleibt (nicht installiert) \"" + platform::shown_path(k));
+            });
     }
     platform::MsgBox(closing_text(folder_, kept.size()), platform::Buttons::OK,
                      platform::Icon::Information, kMessageTitle);

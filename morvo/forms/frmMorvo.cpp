@@ -98,8 +98,10 @@ frmMorvo::frmMorvo(QWidget* parent) : QWidget(parent, Qt::Window) {
     Textbox3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Textbox3->setStyleSheet("QPlainTextEdit { " + button_face() + " }");
     chk_uncpfad = place(new QCheckBox("UNC-Pfad"), this, "chk_uncpfad", 600, 960, 5535, 375);
-    TextBox1 = place(new QLineEdit("C:\\"), this, "TextBox1", 360, 1320, 5775, 375);
-    Text3 = place(new QLineEdit("\\\\"), this, "Text3", 360, 1320, 5775, 375);
+    TextBox1 = place(new QLineEdit(q(platform::shown_path("C:\\"))), this, "TextBox1", 360, 1320,
+                     5775, 375);
+    Text3 =
+        place(new QLineEdit(q(platform::shown_path("\\\\"))), this, "Text3", 360, 1320, 5775, 375);
     Drive1 = place(new QComboBox, this, "Drive1", 360, 1800, 5775, 315);
     Dir1 = place(new QListWidget, this, "Dir1", 360, 2160, 5775, 2340);
     Dir1->setToolTip("Bitte mit Doppelklick markieren!");
@@ -123,9 +125,9 @@ frmMorvo::frmMorvo(QWidget* parent) : QWidget(parent, Qt::Window) {
     comB_log->hide();
     comB_ok->hide();
 
-    // Drives and the folder list start at the root of C:.
-    for (const auto& d : platform::drive_letters())
-        Drive1->addItem(QString(QChar(std::tolower(static_cast<unsigned char>(d.letter)))) + ":");
+    // The places (where drives would be) and the folder list start at the root of C:.
+    places_ = platform::places();
+    for (const auto& p : places_) Drive1->addItem(q(p.text));
     dir_path_ = "C:\\";
     fill_Dir1();
 
@@ -234,7 +236,8 @@ void frmMorvo::build_tree_items() {
 void frmMorvo::read_settings() {
     sFile = settings_file_path(settings_folder());
     if (!settings_file_exists(sFile)) {
-        platform::MsgBox("Die Datei: " + sFile + "\r\nkonnte nicht gefunden werden.\r\n" +
+        platform::MsgBox("Die Datei: " + platform::shown_path(sFile) +
+                         "\r\nkonnte nicht gefunden werden.\r\n" +
                          "Bitte überprüfen Sie die Einstellungen\r\n" +
                          "damit die Datei mit #Speichern# neu\r\n" + "geschrieben werden kann!");
         return;
@@ -245,7 +248,7 @@ void frmMorvo::read_settings() {
     if (settings.has_storage_path) {
         if (is_unc(settings.storage_path)) {
             chk_uncpfad->setChecked(true);
-            Text3->setText(q(settings.storage_path));
+            Text3->setText(q(platform::shown_path(settings.storage_path)));
         } else {
             set_TextBox1(settings.storage_path);
         }
@@ -335,12 +338,13 @@ void frmMorvo::comB_ok_Click() {
             break;
     }
     if (unc)
-        Text3->setText(q(d.path));
+        Text3->setText(q(platform::shown_path(d.path)));
     else
         set_TextBox1(d.path);
     try {
-        const std::string stored = s(chk_uncpfad->isChecked() ? Text3->text() : TextBox1->text());
-        write_text_file(sFile, settings_file_text(stored, tree_.saved_lines()));
+        // The file holds the path as the person sees it; a reader takes either form.
+        write_text_file(sFile,
+                        settings_file_text(platform::shown_path(d.path), tree_.saved_lines()));
     } catch (const std::exception&) {
         // A file that could not be written is never reported as saved.
         set_status(std::string(kNotSaved));
@@ -364,8 +368,9 @@ void frmMorvo::chk_uncpfad_Click() {
             TextBox1->hide();
             Dir1->hide();
             Drive1->hide();
-            const std::string t1 = s(TextBox1->text());
-            Text3->setText(q(netzpfad_ermitteln(t1) + (t1.size() > 2 ? t1.substr(2) : "")));
+            const std::string t1 = platform::typed_path(s(TextBox1->text()));
+            Text3->setText(q(platform::shown_path(netzpfad_ermitteln(t1) +
+                                                  (t1.size() > 2 ? t1.substr(2) : ""))));
             if (!start && !is_unc(s(Text3->text()))) {
                 Text3->setFocus();
                 unc_failure();
@@ -382,14 +387,16 @@ void frmMorvo::chk_uncpfad_Click() {
 }
 
 std::string frmMorvo::Drive1_Drive() const {
-    return s(Drive1->currentText());
+    const int index = Drive1->currentIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= places_.size()) return {};
+    return places_[static_cast<std::size_t>(index)].path;
 }
 
-void frmMorvo::set_Drive1_Drive(const std::string& drive) {
-    if (drive.empty()) throw platform::Error(68, "Gerät nicht verfügbar");
-    QString want = QString(QChar(std::tolower(static_cast<unsigned char>(drive[0])))) + ":";
-    int index = Drive1->findText(want);
-    if (index < 0) throw platform::Error(68, "Gerät nicht verfügbar");
+// Drive1 follows a Windows path to the place that holds it.
+void frmMorvo::set_Drive1_Drive(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':' || platform::host_path(path.substr(0, 2) + "\\").empty())
+        throw platform::Error(68, "Gerät nicht verfügbar");
+    const int index = static_cast<int>(platform::place_of(places_, path));
     if (index != Drive1->currentIndex()) Drive1->setCurrentIndex(index);
 }
 
@@ -404,7 +411,7 @@ void frmMorvo::set_Dir1_Path(const std::string& path) {
     }
     if (platform::equals_ignore_case(p, dir_path_)) return;
     dir_path_ = p;
-    drive_dirs_[static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])))] = p;
+    drive_dirs_[platform::place_of(places_, p)] = p;
     fill_Dir1();
     Dir1_Change();
 }
@@ -415,7 +422,7 @@ void frmMorvo::fill_Dir1() {
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
     // The path's folders from the root down, then the subfolders of the current folder.
     std::string so_far = dir_path_.substr(0, 3);
-    auto* root = new QListWidgetItem(open, q(so_far), Dir1);
+    auto* root = new QListWidgetItem(open, q(platform::shown_path(so_far)), Dir1);
     root->setData(Qt::UserRole, q(so_far));
     size_t pos = 3;
     while (pos < dir_path_.size()) {
@@ -451,16 +458,18 @@ void frmMorvo::fill_Dir1() {
     }
 }
 
-void frmMorvo::set_TextBox1(const std::string& text) {
+// The box shows the host form of the Windows path it is given.
+void frmMorvo::set_TextBox1(const std::string& path) {
+    const std::string text = platform::shown_path(path);
     if (s(TextBox1->text()) != text) TextBox1->setText(q(text));
 }
 
 void frmMorvo::Drive1_Change() {
-    const std::string drive = Drive1_Drive();
-    if (drive.empty()) return;
-    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])));
-    auto it = drive_dirs_.find(letter);
-    std::string target = it != drive_dirs_.end() ? it->second : std::string(1, letter) + ":\\";
+    const int index = Drive1->currentIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= places_.size()) return;
+    const auto place = static_cast<std::size_t>(index);
+    auto it = drive_dirs_.find(place);
+    const std::string target = it != drive_dirs_.end() ? it->second : places_[place].path;
     platform::resume_on_error([&] {
         try {
             set_Dir1_Path(target);
@@ -487,8 +496,9 @@ void frmMorvo::Dir1_Change() {
 void frmMorvo::TextBox1_Change() {
     const std::string text = s(TextBox1->text());
     try {
-        set_Drive1_Drive(text.substr(0, 1));
-        set_Dir1_Path(text);
+        const std::string path = platform::typed_path(text);
+        set_Drive1_Drive(path);
+        set_Dir1_Path(path);
     } catch (const std::exception&) {
         const std::string msg = "Die Pfadangabe ist nicht korrekt: " + text +
                                 " ist nicht vorhanden. Bitte korrigieren!";
@@ -511,7 +521,7 @@ void frmMorvo::comB_log_Click() {
         return;
     }
     comB_log->hide();
-    set_status("log gespeichert unter: " + saved.path);
+    set_status("log gespeichert unter: " + platform::shown_path(saved.path));
 }
 
 void frmMorvo::focus_Textbox2() {

@@ -10,6 +10,7 @@
 
 #include "morvo/folder_tree.h"
 #include "morvo/run.h"
+#include "platform/paths.h"
 
 class QCheckBox;
 class QComboBox;
@@ -73,7 +74,8 @@ class frmMorvo : public QWidget, private RunView {
     QPushButton* comB_schliessen = nullptr;
     QStatusBar* sta_Anzeige = nullptr;
 
-    // Dir1.Path and Drive1.Drive as the pickers hold them.
+    // Dir1.Path and Drive1.Drive as the pickers hold them: Windows paths (the drive as the top
+    // folder of the place Drive1 shows, "C:\\" or "C:\\home\\anna").
     const std::string& Dir1_Path() const { return dir_path_; }
     std::string Drive1_Drive() const;
 
@@ -95,16 +97,17 @@ class frmMorvo : public QWidget, private RunView {
     void show_box(const Box& box);
     // Property writes that fire the change handler only on a real change.
     void set_TextBox1(const std::string& text);
-    void set_Dir1_Path(const std::string& path);      // throws platform::Error
-    void set_Drive1_Drive(const std::string& drive);  // throws platform::Error
+    void set_Dir1_Path(const std::string& path);     // throws platform::Error
+    void set_Drive1_Drive(const std::string& path);  // throws platform::Error
     void fill_Dir1();
     void on_tree_item_changed(QTreeWidgetItem* item);
 
     FolderTree tree_;
     std::vector<QTreeWidgetItem*> items_;
     std::string dir_path_;
-    std::map<char, std::string> drive_dirs_;
-    std::string textbox2_;  // the text with its CR LF line ends
+    std::vector<platform::Place> places_;            // what Drive1 lists
+    std::map<std::size_t, std::string> drive_dirs_;  // the folder last open in each place
+    std::string textbox2_;                           // the text with its CR LF line ends
     bool textbox2_program_ = false;
     PathProbe probe_;
     RunEnvironment run_env_;

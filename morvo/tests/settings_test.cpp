@@ -52,6 +52,17 @@ TEST(SettingsFile, StartupAndRunReadingsDiffer) {
     EXPECT_EQ(r.folder_lines, (std::vector<std::string>{"P|Posteingang", "P|Kunden# alt"}));
 }
 
+// A person may write the storage path in the host form; files written before hold the Windows
+// form. Both readers get the same Windows path from either.
+TEST(SettingsFile, StoragePathInEitherForm) {
+    for (const char* path : {"/home/anna/Ablage/", "C:\\home\\anna\\Ablage\\"}) {
+        SCOPED_TRACE(path);
+        const std::string text = "[Pfad Ablage]\r\n" + std::string(path) + "\r\n";
+        EXPECT_EQ(parse_startup_settings(text).storage_path, "C:\\home\\anna\\Ablage\\");
+        EXPECT_EQ(parse_run_settings(text).storage_path, "C:\\home\\anna\\Ablage\\");
+    }
+}
+
 TEST(SettingsFile, OnlyFirstPathSectionCountsAndMissingSections) {
     auto s = parse_startup_settings("x\r\n[Pfad Ablage]\r\nA\r\n[Pfad Ablage]\r\nB\r\n");
     EXPECT_EQ(s.storage_path, "A");

@@ -190,6 +190,41 @@ TEST_F(FixtureMounts, HostToWindows) {
     }
 }
 
+// Where a person reads or types: each place in both forms gives one Windows path, and shows as
+// the host form, a trailing separator kept.
+TEST_F(FixtureMounts, TypedInEitherFormShownAsHostPath) {
+    const std::string t = dir.host;
+    struct Case {
+        std::string host, win;
+    } cases[] = {
+        {"/", "C:\\"},
+        {"/home/anna/Ablage/", "C:\\home\\anna\\Ablage\\"},
+        {"/opt/Hallo", "C:\\opt\\Hallo"},
+        {t + "/cd/Sub", "D:\\Sub"},
+        {t + "/net/Ablage/", "E:\\Ablage\\"},
+        {t + "/my stick/", "H:\\"},
+        {"//srv/daten/x/", "\\\\srv\\daten\\x\\"},  // a network name stays one
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::typed_path(c.host), c.win) << c.host;
+        EXPECT_EQ(platform::typed_path(c.win), c.win) << c.win;
+        EXPECT_EQ(platform::shown_path(c.win), c.host) << c.win;
+        EXPECT_EQ(platform::shown_path(c.host), c.host) << c.host;
+    }
+    testsupport::ScopedEnv home("HOME", "/home/anna");
+    EXPECT_EQ(platform::typed_path("~/Ablage/"), "C:\\home\\anna\\Ablage\\");
+    EXPECT_EQ(platform::typed_path("Ablage"), "Ablage");
+    // The chooser's places: the file system, home, then the lettered volumes.
+    const auto places = platform::places();
+    ASSERT_EQ(places.size(), 7u);
+    EXPECT_EQ(places[1].text, "/home/anna");
+    EXPECT_EQ(places[2].text, t + "/cd");
+    EXPECT_EQ(places[2].type, platform::DRIVE_CDROM);
+    EXPECT_EQ(platform::place_of(places, "d:\\Sub"), 2u);
+    EXPECT_EQ(platform::place_of(places, "C:\\home\\anna\\x"), 1u);
+    EXPECT_EQ(platform::place_of(places, "C:\\home\\annabel"), 0u);
+}
+
 TEST_F(FixtureMounts, NetworkConnectionOfALetter) {
     struct Case {
         const char* local;

@@ -293,8 +293,7 @@ void frmHin::Timer2_Timer() {
 void frmHin::inTim_Timer() {
     inTim->stop();
     if (install_starter()) {
-        install_starter()(*this, InstallPath->text().toStdString(),
-                          Programmgruppe->text().toStdString());
+        install_starter()(*this, install_path(), Programmgruppe->text().toStdString());
     }
 }
 
@@ -312,8 +311,9 @@ void frmHin::keyPressEvent(QKeyEvent* event) {
     Form_KeyDown(code, 0);
 }
 
+// The label holds what the person saw or typed; the run works on its Windows form.
 std::string frmHin::install_path() const {
-    return InstallPath->text().toStdString();
+    return platform::typed_path(InstallPath->text().toStdString());
 }
 std::string frmHin::programmgruppe() const {
     return Programmgruppe->text().toStdString();

@@ -63,7 +63,8 @@ void frmSearchFolder::Form_Load() {
     if (folder_chooser_scales(GetScreenInfo())) ScaleLayout(this, true, true);
     // Both lists start at the process's current folder.
     std::string cwd = platform::windows_path(QDir::currentPath().toStdString());
-    drive_ = drive_root(cwd).substr(0, 2);
+    places_ = platform::places();
+    place_ = platform::place_of(places_, cwd);
     fill_drives();
     set_dir_path(cwd);
 }
@@ -71,11 +72,8 @@ void frmSearchFolder::Form_Load() {
 void frmSearchFolder::fill_drives() {
     filling_ = true;
     Drive1->clear();
-    for (const auto& d : platform::drive_letters()) {
-        std::string name = std::string(1, d.letter) + ":";
-        Drive1->addItem(q(name));
-        if (name == drive_) Drive1->setCurrentIndex(Drive1->count() - 1);
-    }
+    for (const auto& p : places_) Drive1->addItem(q(p.text));
+    Drive1->setCurrentIndex(static_cast<int>(place_));
     filling_ = false;
 }
 
@@ -99,17 +97,19 @@ void frmSearchFolder::set_dir_path(const std::string& path) {
 }
 
 void frmSearchFolder::Drive1_Change() {
-    std::string chosen = s(Drive1->currentText());
-    if (!drive_ready(chosen)) {
-        // An empty or unmounted drive: say so and keep the drive that was shown.
-        platform::MsgBox("Das Laufwerk " + chosen + " ist nicht bereit.", platform::Buttons::OK,
-                         platform::Icon::Exclamation);
+    const int index = Drive1->currentIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= places_.size()) return;
+    const platform::Place& chosen = places_[static_cast<std::size_t>(index)];
+    if (!drive_ready(chosen.path)) {
+        // An empty or unmounted volume: say so and keep the place that was shown.
+        platform::MsgBox("Das Laufwerk " + chosen.text + " ist nicht bereit.",
+                         platform::Buttons::OK, platform::Icon::Exclamation);
         fill_drives();
         return;
     }
-    drive_ = chosen;
+    place_ = static_cast<std::size_t>(index);
     try {
-        set_dir_path(drive_root(chosen));
+        set_dir_path(chosen.path);
     } catch (const platform::Error& e) {
         platform::MsgBox(e.description, platform::Buttons::OK, platform::Icon::Exclamation);
     }
@@ -117,7 +117,8 @@ void frmSearchFolder::Drive1_Change() {
 
 void frmSearchFolder::Command1_Click() {
     std::string product = GetIniValue("ProduktName", "Main", "");
-    wizard_->InstallPath->setText(q(chosen_install_folder(dir_path_, product)));
+    wizard_->InstallPath->setText(
+        q(platform::shown_path(chosen_install_folder(dir_path_, product))));
     close();
 }
 

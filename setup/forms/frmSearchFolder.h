@@ -1,12 +1,16 @@
 #pragma once
-// The folder chooser ("Ordner wählen"): a drive list and a folder list; OK writes the open folder
-// plus the product name into the wizard's InstallPath.
+// The folder chooser ("Ordner wählen"): a list of places (the file system, home, the mounted
+// volumes) where a Windows one lists drives, and a folder list; OK writes the open folder plus
+// the product name into the wizard's InstallPath.
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QWidget>
 #include <string>
+#include <vector>
+
+#include "platform/paths.h"
 
 namespace setup {
 
@@ -36,7 +40,8 @@ class frmSearchFolder : public QWidget {
     void fill_drives();
     frmWizard* wizard_;
     std::string dir_path_;
-    std::string drive_;  // the drive shown in Drive1 ("C:")
+    std::vector<platform::Place> places_;
+    std::size_t place_ = 0;  // the place shown in Drive1
     bool filling_ = false;
 };
 

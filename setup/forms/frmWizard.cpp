@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/help.h"
 #include "platform/msgbox.h"
+#include "platform/paths.h"
 #include "platform/resume.h"
 #include "setup/forms/form_scaling.h"
 #include "setup/forms/frmHin.h"
@@ -219,13 +220,14 @@ void frmWizard::ShowStep(int page) {
         }
         case 2:
             lblStep[2]->setText(q(folder_instruction(product_)));
-            InstallPath->setText(q(ExpandPlaceholders(GetIniValue("InstallPath", "Main", ""))));
+            InstallPath->setText(q(
+                platform::shown_path(ExpandPlaceholders(GetIniValue("InstallPath", "Main", "")))));
             break;
         case 4: {
             lstKomp->clear();
             lstStand->clear();
             for (const auto& line :
-                 chosen_settings(product_, s(InstallPath->text()), s(Programmgruppe->text()))) {
+                 chosen_settings(product_, install_folder(), s(Programmgruppe->text()))) {
                 lstKomp->addItem(q(line));
             }
             for (const auto& line :
@@ -277,8 +279,7 @@ void frmWizard::cmdNav_Click(int Index) {
             break;
         case NavKind::ShowStep:
             // Leaving the folder page forward: a folder that holds entries is asked about.
-            if (current_ == 2 && a.page > 2 && !confirm_install_folder(s(InstallPath->text())))
-                break;
+            if (current_ == 2 && a.page > 2 && !confirm_install_folder(install_folder())) break;
             ShowStep(a.page);
             break;
         case NavKind::StartInstallation:
@@ -293,6 +294,10 @@ void frmWizard::cmdN_Click(int Index) {
     platform::resume_on_error<platform::Error>([&] {
         if (Index >= 1 && Index <= 3 && cmdNav[Index]->isEnabled()) cmdNav_Click(Index);
     });
+}
+
+std::string frmWizard::install_folder() const {
+    return platform::typed_path(s(InstallPath->text()));
 }
 
 void frmWizard::start_installation() {

@@ -76,6 +76,8 @@ class frmWizard : public QWidget {
     void build_summary_page(QFrame* page);
     void build_navigation_bar();
     void start_installation();
+    // The folder box as the Windows path the install works on (the box shows the host form).
+    std::string install_folder() const;
     QLabel* static_label(QWidget* parent, const QString& name, const QString& text, double l,
                          double t, double w, double h, double points = 8, bool bold = false);
 

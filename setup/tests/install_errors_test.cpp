@@ -140,7 +140,7 @@ TEST_F(InstallErrors, SilentStepsNeverReport) {
     EXPECT_TRUE(r.finished);
     // Only the product file that did not arrive is reported, naming it.
     EXPECT_THAT(box_texts(), ElementsAre(recoverable(
-                                 53, "Datei nicht installiert: " + win(inst) + "\\fehlt.txt")));
+                                 53, "Datei nicht installiert: " + (inst / "fehlt.txt").string())));
     EXPECT_EQ(r.errors, 1);
     EXPECT_EQ(read(inst / "a.txt"), "a");
     // The message window went up for the program that could not start and came down again.

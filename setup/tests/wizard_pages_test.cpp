@@ -80,8 +80,10 @@ TEST(Wizard, HelpContextsAndTexts) {
     EXPECT_EQ(folder_instruction("X"),
               "Wählen Sie ein anderes Verzeichnis, wenn Sie X in ein anderes Verzeichnis "
               "installieren möchten.");
+    // The summary names folders as the host shows them, placeholders unexpanded.
     auto d = default_settings("P", "#ProgramFilesDir#\\P", "G");
-    EXPECT_EQ(d[3], "#ProgramFilesDir#\\P");
+    EXPECT_EQ(d[3], "#ProgramFilesDir#/P");
+    EXPECT_EQ(chosen_settings("P", "C:\\opt\\P", "G")[3], "/opt/P");
     EXPECT_EQ(d[4], "Programmgruppe:");
 }
 
@@ -114,7 +116,7 @@ TEST(FolderChooser, ListsAncestorsThenSortedSubfolders) {
     std::string open = platform::windows_path((base / "Programme").string());
     auto entries = folder_entries(open);
     ASSERT_GE(entries.size(), 3u);
-    EXPECT_EQ(entries.front().text, "C:\\");
+    EXPECT_EQ(entries.front().text, "/");
     EXPECT_EQ(entries.front().path, "C:\\");
     EXPECT_EQ(entries[entries.size() - 3].path, open);
     EXPECT_TRUE(entries[entries.size() - 3].open);

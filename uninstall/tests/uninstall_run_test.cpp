@@ -78,10 +78,14 @@ TEST(UninstallRun, DeletesShortcutsThenFilesInLogOrderAndEverythingElseInTheFold
     FakeView view;
     run.Timer1_Timer(view);
 
+    // The list names host paths; the log holds Windows paths.
+    auto host = [](const std::string& win) { return platform::host_path(win); };
     const std::vector<std::string> expected = {
-        "Lösche Verknüpfung \"" + in.layout.links[0], "Lösche Verknüpfung \"" + in.layout.links[1],
-        "Lösche Datei \"" + in.layout.files[0],       "Lösche Datei \"" + in.layout.files[1],
-        "Lösche Datei \"" + in.layout.files[2],
+        "Lösche Verknüpfung \"" + host(in.layout.links[0]),
+        "Lösche Verknüpfung \"" + host(in.layout.links[1]),
+        "Lösche Datei \"" + host(in.layout.files[0]),
+        "Lösche Datei \"" + host(in.layout.files[1]),
+        "Lösche Datei \"" + host(in.layout.files[2]),
     };
     EXPECT_EQ(view.lines, expected);
     EXPECT_EQ(view.events.front(), "stop");
@@ -195,7 +199,8 @@ TEST(UninstallRun, LongPathIsReadCutAndItsFileStays) {
     Boxes boxes;
     FakeView view;
     run.Timer1_Timer(view);
-    EXPECT_EQ(view.lines, std::vector<std::string>{"Lösche Datei \"" + full.substr(0, 254)});
+    EXPECT_EQ(view.lines, std::vector<std::string>{"Lösche Datei \"" +
+                                                   platform::host_path(full.substr(0, 254))});
     EXPECT_TRUE(tree.exists(rel));
 }
 
@@ -308,7 +313,10 @@ TEST(UninstallRun, FolderThatExistedKeepsWhatTheInstallDidNotPlace) {
                                                    in.tree.win("inst/created-later.log"),
                                                    in.tree.win("inst/doc")};
         EXPECT_EQ(kept, expected);
-        EXPECT_EQ(view.lines.back(), "Bleibt (nicht installiert) \"" + expected.back());
+        EXPECT_EQ(view.lines.back(), "Bleibt (nicht installiert) \"" + in.tree.path("inst/doc"));
+        EXPECT_NE(boxes.shown[0].text.find("Der Ordner " + in.tree.path("inst") + " bestand"),
+                  std::string::npos)
+            << boxes.shown[0].text;
         EXPECT_NE(boxes.shown[0].text.find("bestand schon vor der Installation. Er bleibt mit 3 "
                                            "Einträgen"),
                   std::string::npos)

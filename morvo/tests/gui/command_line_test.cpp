@@ -108,7 +108,7 @@ TEST(CommandLine, ScheduledRunMatchesTheWindowRun) {
 
     std::filesystem::create_directories(storage);
     const std::string t = base.path() + "/t.txt";
-    const std::string done = storage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
+    const std::string done = storage + "/ ist eine lokale Festplatte! Pfad gespeichert!";
     ASSERT_EQ(window_prog.run("wait frmMorvo\nclick frmMorvo.comB_start\n"
                               "answer Yes if \"D A T E N V E R L U S T\"\n"
                               "wait frmMorvo sta_Anzeige " +

@@ -167,7 +167,7 @@ TEST(CrashSafety, KilledAtRandomMomentsOverHostileMail) {
     const std::string ablage_win = platform::windows_path(ablage);
     ProgramFolder prog(root);
     write_settings(prog, ablage_win);
-    const std::string closing = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
+    const std::string closing = ablage + "/ ist eine lokale Festplatte! Pfad gespeichert!";
 
     auto fresh = [&] {
         copy_tree(pristine.root, root);
@@ -302,7 +302,7 @@ TEST(CrashSafety, StorageFolderThatFillsUp) {
     ProgramFolder prog(root);
     write_settings(prog, ablage_win);
     // The loop device is a block device that is not removable: a fixed disk.
-    const std::string closing = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
+    const std::string closing = ablage + "/ ist eine lokale Festplatte! Pfad gespeichert!";
     const std::string t = work.path() + "/t.txt";
     ASSERT_EQ(prog.run(run_script(closing), t), 0) << t;
     check(pristine, root, ablage, false, false);

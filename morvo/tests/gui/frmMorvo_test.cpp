@@ -42,7 +42,8 @@ TEST(frmMorvo, StartWithoutSettingsFile) {
     EXPECT_FALSE(f->start);
 
     f->TabStrip1->setCurrentIndex(2);
-    EXPECT_EQ(text_of(f->TextBox1), "C:\\");
+    EXPECT_EQ(text_of(f->TextBox1), "/");
+    EXPECT_EQ(f->Drive1->itemText(0).toStdString(), "/");  // places, not drive letters
     EXPECT_TRUE(f->TextBox1->isVisible());
     EXPECT_TRUE(f->Dir1->isVisible());
     EXPECT_FALSE(f->Text3->isVisible());
@@ -90,7 +91,8 @@ TEST(frmMorvo, SaveAndRestartBringsBackTicksAndPath) {
     {
         auto f = fx.start_form();
         f->TabStrip1->setCurrentIndex(2);
-        f->TextBox1->setText(QString::fromStdString(ablage_win));
+        // Typed as a host path; the pickers hold the Windows form.
+        f->TextBox1->setText(QString::fromStdString(ablage.path()));
         EXPECT_EQ(platform::equals_ignore_case(f->Dir1_Path(), ablage_win), true);
         f->TabStrip1->setCurrentIndex(1);
         int kunden = node_index(*f, kStore + "|Posteingang|Kunden");
@@ -104,7 +106,7 @@ TEST(frmMorvo, SaveAndRestartBringsBackTicksAndPath) {
         user_tick(*f, hash);
         f->comB_ok_Click();
         EXPECT_EQ(status_of(*f), "Daten wurden gespeichert!");
-        EXPECT_EQ(text_of(f->TextBox1), ablage_win + "\\");
+        EXPECT_EQ(text_of(f->TextBox1), ablage.path() + "/");
         EXPECT_TRUE(f->comB_ok->isEnabled());
     }
     const std::string raw = outlook::test::read_bytes(fx.ini_host());
@@ -112,7 +114,7 @@ TEST(frmMorvo, SaveAndRestartBringsBackTicksAndPath) {
     const std::string& ini = raw;
     EXPECT_EQ(ini.find('\r'), std::string::npos);
     EXPECT_EQ(ini.substr(0, ini.find("[Pfad MS Outlook]")),
-              "[Pfad Ablage]\n" + ablage_win + "\\\n\n");
+              "[Pfad Ablage]\n" + ablage.path() + "/\n\n");
     // Kunden ticks Kunden|Müller and Kunden alt (prefix rule).
     EXPECT_NE(ini.find(kStore + "|Posteingang|Kunden|Müller\n"), std::string::npos);
     EXPECT_NE(ini.find(kStore + "|Posteingang|Kunden alt\n"), std::string::npos);
@@ -121,7 +123,7 @@ TEST(frmMorvo, SaveAndRestartBringsBackTicksAndPath) {
     fx.boxes.shown.clear();
     auto g = fx.start_form();
     EXPECT_TRUE(fx.boxes.shown.empty());
-    EXPECT_EQ(text_of(g->TextBox1), ablage_win + "\\");
+    EXPECT_EQ(text_of(g->TextBox1), ablage.path() + "/");
     EXPECT_TRUE(item_ticked(*g, node_index(*g, kStore + "|Posteingang|Kunden")));
     EXPECT_TRUE(item_ticked(*g, node_index(*g, kStore + "|Posteingang|Kunden alt")));
     EXPECT_TRUE(item_ticked(*g, node_index(*g, kStore + "|Müller, Schmidt & Co")));
@@ -135,6 +137,7 @@ TEST(frmMorvo, SameNameSiblingsAtStartAndByHand) {
     write_ini(fx.ini_host(), "[Pfad Ablage]\r\nC:\\tmp\\\r\n\r\n[Pfad MS Outlook]\r\n" + kStore +
                                  "|Posteingang\r\n");
     auto f = fx.start_form();
+    EXPECT_EQ(text_of(f->TextBox1), "/tmp/");  // a file written before, in the Windows form
     std::vector<int> dups;
     for (int i = 1; i <= f->tree().count(); ++i)
         if (f->tree().full_path(i) == kStore + "|Posteingang") dups.push_back(i);
@@ -186,23 +189,23 @@ TEST(frmMorvo, UncPathComesBackInUncMode) {
     auto f = fx.start_form();
     EXPECT_TRUE(fx.boxes.shown.empty());  // no UNC box while the window loads
     EXPECT_TRUE(f->chk_uncpfad->isChecked());
-    EXPECT_EQ(text_of(f->Text3), "\\\\srv\\freigabe\\Ablage\\");
+    EXPECT_EQ(text_of(f->Text3), "//srv/freigabe/Ablage/");
     f->TabStrip1->setCurrentIndex(2);
     EXPECT_TRUE(f->Text3->isVisible());
     EXPECT_FALSE(f->TextBox1->isVisible());
     EXPECT_FALSE(f->Drive1->isVisible());
     EXPECT_FALSE(f->Dir1->isVisible());
-    EXPECT_EQ(text_of(f->TextBox1), "C:\\");
+    EXPECT_EQ(text_of(f->TextBox1), "/");
 }
 
 TEST(frmMorvo, UncTickWithLocalPathAndSaveRefusals) {
     MorvoFixture fx;
     auto f = fx.start_form();
     f->TabStrip1->setCurrentIndex(2);
-    f->TextBox1->setText("C:\\tmp");
+    f->TextBox1->setText("/tmp");
     fx.boxes.shown.clear();
     f->chk_uncpfad->click();
-    EXPECT_EQ(text_of(f->Text3), "\\tmp");
+    EXPECT_EQ(text_of(f->Text3), "/tmp");
     ASSERT_EQ(fx.boxes.shown.size(), 1u);
     EXPECT_EQ(fx.boxes.shown[0].title, "UNC-Pfad FEHLER");
     EXPECT_EQ(status_of(*f), "Ungültiger UNC-Pfad! Bitte ändern und Speichern");
@@ -225,10 +228,13 @@ TEST(frmMorvo, UncTickWithLocalPathAndSaveRefusals) {
     std::filesystem::create_directories(shm);
     const std::string shm_win = platform::windows_path(shm);
     const Case cases[] = {
+        {shm, "Überprüfung RAM-Disk", shm + "/ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
         {shm_win, "Überprüfung RAM-Disk",
-         shm_win + "\\ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+         shm + "/ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+        {"/Mein Ordner", "Überprüfung Pfad",
+         "/Mein Ordner enthält Leerstellen! Pfad wurde nicht gespeichert!"},
         {"C:\\Mein Ordner", "Überprüfung Pfad",
-         "C:\\Mein Ordner enthält Leerstellen! Pfad wurde nicht gespeichert!"},
+         "/Mein Ordner enthält Leerstellen! Pfad wurde nicht gespeichert!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);

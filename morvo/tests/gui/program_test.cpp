@@ -20,7 +20,6 @@ TEST(Program, SettingsSurviveARestart) {
     GeneratedStore store;
     ProgramFolder prog(store.root);
     TempDir ablage;
-    const std::string ablage_win = platform::windows_path(ablage.path());
     const std::string t1 = prog.dir.path() + "/t1.txt";
     const std::string script1 =
         "answer OK if \"konnte nicht gefunden\"\n"
@@ -30,7 +29,7 @@ TEST(Program, SettingsSurviveARestart) {
         "select frmMorvo.TabStrip1 \"Speicherort\"\n"
         "dump frmMorvo.TextBox1\n"
         "type frmMorvo.TextBox1 " +
-        platform::transcript_quote(ablage_win) +
+        platform::transcript_quote(ablage.path()) +
         "\n"
         "select frmMorvo.TabStrip1 \"Einstellungen\"\n"
         "tick frmMorvo.TreeView1 \"" +
@@ -43,7 +42,7 @@ TEST(Program, SettingsSurviveARestart) {
     auto l1 = lines_of(t1);
     EXPECT_TRUE(has_line(l1, "value frmMorvo.Textbox2 \"Willkommen zum Morvo\""));
     EXPECT_TRUE(has_line(l1, "value frmMorvo.sta_Anzeige \"Start drücken!\""));
-    EXPECT_TRUE(has_line(l1, "value frmMorvo.TextBox1 \"C:\\\\\""));
+    EXPECT_TRUE(has_line(l1, "value frmMorvo.TextBox1 \"/\""));
     EXPECT_TRUE(has_line(l1, "status frmMorvo.sta_Anzeige \"Daten wurden gespeichert!\""));
 
     const std::string t2 = prog.dir.path() + "/t2.txt";
@@ -58,7 +57,7 @@ TEST(Program, SettingsSurviveARestart) {
     const std::string text2 = joined(l2);
     EXPECT_EQ(text2.find("msgbox"), std::string::npos);
     EXPECT_TRUE(
-        has_line(l2, "value frmMorvo.TextBox1 " + platform::transcript_quote(ablage_win + "\\")));
+        has_line(l2, "value frmMorvo.TextBox1 " + platform::transcript_quote(ablage.path() + "/")));
     EXPECT_NE(text2.find("\"" + kStore + "|Posteingang|Kunden\" ticked"), std::string::npos);
     EXPECT_NE(text2.find("\"" + kStore + "|Posteingang|Kunden|Müller\" ticked"), std::string::npos);
     EXPECT_NE(text2.find("\"" + kStore + "|Posteingang|Kunden alt\" ticked"), std::string::npos);
@@ -77,10 +76,9 @@ TEST(Program, UncPathComesBackInUncMode) {
                        t),
               0);
     const std::string text = joined(lines_of(t));
-    EXPECT_NE(text.find("value frmMorvo.Text3 \"\\\\\\\\srv\\\\freigabe\\\\Ablage\\\\\"\n"),
-              std::string::npos)
+    EXPECT_NE(text.find("value frmMorvo.Text3 \"//srv/freigabe/Ablage/\"\n"), std::string::npos)
         << text;
-    EXPECT_NE(text.find("value frmMorvo.TextBox1 \"C:\\\\\" hidden"), std::string::npos) << text;
+    EXPECT_NE(text.find("value frmMorvo.TextBox1 \"/\" hidden"), std::string::npos) << text;
     EXPECT_EQ(text.find("msgbox"), std::string::npos);
 }
 
@@ -93,7 +91,7 @@ TEST(Program, RunAndLog) {
         << platform::utf8_to_cp1252("[Pfad Ablage]\r\n" + ablage_win +
                                     "\r\n\r\n[Pfad MS Outlook]\r\n" + kStore + "|Massenpost\r\n");
     const std::string t = prog.dir.path() + "/t.txt";
-    const std::string done = ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!";
+    const std::string done = ablage.path() + "/ ist eine lokale Festplatte! Pfad gespeichert!";
     ASSERT_EQ(prog.run("wait frmMorvo\nclick frmMorvo.comB_start\n"
                        "answer Yes if \"D A T E N V E R L U S T\"\n"
                        "wait frmMorvo sta_Anzeige " +
@@ -128,11 +126,9 @@ TEST(Program, RunAndLog) {
         const std::string log = platform::cp1252_to_utf8(outlook::test::read_bytes(e.path()));
         EXPECT_EQ(log.rfind("Willkommen zum Morvo\n\n\nBearbeitet wird Ordner: Massenpost", 0), 0u);
         EXPECT_EQ(log.substr(log.size() - 42), "FERTIG --- KEINE WEITERE DATEN VORHANDEN!\n");
-        EXPECT_NE(
-            text.find(
-                "status frmMorvo.sta_Anzeige \"log gespeichert unter: " +
-                platform::transcript_quote(platform::windows_path(e.path().string())).substr(1)),
-            std::string::npos);
+        EXPECT_NE(text.find("status frmMorvo.sta_Anzeige \"log gespeichert unter: " +
+                            platform::transcript_quote(e.path().string()).substr(1)),
+                  std::string::npos);
     }
     EXPECT_TRUE(found);
 }

@@ -212,10 +212,10 @@ TEST_P(RunOver, FilesEveryQualifyingAttachment) {
                      std::to_string(expected_mails) + "\nAnlage: " + std::to_string(filed) +
                      "\n\nFERTIG --- KEINE WEITERE DATEN VORHANDEN!"),
               std::string::npos);
-    EXPECT_NE(t.find("Bearbeitet wird Email: Rechnung März\nmit Anhang: file:" + fx.ablage_win +
-                     "\\Rechnung_Maerz_"),
+    EXPECT_NE(t.find("Bearbeitet wird Email: Rechnung März\nmit Anhang: file:" + fx.ablage.path() +
+                     "/Rechnung_Maerz_"),
               std::string::npos);
-    EXPECT_EQ(status_of(*f), fx.ablage_win + "\\ ist eine lokale Festplatte! Pfad gespeichert!");
+    EXPECT_EQ(status_of(*f), fx.ablage.path() + "/ ist eine lokale Festplatte! Pfad gespeichert!");
     EXPECT_TRUE(f->comB_log->isVisible());
     EXPECT_TRUE(f->comB_start->isEnabled());
     EXPECT_TRUE(f->comB_schliessen->isEnabled());
@@ -225,9 +225,9 @@ TEST_P(RunOver, FilesEveryQualifyingAttachment) {
     EXPECT_FALSE(f->comB_log->isVisible());
     const std::string st = status_of(*f);
     ASSERT_EQ(st.rfind("log gespeichert unter: ", 0), 0u);
-    const std::string log_win = st.substr(std::string("log gespeichert unter: ").size());
-    EXPECT_EQ(log_win.rfind(platform::windows_path(fx.program.path()) + "\\morvo_", 0), 0u);
-    const std::string log = outlook::test::read_bytes(platform::host_path(log_win));
+    const std::string log_host = st.substr(std::string("log gespeichert unter: ").size());
+    EXPECT_EQ(log_host.rfind(fx.program.path() + "/morvo_", 0), 0u);
+    const std::string log = outlook::test::read_bytes(log_host);
     EXPECT_EQ(log, t + "\n");
 }
 
@@ -272,13 +272,17 @@ TEST_P(RunOver, StoragePathsThatEndTheRun) {
         const char* box;
         std::string closing;
     };
+    // Settings in the Windows form (written before) and in the host form end the same way.
     const Case cases[] = {
         {"C:\\Mit Blank", "Überprüfung Pfad",
-         "C:\\Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
+         "/Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
+        {"/Mit Blank", "Überprüfung Pfad", "/Mit Blank enthält Leerstellen! Vorgang abgebrochen!"},
         {fx.ablage_win + "\\fehlt", nullptr,
-         fx.ablage_win + "\\fehlt kann nicht erreicht werden! Vorgang abgebrochen!"},
+         fx.ablage.path() + "/fehlt kann nicht erreicht werden! Vorgang abgebrochen!"},
         {shm_win, "Überprüfung RAM-Disk",
-         shm_win + "\\ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+         shm + "/ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
+        {shm + "/", "Überprüfung RAM-Disk",
+         shm + "/ ist ein RAM-Disk! Pfad wurde nicht gespeichert!"},
     };
     auto before = fx.snapshot();
     for (const auto& c : cases) {

@@ -2,12 +2,15 @@
 // (docs/screenshots is made that way), else to a temporary folder; each must show something.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <QImage>
 #include <QPixmap>
 #include <QTabWidget>
 
 #include "morvo/forms/frmSplash.h"
 #include "morvo/tests/gui/morvo_gui_util.h"
+#include "platform/codepage.h"
 
 namespace morvo::test {
 namespace {
@@ -47,6 +50,18 @@ TEST(Screenshots, SplashAndPages) {
         f->TabStrip1->setCurrentIndex(page);
         save(f.get(), dir, names[page]);
     }
+
+    // After a run over a settings file that names the storage folder by its host path: the run
+    // text and the status line name it the same way.
+    TempDir ablage;
+    std::ofstream(fx.ini_host(), std::ios::binary) << platform::utf8_to_cp1252(
+        "[Pfad Ablage]\r\n" + ablage.path() + "/\r\n\r\n[Pfad MS Outlook]\r\n" +
+        outlook::test::store_name + "|Posteingang|Kunden\r\n");
+    auto g = fx.start_form();
+    fx.boxes.answers = {platform::Result::Yes};
+    g->comB_start_Click();
+    EXPECT_EQ(status_of(*g), ablage.path() + "/ ist eine lokale Festplatte! Pfad gespeichert!");
+    save(g.get(), dir, "morvo-5-lauf.png");
 }
 
 }  // namespace

@@ -90,7 +90,23 @@ TEST(SilentInstall, PlacesWhatTheWizardPlacesAndUninstallsSilently) {
     for (const std::string& shortcuts : {menus, std::string("home/Desktop")})
         EXPECT_EQ(tree(silent / shortcuts, silent), tree(wizard / shortcuts, wizard)) << shortcuts;
     EXPECT_TRUE(fs::exists(silent / menus / "Morvolan/Morvolan.desktop"));
-    EXPECT_NE(slurp(silent / "log.txt").find("Morvolan.desktop"), std::string::npos);
+    // The log names what it placed by host path.
+    const std::string log = slurp(silent / "log.txt");
+    EXPECT_NE(log.find("Morvolan.desktop"), std::string::npos);
+    EXPECT_NE(log.find("Installationsordner: " + (silent / "pf" / "Morvolan").string()),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Datei: " + (silent / "pf" / "Morvolan" / "morvo").string()),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(":\\"), std::string::npos) << log;
+    // A step passed over names what it worked on (here the folders that exist already).
+    const std::string skipped = "bergangen: Fehler 75 bei " + (silent / "pf" / "Morvolan").string();
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("bergangen: "); at != std::string::npos;
+         at = log.find("bergangen: ", at + 1), ++lines)
+        EXPECT_EQ(log.compare(at, skipped.size(), skipped), 0) << log.substr(at, 120);
+    EXPECT_GT(lines, 0u) << log;
 
     // A shell starts the uninstaller, as a user would.
     const fs::path folder = silent / "pf" / "Morvolan";

@@ -109,6 +109,7 @@ TEST_F(WizardEndToEnd, InstallsThroughEveryPageWithTheFolderChooser) {
             "dump frmWizard.InstallPath\n"
             "click frmWizard.cmdSearch\n"
             "wait frmSearchFolder\n"
+            "dump frmSearchFolder.Drive1\n"
             "open frmSearchFolder.Dir1 \"Ablage\"\n"
             "open frmSearchFolder.Dir1 \"Programme\"\n"
             "click frmSearchFolder.Command1\n"
@@ -124,35 +125,21 @@ TEST_F(WizardEndToEnd, InstallsThroughEveryPageWithTheFolderChooser) {
             "dump frmend.lblOption1\n"
             "click frmend.cmdN(3)\n");
     ASSERT_EQ(rc, 0) << transcript;
-    const std::string target_escaped = [&] {
-        std::string t;
-        for (char c : win(chosen) + "\\Morvolan 1.0") {
-            if (c == '\\') t += '\\';
-            t += c;
-        }
-        return t;
-    }();
+    // The folder box and the summary show host paths.
+    const std::string target = (chosen / "Morvolan 1.0").string();
     expect_in_order({
         "value frmWizard.lblWHersteller \"Morvolan-Projekt\"",
-        "value frmWizard.InstallPath \"" +
-            [&] {
-                std::string t;
-                for (char c : win(root / "pf") + "\\Morvolan") {
-                    if (c == '\\') t += '\\';
-                    t += c;
-                }
-                return t;
-            }() +
-            "\"",
+        "value frmWizard.InstallPath \"" + (root / "pf" / "Morvolan").string() + "\"",
+        "value frmSearchFolder.Drive1 \"/\"",  // the file system, where drive C: was
         "window frmSearchFolder closed",
-        "value frmWizard.InstallPath \"" + target_escaped + "\"",
+        "value frmWizard.InstallPath \"" + target + "\"",
         "help ",
         " 1040",
         "value frmWizard.lstKomp \"Das zu installierende Produkt:\\nMorvolan 1.0\\n"
         "Installationsverzeichnis:\\n" +
-            target_escaped + "\\nProgrammgruppe:\\nMeine Gruppe\"",
+            target + "\\nProgrammgruppe:\\nMeine Gruppe\"",
         "value frmWizard.lstStand \"Das zu installierende Produkt:\\nMorvolan 1.0\\n"
-        "Installationsverzeichnis:\\n#ProgramFiles#\\\\Morvolan\\nProgrammgruppe:\\nMorvolan\"",
+        "Installationsverzeichnis:\\n#ProgramFiles#/Morvolan\\nProgrammgruppe:\\nMorvolan\"",
         "help closed",
         "window frmWizard closed",
         "status frmHin.lblStatus \"Erstelle Verknüfungen...\"",
@@ -213,12 +200,8 @@ TEST_F(WizardEndToEnd, ReturningToTheFolderPageShowsTheDefaultAgain) {
             "click frmWizard.cmdNav(1)\n"
             "answer Yes\n");
     EXPECT_EQ(rc, 0) << transcript;
-    std::string def;
-    for (char c : win(root / "pf") + "\\Morvolan") {
-        if (c == '\\') def += '\\';
-        def += c;
-    }
-    expect_in_order({"\\\\Morvolan 1.0\"", "value frmWizard.InstallPath \"" + def + "\"",
+    const std::string def = (root / "pf" / "Morvolan").string();
+    expect_in_order({"/Ablage/Morvolan 1.0\"", "value frmWizard.InstallPath \"" + def + "\"",
                      "value frmWizard.InstallPath \"" + def + "\"", "-> No", "-> Yes"});
     // Cancel with Yes empties and removes the package folder; nothing was installed.
     EXPECT_FALSE(fs::exists(root / "temp dir" / "~Veltrin"));

@@ -11,6 +11,7 @@
 
 #include "../fixture.h"
 #include "platform/msgbox.h"
+#include "platform/paths.h"
 
 namespace uninstall {
 namespace {
@@ -48,7 +49,8 @@ TEST(Form1, CloseButtonOnlyAfterTheRun) {
     EXPECT_FALSE(form.Timer1->isActive());
     EXPECT_TRUE(form.cmdNext->isEnabled());
     ASSERT_EQ(form.List1->count(), 1);
-    EXPECT_EQ(form.List1->item(0)->text().toStdString(), "Lösche Datei \"" + layout.files[0]);
+    EXPECT_EQ(form.List1->item(0)->text().toStdString(),
+              "Lösche Datei \"" + platform::host_path(layout.files[0]));
     EXPECT_EQ(boxes, 1);
     EXPECT_FALSE(tree.exists("inst"));
 }

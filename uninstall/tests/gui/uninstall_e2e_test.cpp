@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "../fixture.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/program_container.h"
 #include "platform/transcript.h"
@@ -153,8 +154,8 @@ TEST(UninstallProgram, RemovesTheInstallationAndThenItself) {
     EXPECT_TRUE(contains(t, "value Form1.lblProdukt \"Beispiel 1.0\"")) << t;
     std::string list;
     for (const auto& l : in.layout.links)
-        list += (list.empty() ? "" : "\n") + ("Lösche Verknüpfung \"" + l);
-    for (const auto& f : in.layout.files) list += "\nLösche Datei \"" + f;
+        list += (list.empty() ? "" : "\n") + ("Lösche Verknüpfung \"" + platform::host_path(l));
+    for (const auto& f : in.layout.files) list += "\nLösche Datei \"" + platform::host_path(f);
     EXPECT_TRUE(contains(t, "value Form1.List1 " + platform::transcript_quote(list))) << t;
     EXPECT_TRUE(contains(t, "start " + platform::transcript_quote(A + "\\delete.bat") + " \"\""))
         << t;
