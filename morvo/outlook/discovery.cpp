@@ -43,10 +43,12 @@ std::optional<std::string> slurp(const std::string& path) {
     if (!is_file(path)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    std::string text(static_cast<size_t>(kMaxFile) + 1, '\0');
-    in.read(text.data(), kMaxFile + 1);
-    if (in.gcount() > kMaxFile) return std::nullopt;
-    text.resize(static_cast<size_t>(in.gcount()));
+    std::string text;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        text.append(buf, static_cast<size_t>(in.gcount()));
+        if (text.size() > static_cast<size_t>(kMaxFile)) return std::nullopt;
+    }
     return text;
 }
 
