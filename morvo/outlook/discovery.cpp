@@ -415,6 +415,7 @@ ProfileFile parse_profile(std::string_view text, const std::string& path, const 
     struct Section {
         std::string title;
         StoreConfig store;
+        int kind_line = 0;
     };
     std::vector<Section> sections;
     int number = 0;
@@ -496,6 +497,7 @@ ProfileFile parse_profile(std::string_view text, const std::string& path, const 
             continue;
         }
         s.*(k->second) = *value;
+        if (k->second == &StoreConfig::kind) sections.back().kind_line = number;
         if (k->second == &StoreConfig::layout && !value->empty() && !iequals(*value, "maildir++") &&
             !iequals(*value, "nested") && !iequals(*value, "kmail") &&
             !iequals(*value, "thunderbird"))
@@ -526,6 +528,11 @@ ProfileFile parse_profile(std::string_view text, const std::string& path, const 
         }
         resolve(s.location);
         for (char& c : s.kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        // The backend follows the location, so a kind that contradicts it is a typing error.
+        if (!s.kind.empty() && (s.kind == "imap") != imap::is_imap_location(s.location)) {
+            number = sec.kind_line;
+            fault("Kind=" + s.kind + " passt nicht zu Location=" + s.location);
+        }
         if (s.kind.empty())
             s.kind = imap::is_imap_location(s.location) ? "imap"
                      : is_file(s.location)              ? "mbox"

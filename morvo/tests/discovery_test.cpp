@@ -54,6 +54,7 @@ TEST(ProfileReader, CommentsUnknownKeysAndBadLines) {
         {"[A\nLocation=/m\n", "", "", "/p/profile.ini:1: unlesbare Abschnittszeile"},
         {"[A]\nLocation=/m\nLayout=flach\n", "", "", "/p/profile.ini:3: unbekanntes Layout"},
         {"[A]\nLocation=/m\nKind=pst\n", "", "", "/p/profile.ini:3: unbekannte Art"},
+        {"[A]\nKind=IMAP\nLocation=/m\n", "", "", "/p/profile.ini:2: Kind=imap passt nicht"},
         {"[A]\nLocation=/m\nPassword=\"ab\n", "", "", "/p/profile.ini:3: unlesbarer Wert"},
     };
     for (const auto& row : table) {
