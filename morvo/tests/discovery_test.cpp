@@ -120,10 +120,16 @@ struct MadeUpHome {
         write(
             tb + "/prefs.js",
             "// Mozilla User Preferences\n"
-            "user_pref(\"mail.accountmanager.accounts\", \"account1,account2,account3\");\n"
+            "user_pref(\"mail.accountmanager.accounts\", "
+            "\"account1,account2,account3,account4\");\n"
             "user_pref(\"mail.account.account1.server\", \"server1\");\n"
             "user_pref(\"mail.account.account2.server\", \"server2\");\n"
             "user_pref(\"mail.account.account3.server\", \"server3\");\n"
+            "user_pref(\"mail.account.account4.server\", \"server5\");\n"
+            "user_pref(\"mail.server.server5.type\", \"imap\");\n"
+            "user_pref(\"mail.server.server5.hostname\", \"mail.example.org\");\n"
+            "user_pref(\"mail.server.server5.socketType\", 3);\n"
+            "user_pref(\"mail.server.server5.userName\", \"b\");\n"
             "user_pref(\"mail.server.server1.type\", \"imap\");\n"
             "user_pref(\"mail.server.server1.hostname\", \"127.0.0.1\");\n"
             "user_pref(\"mail.server.server1.port\", " +
@@ -191,9 +197,11 @@ TEST(Discovery, MadeUpHomeListedAndShown) {
         "KMail\tmaildir\t" + h.kmail + "\t" + h.kmail + "\n",
         "Systempostfach\tmbox\t" + h.home + "/spool\t$MAIL\t(bleibt aus:",
         imap_line,
+        "b@mail.example.org\timap\timaps://b@mail.example.org:993\t" + prefs +
+            "\t(bleibt aus: braucht ein Passwort",
     };
     for (const auto& line : expected) EXPECT_NE(out.find(line), std::string::npos) << line << out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 5) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
     EXPECT_NE(err.find("Profil alt"), std::string::npos) << err;  // the missing profile
 
     // The tree: the Maildir stores with their subfolders, the IMAP account when it has a server.
