@@ -642,10 +642,10 @@ class MaildirStore : public FolderNode {
         auto entries = list_dir(root);
         bool plusplus = true;
         using L = MaildirFolder::Layout;
-        L nested = L::nested;
-        if (iequals(config_.layout, "kmail")) nested = L::kmail;
-        if (iequals(config_.layout, "thunderbird")) nested = L::thunderbird;
-        if (iequals(config_.layout, "nested") || nested != L::nested) {
+        L tree = L::nested;  // how a folder's subfolders are found when not Maildir++
+        if (iequals(config_.layout, "kmail")) tree = L::kmail;
+        if (iequals(config_.layout, "thunderbird")) tree = L::thunderbird;
+        if (iequals(config_.layout, "nested") || tree != L::nested) {
             plusplus = false;
         } else if (!iequals(config_.layout, "maildir++")) {
             bool dot = false, nested = false;
@@ -658,7 +658,7 @@ class MaildirStore : public FolderNode {
             }
             plusplus = dot || !nested;
         }
-        return plusplus ? walk_plusplus(root, entries) : walk_nested(root, entries, nested);
+        return plusplus ? walk_plusplus(root, entries) : walk_nested(root, entries, tree);
     }
 
     std::vector<std::shared_ptr<FolderNode>> walk_plusplus(const std::string& root,
