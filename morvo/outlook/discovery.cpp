@@ -542,6 +542,18 @@ ProfileFile parse_profile(std::string_view text, const std::string& path, const 
     return out;
 }
 
+ProfileFile load_profile(const std::string& path, const std::string& home) {
+    auto text = slurp(path);
+    if (!text) throw platform::Error(e_fail, "Das Profil " + path + " kann nicht gelesen werden.");
+    ProfileFile file = parse_profile(*text, path, home);
+    if (!file.faults.empty()) {
+        std::string message = "Das Profil " + path + " enthält Fehler:";
+        for (const auto& f : file.faults) message += "\n" + f;
+        throw platform::Error(e_fail, message);
+    }
+    return file;
+}
+
 std::vector<StoreConfig> discover_stores(const DiscoveryPlaces& at,
                                          std::vector<std::string>& notes) {
     std::vector<StoreConfig> stores;
@@ -575,17 +587,7 @@ FoundStores find_stores(const DiscoveryPlaces& at) {
     const std::string profile = at.config_home + "/morvolan/profile.ini";
     ProfileFile file;
     struct stat st {};
-    if (::stat(profile.c_str(), &st) == 0) {
-        auto text = slurp(profile);
-        if (!text)
-            throw platform::Error(e_fail, "Das Profil " + profile + " kann nicht gelesen werden.");
-        file = parse_profile(*text, profile, at.home);
-        if (!file.faults.empty()) {
-            std::string message = "Das Profil " + profile + " enthält Fehler:";
-            for (const auto& f : file.faults) message += "\n" + f;
-            throw platform::Error(e_fail, message);
-        }
-    }
+    if (::stat(profile.c_str(), &st) == 0) file = load_profile(profile, at.home);
     if (!file.stores.empty()) {
         found.stores = std::move(file.stores);
         found.from_profile = true;

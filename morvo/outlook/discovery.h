@@ -33,6 +33,9 @@ struct ProfileFile {
     std::vector<std::string> faults;
 };
 ProfileFile parse_profile(std::string_view text, const std::string& path, const std::string& home);
+// Reads and parses the file; throws platform::Error when it cannot be read or has faults (all
+// of them named).
+ProfileFile load_profile(const std::string& path, const std::string& home);
 
 // The stores of the user's mail programs, in a fixed order with names made unique; what was
 // passed over goes to `notes`, one line each.

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <mutex>
 #include <set>
 
@@ -187,16 +186,7 @@ std::string profile_path() {
 }
 
 std::vector<StoreConfig> read_profile(const std::string& host_path) {
-    std::ifstream in(host_path, std::ios::binary);
-    if (!in) fail(e_fail, "Das Profil " + host_path + " kann nicht gelesen werden.");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ProfileFile file = parse_profile(text, host_path, home_dir());
-    if (!file.faults.empty()) {
-        std::string message = "Das Profil " + host_path + " enthält Fehler:";
-        for (const auto& f : file.faults) message += "\n" + f;
-        fail(e_fail, message);
-    }
-    return file.stores;
+    return load_profile(host_path, home_dir()).stores;
 }
 
 std::vector<StoreConfig> configured_stores() {
