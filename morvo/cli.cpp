@@ -10,6 +10,7 @@
 
 #include "morvo/filing.h"
 #include "morvo/folder_tree.h"
+#include "morvo/outlook/discovery.h"
 #include "morvo/path_rules.h"
 #include "morvo/reattach.h"
 #include "morvo/run.h"
@@ -25,7 +26,7 @@ namespace morvo {
 
 namespace {
 
-enum class Mode { none, run, dry_run, reattach };
+enum class Mode { none, run, dry_run, reattach, list_stores };
 
 struct Options {
     Mode mode = Mode::none;
@@ -48,6 +49,8 @@ Options parse_options(const std::vector<std::string>& args) {
             set_mode(Mode::dry_run);
         } else if (a == "--reattach") {
             set_mode(Mode::reattach);
+        } else if (a == "--list-stores") {
+            set_mode(Mode::list_stores);
         } else if ((a == "--settings" || a == "--folder") && i + 1 < args.size()) {
             (a == "--settings" ? o.settings : o.folders.emplace_back()) = args[++i];
         } else {
@@ -60,9 +63,11 @@ Options parse_options(const std::vector<std::string>& args) {
 }
 
 const char* const kUsage =
-    "Aufruf: morvo [--run | --dry-run | --reattach [--folder ZEILE]...] [--settings DATEI]\n";
+    "Aufruf: morvo [--run | --dry-run | --reattach [--folder ZEILE]...] [--settings DATEI]\n"
+    "       morvo --list-stores\n";
 const char* const kHelp =
     "Aufruf: morvo [--run | --dry-run | --reattach [--folder ZEILE]...] [--settings DATEI]\n"
+    "       morvo --list-stores\n"
     "Legt die Anlagen der Emails in den angehakten Ordnern im Ablageordner ab. Ohne Angaben\n"
     "öffnet sich das Fenster.\n"
     "  --run              legt die Anlagen ab wie der Start-Knopf, ohne Fenster\n"
@@ -71,6 +76,7 @@ const char* const kHelp =
     "                     Einstellungen oder die mit --folder genannten)\n"
     "  --folder ZEILE     ein Ordner für --reattach, z. B. \"Persönliche Ordner|Posteingang\"\n"
     "  --settings DATEI   liest diese Einstellungen statt morvo.ini neben dem Programm\n"
+    "  --list-stores      zeigt die Mail-Speicher, die Morvo findet, und woher\n"
     "  -h, --help         diese Hilfe\n"
     "  --version          die Version\n"
     "Rückgabe: 0 fertig, 1 etwas blieb (gemeldet), 2 konnte nicht laufen.\n";
@@ -322,6 +328,23 @@ int reattach_mode(const Options& o, std::ostream& out, std::ostream& err) {
     return r.stayed > 0 ? kExitStayed : kExitDone;
 }
 
+// One line per store: name, kind, location, the file that named it, tab-separated; a store
+// the binding leaves out says why. Exit 2 when nothing can be opened.
+int list_stores_mode(std::ostream& out, std::ostream& err) {
+    outlook::FoundStores found = outlook::find_stores(outlook::DiscoveryPlaces::from_environment());
+    const std::vector<std::string> notes = found.notes;
+    const size_t opened = outlook::stores_to_open(found).size();
+    for (const auto& s : found.stores) {
+        out << s.name << "\t" << s.kind << "\t" << s.location << "\t" << s.source;
+        std::string why = outlook::why_not_opened(s, found.from_profile);
+        if (!why.empty()) out << "\t(bleibt aus: " << why << ")";
+        out << "\n";
+    }
+    for (const auto& n : notes) err << "Hinweis: " << n << "\n";
+    if (found.stores.empty()) err << "Kein Mail-Speicher gefunden.\n";
+    return opened > 0 ? kExitDone : kExitCannotRun;
+}
+
 }  // namespace
 
 bool is_command_line(const std::vector<std::string>& args) {
@@ -344,6 +367,9 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
             break;
     }
     Options o = parse_options(args);
+    if (o.error.empty() && o.mode == Mode::list_stores &&
+        (!o.settings.empty() || !o.folders.empty()))
+        o.error = "--list-stores steht allein.";
     if (!o.error.empty() || o.mode == Mode::none) {
         err << (o.error.empty() ? "Keine Betriebsart angegeben." : o.error) << "\n" << kUsage;
         return kExitCannotRun;
@@ -354,6 +380,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
                 return run_mode(o, out, err, progress);
             case Mode::dry_run:
                 return dry_run_mode(o, out, err);
+            case Mode::list_stores:
+                return list_stores_mode(out, err);
             default:
                 return reattach_mode(o, out, err);
         }

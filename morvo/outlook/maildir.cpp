@@ -577,7 +577,22 @@ bool SaveBatch::flush() {
 
 class MaildirFolder : public MailFolderNode {
   public:
-    enum class Layout { plusplus, nested };
+    // nested: a folder's subfolders are directories inside it; kmail: beside it in
+    // ".NAME.directory/"; thunderbird: beside it in "NAME.sbd/".
+    enum class Layout { plusplus, nested, kmail, thunderbird };
+
+    // The directory that holds the subfolders of folder `name` in `dir`; "" when there is none.
+    static std::string subfolder_dir(const std::string& dir, const std::string& name, Layout l) {
+        std::string sub = l == Layout::kmail         ? join(dir, "." + name + ".directory")
+                          : l == Layout::thunderbird ? join(dir, name + ".sbd")
+                                                     : join(dir, name);
+        return l == Layout::nested || dir_status(sub) == 0 ? sub : "";
+    }
+    static bool is_folder_dir(const DirEntry& e, Layout l) {
+        if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name)) return false;
+        return !(l == Layout::thunderbird && e.name.size() > 4 &&
+                 e.name.compare(e.name.size() - 4, 4, ".sbd") == 0);
+    }
 
     MaildirFolder(std::string name, std::string raw, std::string dir, Layout layout, bool read_only)
         : name_(std::move(name)),
@@ -592,7 +607,7 @@ class MaildirFolder : public MailFolderNode {
 
     const std::vector<std::shared_ptr<FolderNode>>& children() override {
         if (!kids_ready_) {
-            if (layout_ == Layout::nested) {
+            if (layout_ != Layout::plusplus) {
                 std::vector<std::shared_ptr<FolderNode>> kids;
                 for (const auto& d : nested_dirs_) append_nested(d, kids);
                 sort_folders(kids);
@@ -628,11 +643,11 @@ class MaildirFolder : public MailFolderNode {
   private:
     void append_nested(const std::string& dir, std::vector<std::shared_ptr<FolderNode>>& kids) {
         for (const auto& e : list_dir(dir)) {
-            if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name)) continue;
-            std::string path = join(dir, e.name);
-            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, path,
-                                                     Layout::nested, read_only_);
-            f->nested_dirs_.push_back(path);
+            if (!is_folder_dir(e, layout_)) continue;
+            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, join(dir, e.name),
+                                                     layout_, read_only_);
+            std::string sub = subfolder_dir(dir, e.name, layout_);
+            if (!sub.empty()) f->nested_dirs_.push_back(sub);
             kids.push_back(std::move(f));
         }
     }
@@ -719,7 +734,11 @@ class MaildirStore : public FolderNode {
         if (st != 0) fail_errno(st, "Informationsspeicher " + root);
         auto entries = list_dir(root);
         bool plusplus = true;
-        if (iequals(config_.layout, "nested")) {
+        using L = MaildirFolder::Layout;
+        L tree = L::nested;  // how a folder's subfolders are found when not Maildir++
+        if (iequals(config_.layout, "kmail")) tree = L::kmail;
+        if (iequals(config_.layout, "thunderbird")) tree = L::thunderbird;
+        if (iequals(config_.layout, "nested") || tree != L::nested) {
             plusplus = false;
         } else if (!iequals(config_.layout, "maildir++")) {
             bool dot = false, nested = false;
@@ -732,7 +751,7 @@ class MaildirStore : public FolderNode {
             }
             plusplus = dot || !nested;
         }
-        return plusplus ? walk_plusplus(root, entries) : walk_nested(root, entries);
+        return plusplus ? walk_plusplus(root, entries) : walk_nested(root, entries, tree);
     }
 
     std::vector<std::shared_ptr<FolderNode>> walk_plusplus(const std::string& root,
@@ -784,28 +803,30 @@ class MaildirStore : public FolderNode {
     }
 
     std::vector<std::shared_ptr<FolderNode>> walk_nested(const std::string& root,
-                                                         const std::vector<DirEntry>& entries) {
-        using L = MaildirFolder::Layout;
+                                                         const std::vector<DirEntry>& entries,
+                                                         MaildirFolder::Layout layout) {
         std::string inbox_dir;
-        std::string inbox_sub;  // an "INBOX" directory: the inbox's subfolders live there
+        std::string inbox_sub;  // an "INBOX" directory: the inbox's mails or subfolders are there
+        std::string inbox_kids;
         for (const auto& e : entries)
-            if (e.is_dir && iequals(e.name, "INBOX")) inbox_sub = join(root, e.name);
+            if (e.is_dir && iequals(e.name, "INBOX")) {
+                inbox_sub = join(root, e.name);
+                inbox_kids = MaildirFolder::subfolder_dir(root, e.name, layout);
+            }
         if (dir_status(join(root, "cur")) == 0)
             inbox_dir = root;
         else if (!inbox_sub.empty() && dir_status(join(inbox_sub, "cur")) == 0)
             inbox_dir = inbox_sub;
         std::vector<std::shared_ptr<FolderNode>> kids;
-        auto inbox =
-            std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, L::nested, read_only_);
-        if (!inbox_sub.empty()) inbox->nested_dirs_.push_back(inbox_sub);
+        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, layout, read_only_);
+        if (!inbox_kids.empty()) inbox->nested_dirs_.push_back(inbox_kids);
         kids.push_back(inbox);
         for (const auto& e : entries) {
-            if (!e.is_dir || e.name[0] == '.' || is_maildir_sub(e.name) || iequals(e.name, "INBOX"))
-                continue;
-            std::string path = join(root, e.name);
-            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, path, L::nested,
-                                                     read_only_);
-            f->nested_dirs_.push_back(path);
+            if (!MaildirFolder::is_folder_dir(e, layout) || iequals(e.name, "INBOX")) continue;
+            auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, join(root, e.name),
+                                                     layout, read_only_);
+            std::string sub = MaildirFolder::subfolder_dir(root, e.name, layout);
+            if (!sub.empty()) f->nested_dirs_.push_back(sub);
             kids.push_back(std::move(f));
         }
         MaildirFolder::sort_folders(kids);

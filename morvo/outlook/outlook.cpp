@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <mutex>
+#include <set>
 
+#include "morvo/outlook/discovery.h"
 #include "morvo/outlook/imap_client.h"
 #include "morvo/outlook/imap_store.h"
 #include "morvo/outlook/mime.h"
@@ -146,15 +149,6 @@ std::string home_dir() {
     return env_or("HOME", "/");
 }
 
-bool is_directory(const std::string& p) {
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string trim(std::string s) {
-    return std::string(platform::trimmed(s));
-}
-
 using platform::iequals;
 
 void check(const void* p) {
@@ -205,64 +199,7 @@ std::string profile_path() {
 }
 
 std::vector<StoreConfig> read_profile(const std::string& host_path) {
-    std::ifstream in(host_path, std::ios::binary);
-    if (!in) fail(e_fail, "Das Profil " + host_path + " kann nicht gelesen werden.");
-    std::string dir = host_path.substr(0, host_path.rfind('/') + 1);
-    struct Section {
-        std::string title;
-        StoreConfig store;
-    };
-    std::vector<Section> sections;
-    std::string line;
-    while (std::getline(in, line)) {
-        line = trim(line);
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-        if (line[0] == '[') {
-            size_t close = line.find(']');
-            sections.push_back(
-                {trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)),
-                 {}});
-            continue;
-        }
-        size_t eq = line.find('=');
-        if (eq == std::string::npos || sections.empty()) continue;
-        std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
-        StoreConfig& s = sections.back().store;
-        if (iequals(key, "Name"))
-            s.name = value;
-        else if (iequals(key, "Location") || iequals(key, "Path"))
-            s.location = value;
-        else if (iequals(key, "Layout"))
-            s.layout = value;
-        else if (iequals(key, "Password"))  // IMAP accounts
-            s.password = value;
-        else if (iequals(key, "PasswordCommand"))
-            s.password_command = value;
-        else if (iequals(key, "TLS"))
-            s.tls = value;
-        else if (iequals(key, "CAFile"))
-            s.ca_file = value;
-    }
-    // "~" is the home folder; other relative paths are taken from the profile's folder.
-    auto resolve = [&](std::string& path) {
-        if (path.empty()) return;
-        if (path == "~")
-            path = home_dir();
-        else if (path.rfind("~/", 0) == 0)
-            path = home_dir() + path.substr(1);
-        else if (path.find("://") == std::string::npos && path[0] != '/')
-            path = dir + path;
-    };
-    std::vector<StoreConfig> stores;
-    for (auto& sec : sections) {
-        StoreConfig s = sec.store;
-        if (s.location.empty()) continue;
-        if (s.name.empty()) s.name = sec.title;
-        resolve(s.location);
-        resolve(s.ca_file);
-        stores.push_back(std::move(s));
-    }
-    return stores;
+    return load_profile(host_path, home_dir()).stores;
 }
 
 std::vector<StoreConfig> configured_stores() {
@@ -270,20 +207,19 @@ std::vector<StoreConfig> configured_stores() {
         std::lock_guard<std::mutex> lock(override_mutex);
         if (store_override) return *store_override;
     }
-    std::string profile = profile_path();
-    struct stat st {};
-    if (::stat(profile.c_str(), &st) == 0) {
-        auto stores = read_profile(profile);
-        if (!stores.empty()) return stores;
+    FoundStores found = find_stores(DiscoveryPlaces::from_environment());
+    std::vector<StoreConfig> stores = stores_to_open(found);
+    {
+        // Each note once a process: the window and every run ask again.
+        static std::mutex noted_mutex;
+        static std::set<std::string> noted;
+        std::lock_guard<std::mutex> lock(noted_mutex);
+        for (const auto& n : found.notes)
+            if (noted.insert(n).second) std::cerr << "Hinweis: " << n << "\n";
     }
-    std::string maildir = home_dir() + "/Maildir";
-    if (is_directory(maildir)) {
-        StoreConfig store;
-        store.name = "Persönliche Ordner";
-        store.location = maildir;
-        return {store};
-    }
-    fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
+    if (stores.empty())
+        fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
+    return stores;
 }
 
 bool flush_saves() {

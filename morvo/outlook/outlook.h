@@ -48,8 +48,9 @@ inline constexpr long object_not_set = 91;                        // call on a "
 bool is_not_found(const platform::Error& e);
 bool is_not_found(long number);
 
-// One mail store of the profile: its display name (the top-level folder's Name), where it lives
-// (a Maildir folder, host path) and its folder layout ("" = detect, "maildir++", "nested").
+// One mail store: its display name (the top-level folder's Name), where it lives (a host path
+// or an IMAP location) and, for a Maildir, its folder layout ("" = detect, "maildir++",
+// "nested", "kmail": subfolders in ".NAME.directory/", "thunderbird": in "NAME.sbd/").
 struct StoreConfig {
     std::string name;
     std::string location;
@@ -63,6 +64,12 @@ struct StoreConfig {
     // instead of the system's.
     std::string tls;
     std::string ca_file;
+    // (Given defaults, so that brace lists of the fields above stay complete.)
+    // "maildir", "imap" or "mbox" (one mbox file, or a folder of them with "NAME.sbd/"
+    // subfolders); "" = from the location (imap:// and imaps:// are IMAP, else Maildir).
+    std::string kind = {};
+    // The file that named the store: the profile, or the mail program's file it was found in.
+    std::string source = {};
 };
 
 // What names a store among every spelling of its location, for locks between runs: an IMAP
@@ -71,10 +78,13 @@ std::string store_identity(const StoreConfig& store);
 
 // $XDG_CONFIG_HOME/morvolan/profile.ini (XDG_CONFIG_HOME defaults to ~/.config).
 std::string profile_path();
-// Reads a profile file; throws when it cannot be read.
+// Reads a profile file: its stores (sections with a Location). Throws when it cannot be read,
+// and names every unknown key and unreadable line with file and line.
 std::vector<StoreConfig> read_profile(const std::string& host_path);
-// The stores the application opens: the profile's when it exists, else ~/Maildir as
-// "Persönliche Ordner" when that exists, else error 429 (as when the mail program is missing).
+// The stores the application opens: the profile's when it names any, else the stores of the
+// user's mail programs (see discovery.h), leaving out those the binding cannot open yet (each
+// noted once on standard error); error 429 when there is none (as when the mail program is
+// missing).
 std::vector<StoreConfig> configured_stores();
 // Tests: replaces what configured_stores() returns (nullopt restores the profile lookup).
 void set_store_override(std::optional<std::vector<StoreConfig>> stores);

@@ -263,6 +263,7 @@ TEST(OutlookStore, ApplicationNeedsAProfileOrAMaildir) {
     TempDir t;
     EnvGuard home("HOME", t.path());
     EnvGuard cfg("XDG_CONFIG_HOME", t.path() + "/cfg");
+    EnvGuard data("XDG_DATA_HOME", std::nullopt), mail("MAIL", std::nullopt);
     EXPECT_EQ(profile_path(), t.path() + "/cfg/morvolan/profile.ini");
     // Neither: as when the mail program is missing.
     EXPECT_EQ(error_of([] { Application::create(); }), cannot_create_object);
