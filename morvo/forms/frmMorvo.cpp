@@ -340,7 +340,11 @@ void frmMorvo::comB_ok_Click() {
         set_TextBox1(d.path);
     try {
         const std::string stored = s(chk_uncpfad->isChecked() ? Text3->text() : TextBox1->text());
-        write_text_file(sFile, settings_file_text(stored, tree_.saved_lines()));
+        // The window has no control for the file's rules: they stay as the file has them.
+        std::string old;
+        const bool long_extensions =
+            read_settings_file(sFile, old) && parse_run_settings(old).long_extensions;
+        write_text_file(sFile, settings_file_text(stored, tree_.saved_lines(), long_extensions));
     } catch (const std::exception&) {
         // A file that could not be written is never reported as saved.
         set_status(std::string(kNotSaved));
