@@ -71,7 +71,7 @@ const char* const kHelp =
     "Legt die Anlagen der Emails in den angehakten Ordnern im Ablageordner ab. Ohne Angaben\n"
     "öffnet sich das Fenster.\n"
     "  --run              legt die Anlagen ab wie der Start-Knopf, ohne Fenster\n"
-    "  --dry-run          zeigt, was abgelegt würde, und ändert nichts\n"
+    "  --dry-run          zeigt, was abgelegt würde und was warum bleibt; ändert nichts\n"
     "  --reattach         legt abgelegte Anlagen in ihre Emails zurück (die Ordner der\n"
     "                     Einstellungen oder die mit --folder genannten)\n"
     "  --folder ZEILE     ein Ordner für --reattach, z. B. \"Persönliche Ordner|Posteingang\"\n"
@@ -254,8 +254,10 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
     auto exists = [&](const std::string& path) {
         return taken.count(path) > 0 || fenv.file_exists(path);
     };
-    long count = 0, stayed = 0;
+    long count = 0, stayed = 0, left = 0, mails_left = 0;
     long long bytes = 0;
+    const NamingRule rule =
+        p.settings.long_extensions ? NamingRule::long_extensions : NamingRule::three_letters;
     // Beside a run that may hold the stores: read only, clearing nothing up.
     outlook::NameSpace ns =
         outlook::CreateObject("Outlook.Application").reading_only().GetNamespace("MAPI");
@@ -278,20 +280,56 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
         for (long i = 1; i <= items; ++i) {
             try {
                 outlook::MailItem item = folder.Items(i);
-                long n = item.Attachments().Count();
                 bool header = false;
-                for (long k = 1; k <= n; ++k) {
-                    outlook::Attachment a = item.Attachments(k);
-                    std::string dn = a.DisplayName();
-                    std::string tv;
-                    platform::resume_on_error([&] { tv = a.text(); });
-                    if (!passes_filter(dn, tv)) continue;
-                    std::string target =
-                        free_target_path(storage, clean_display_name(dn), fenv.clock(), exists);
-                    taken.insert(target);
-                    long size = a.Size();
+                auto mail_header = [&] {
                     if (!header) out << "Email: " << item.Subject() << "\n";
                     header = true;
+                };
+                // The same decisions as the run, each with its reason.
+                if (const Keep whole = mail_decision(item); whole != Keep::filed) {
+                    mail_header();
+                    out << "  bleibt unverändert: " << keep_reason(whole) << "\n";
+                    ++mails_left;
+                    continue;
+                }
+                long n = item.Attachments().Count();
+                for (long k = 1; k <= n; ++k) {
+                    outlook::Attachment a = item.Attachments(k);
+                    std::string dn;
+                    long size = 0;
+                    try {
+                        dn = a.DisplayName();
+                    } catch (const std::exception& e) {
+                        mail_header();
+                        out << "  Anlage " << k << " bleibt in der Email: nicht lesbar ("
+                            << e.what() << ")\n";
+                        ++left;
+                        continue;
+                    }
+                    std::string tv;
+                    platform::resume_on_error([&] { tv = a.text(); });
+                    if (const Keep why = attachment_decision(dn, tv, rule); why != Keep::filed) {
+                        mail_header();
+                        out << "  " << dn << " bleibt in der Email: " << keep_reason(why, rule)
+                            << "\n";
+                        ++left;
+                        continue;
+                    }
+                    try {
+                        size = a.Size();
+                    } catch (const std::exception& e) {
+                        // A run fails to save it the same way and reports it.
+                        mail_header();
+                        out << "  " << dn << " bleibt in der Email: Teil beschädigt oder nicht "
+                            << "lesbar (" << e.what() << ")\n";
+                        ++left;
+                        ++stayed;
+                        continue;
+                    }
+                    std::string target = free_target_path(storage, clean_display_name(dn),
+                                                          fenv.clock(), exists, rule);
+                    taken.insert(target);
+                    mail_header();
                     out << "  " << dn << " -> " << platform::shown_path(target) << " (" << size
                         << " Bytes)\n";
                     ++count;
@@ -305,6 +343,8 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
         }
     }
     out << "Abzulegen: " << count << " Anlagen, " << bytes << " Bytes\n";
+    out << "In den Emails bleiben: " << left << " Anlagen, " << mails_left
+        << " Emails unverändert\n";
     return stayed > 0 ? kExitStayed : kExitDone;
 }
 

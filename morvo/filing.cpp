@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <filesystem>
@@ -79,11 +80,64 @@ bool fourth_from_end_is_dot(std::string_view name) {
     return at < name.size() && name[at] == '.';
 }
 
-bool passes_filter(std::string_view dn, std::string_view text_value) {
+size_t extension_start(std::string_view name, NamingRule rule) {
+    if (fourth_from_end_is_dot(name)) {
+        size_t at = nth_char_from_end(name, 4);
+        return at == std::string_view::npos ? 0 : at;  // shorter than four: the whole name
+    }
+    if (rule != NamingRule::long_extensions) return std::string_view::npos;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return std::string_view::npos;
+    const std::string_view ext = name.substr(dot + 1);
+    const bool plain = !ext.empty() && ext.size() <= kMaxExtension &&
+                       std::all_of(ext.begin(), ext.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) &&
+                                  static_cast<unsigned char>(c) < 0x80;
+                       });
+    return plain ? dot : std::string_view::npos;
+}
+
+std::string keep_reason(Keep k, NamingRule rule) {
+    switch (k) {
+        case Keep::filed:
+            return "";
+        case Keep::naming_rule:
+            return rule == NamingRule::long_extensions
+                       ? "der Name hat keine Endung aus 1 bis " + std::to_string(kMaxExtension) +
+                             " Buchstaben oder Ziffern"
+                       : "der Name hat keine Endung aus drei Zeichen";
+        case Keep::word_object:
+            return "eingebettetes Word-Dokument";
+        case Keep::bitmap_object:
+            return "eingebettete Bitmap";
+        case Keep::signed_or_encrypted:
+            return "die Email ist signiert oder verschlüsselt";
+        case Keep::unsafe_to_rewrite:
+            return "die Email hat gemischte Zeilenenden oder Nullbytes";
+    }
+    return "";
+}
+
+Keep attachment_decision(std::string_view dn, std::string_view text_value, NamingRule rule) {
     static const std::string_view kWord = "Microsoft Word Document";
     static const std::string_view kBitmap = "Bild (Geräteunabhängige Bitmap)";
-    return fourth_from_end_is_dot(dn) && text_value != kWord && text_value != kBitmap &&
-           dn != kBitmap;
+    if (text_value == kWord) return Keep::word_object;
+    if (text_value == kBitmap || dn == kBitmap) return Keep::bitmap_object;
+    if (extension_start(dn, rule) == std::string_view::npos) return Keep::naming_rule;
+    return Keep::filed;
+}
+
+bool passes_filter(std::string_view dn, std::string_view text_value, NamingRule rule) {
+    return attachment_decision(dn, text_value, rule) == Keep::filed;
+}
+
+Keep mail_decision(const outlook::MailItem& item) {
+    bool is_protected = false;
+    platform::resume_on_error([&] { is_protected = item.is_protected(); });
+    if (!is_protected) return Keep::filed;
+    bool unsafe = false;
+    platform::resume_on_error([&] { unsafe = item.unsafe_to_rewrite(); });
+    return unsafe ? Keep::unsafe_to_rewrite : Keep::signed_or_encrypted;
 }
 
 std::string clean_display_name(std::string_view dn) {
@@ -155,13 +209,11 @@ std::string clean_display_name(std::string_view dn) {
     return out;
 }
 
-std::string build_file_name(std::string_view cleaned, const Stamp& s) {
+std::string build_file_name(std::string_view cleaned, const Stamp& s, NamingRule rule) {
     const std::string suffix = time_stamp_suffix(s);
-    if (fourth_from_end_is_dot(cleaned)) {
-        size_t at = nth_char_from_end(cleaned, 4);
-        if (at == std::string_view::npos) at = 0;  // shorter than four: before the whole name
+    const size_t at = extension_start(cleaned, rule);
+    if (at != std::string_view::npos)
         return std::string(cleaned.substr(0, at)) + suffix + std::string(cleaned.substr(at));
-    }
     return std::string(cleaned) + suffix;
 }
 
@@ -172,11 +224,12 @@ std::string target_path(std::string_view storage_path, std::string_view name) {
 }
 
 std::string free_target_path(std::string_view storage_path, std::string_view cleaned, Stamp s,
-                             const std::function<bool(const std::string&)>& exists) {
-    std::string target = target_path(storage_path, build_file_name(cleaned, s));
+                             const std::function<bool(const std::string&)>& exists,
+                             NamingRule rule) {
+    std::string target = target_path(storage_path, build_file_name(cleaned, s, rule));
     while (exists(target)) {
         ++s.second;  // no carry into the minute: 59 becomes 60
-        target = target_path(storage_path, build_file_name(cleaned, s));
+        target = target_path(storage_path, build_file_name(cleaned, s, rule));
     }
     return target;
 }
@@ -232,18 +285,16 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
     }
     std::string subject;
     auto read_subject = [&] { platform::resume_on_error([&] { subject = item.Subject(); }); };
-    bool is_protected = false;
-    platform::resume_on_error([&] { is_protected = item.is_protected(); });
-    if (is_protected) {
+    const Keep whole = mail_decision(item);
+    if (whole != Keep::filed) {
         read_subject();
-        bool unsafe = false;
-        platform::resume_on_error([&] { unsafe = item.unsafe_to_rewrite(); });
         const std::string report =
             "Email: " + subject +
-            (unsafe ? " hat gemischte Zeilenenden oder Nullbytes und bleibt unverändert (eine "
-                      "Änderung würde ihre Anlagen verändern)."
-                    : " ist signiert oder verschlüsselt und bleibt unverändert (eine Änderung "
-                      "würde die Signatur brechen).") +
+            (whole == Keep::unsafe_to_rewrite
+                 ? " hat gemischte Zeilenenden oder Nullbytes und bleibt unverändert (eine "
+                   "Änderung würde ihre Anlagen verändern)."
+                 : " ist signiert oder verschlüsselt und bleibt unverändert (eine Änderung "
+                   "würde die Signatur brechen).") +
             kCrLf;
         if (sink.set_status) sink.set_status(report);
         if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
@@ -287,7 +338,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         } catch (const std::exception&) {
             text_value.clear();  // no text value: it cannot be one of the excluded ones
         }
-        if (!passes_filter(dn, text_value)) {
+        if (attachment_decision(dn, text_value, env.naming) != Keep::filed) {
             ++position;
             continue;
         }
@@ -307,8 +358,8 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
                 if (auto left = env.journal->take_filed(mail_id, dn, sha)) target = *left;
             // Another program may take the free name before the file is there: the next one.
             for (int attempt = 0; target.empty(); ++attempt) {
-                std::string candidate =
-                    free_target_path(storage_path, cleaned, env.clock(), env.file_exists);
+                std::string candidate = free_target_path(storage_path, cleaned, env.clock(),
+                                                         env.file_exists, env.naming);
                 if (env.journal) env.journal->record({mail_id, dn, sha, candidate});
                 try {
                     a.SaveAsNewFile(candidate);

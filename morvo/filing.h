@@ -26,16 +26,46 @@ std::string time_stamp_suffix(const Stamp& s);
 // tested on its first character). Characters, not bytes.
 bool fourth_from_end_is_dot(std::string_view name);
 
+// Which names are filed: those with a three-letter extension, or (a setting) also those whose
+// last dot, not the first character, is followed by 1 to kMaxExtension ASCII letters or digits.
+enum class NamingRule { three_letters, long_extensions };
+inline constexpr size_t kMaxExtension = 10;
+
+// Where the time stamp goes in a name: before its extension (a byte offset), or npos when the
+// rule sees none and the name is not filed.
+size_t extension_start(std::string_view name, NamingRule rule);
+
+// Why an attachment, or a whole mail, stays where it is. The run and the preview both decide
+// with the functions below, so the preview names the reasons the run acts on.
+enum class Keep {
+    filed,
+    naming_rule,          // no extension the naming rule accepts
+    word_object,          // an embedded Word document
+    bitmap_object,        // an embedded bitmap
+    signed_or_encrypted,  // the whole mail: a change would break the signature
+    unsafe_to_rewrite,    // the whole mail: mixed line ends or NUL bytes
+};
+
+// The reason in the user's words ("" for `filed`).
+std::string keep_reason(Keep k, NamingRule rule = NamingRule::three_letters);
+
 // The filter: display name and the attachment's text value.
-bool passes_filter(std::string_view display_name, std::string_view text_value);
+Keep attachment_decision(std::string_view display_name, std::string_view text_value,
+                         NamingRule rule);
+bool passes_filter(std::string_view display_name, std::string_view text_value,
+                   NamingRule rule = NamingRule::three_letters);
+
+// Whether the mail as a whole stays unchanged; `filed` when its attachments may be filed.
+Keep mail_decision(const outlook::MailItem& item);
 
 // The character map, plus the characters no file name may hold (separators included) as "_",
 // so that a name can never leave the storage folder.
 std::string clean_display_name(std::string_view display_name);
 
-// strName: the suffix before the last four characters when the fourth from the end is ".",
-// else appended.
-std::string build_file_name(std::string_view cleaned, const Stamp& s);
+// strName: the suffix before the extension the rule accepts (with three letters: before the last
+// four characters when the fourth from the end is "."), else appended.
+std::string build_file_name(std::string_view cleaned, const Stamp& s,
+                            NamingRule rule = NamingRule::three_letters);
 
 // Storage path + one backslash + name.
 std::string target_path(std::string_view storage_path, std::string_view name);
@@ -43,7 +73,8 @@ std::string target_path(std::string_view storage_path, std::string_view name);
 // The collision rule: the first target path that `exists` does not report, counting the
 // second on past 59.
 std::string free_target_path(std::string_view storage_path, std::string_view cleaned, Stamp s,
-                             const std::function<bool(const std::string&)>& exists);
+                             const std::function<bool(const std::string&)>& exists,
+                             NamingRule rule = NamingRule::three_letters);
 
 // What filing reports to the run and the window.
 struct FilingSink {
@@ -68,6 +99,7 @@ struct FilingEnvironment {
     // Records storage files before they are created, and hands back those a killed run left
     // (nullptr: none).
     Journal* journal = nullptr;
+    NamingRule naming = NamingRule::three_letters;
 };
 
 FilingEnvironment default_filing_environment();

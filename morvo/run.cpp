@@ -240,6 +240,7 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     // The filing reports through the window.
     FilingEnvironment fenv = default_filing_environment();
     if (env.clock) fenv.clock = env.clock;
+    if (settings.long_extensions) fenv.naming = NamingRule::long_extensions;
     Journal journal(strOrdner);
     if (!journal.problem().empty()) {
         platform::MsgBox(journal.problem(), platform::Buttons::OK, platform::Icon::Critical,

@@ -14,13 +14,19 @@ std::string settings_file_path(std::string_view program_folder) {
 }
 
 std::string settings_file_text(std::string_view storage_path,
-                               const std::vector<std::string>& folder_lines) {
+                               const std::vector<std::string>& folder_lines, bool long_extensions) {
     std::string out;
     out.reserve(64 + storage_path.size() + folder_lines.size() * 32);
     out += kSectionPath;
     out += "\r\n";
     out += storage_path;
     out += "\r\n\r\n";
+    if (long_extensions) {
+        out += kSectionRules;
+        out += "\r\n";
+        out += kKeyLongExtensions;
+        out += "=1\r\n\r\n";
+    }
     out += kSectionFolders;
     out += "\r\n";
     for (const auto& line : folder_lines) {
@@ -93,6 +99,12 @@ std::vector<std::string> read_lines(std::string_view t) {
 
 namespace {
 
+std::string_view trimmed(std::string_view v) {
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    return v;
+}
+
 // The unit after the storage path's section name, and every unit after the folder section's
 // name: both readers look for them the same way, in fields or in lines.
 template <class Settings>
@@ -106,7 +118,16 @@ Settings settings_from(const std::vector<std::string>& units) {
         s.storage_path = platform::typed_path(*(path + 1));
     }
     const auto folders = std::find(units.begin(), units.end(), kSectionFolders);
-    if (folders != units.end()) s.folder_lines.assign(folders + 1, units.end());
+    if (folders != units.end())
+        s.folder_lines.assign(folders + 1, std::find(folders + 1, units.end(), kSectionRules));
+    const auto rules = std::find(units.begin(), units.end(), kSectionRules);
+    for (auto u = rules; u != units.end() && u + 1 != units.end(); ++u) {
+        const std::string_view unit = *(u + 1);
+        if (unit.starts_with('[')) break;  // the next section
+        const size_t eq = unit.find('=');
+        if (eq != std::string_view::npos && trimmed(unit.substr(0, eq)) == kKeyLongExtensions)
+            s.long_extensions = trimmed(unit.substr(eq + 1)) == "1";
+    }
     return s;
 }
 

@@ -11,6 +11,10 @@ namespace morvo {
 
 inline constexpr std::string_view kSectionPath = "[Pfad Ablage]";
 inline constexpr std::string_view kSectionFolders = "[Pfad MS Outlook]";
+// Optional, written before the folder section; it also ends the folder lines should a person
+// put it after them. "LangeEndungen=1" files names with longer extensions too.
+inline constexpr std::string_view kSectionRules = "[Ablageregeln]";
+inline constexpr std::string_view kKeyLongExtensions = "LangeEndungen";
 
 // sFile: the program folder plus "morvo.ini", without doubling the backslash of a drive root.
 std::string settings_file_path(std::string_view program_folder);
@@ -21,8 +25,11 @@ std::string settings_folder();
 std::string run_log_folder();
 
 // The whole file, CR LF after every line: section, path, empty line, section, folder lines.
+// With long_extensions the rules section and its key (and an empty line) come before the folder
+// section; without it the file is exactly the five parts above.
 std::string settings_file_text(std::string_view storage_path,
-                               const std::vector<std::string>& folder_lines);
+                               const std::vector<std::string>& folder_lines,
+                               bool long_extensions = false);
 
 // Field-wise reading: a field ends at a comma or a line end, leading blanks are skipped, a
 // field that begins with a double quote runs to the next double quote.
@@ -36,6 +43,7 @@ struct StartupSettings {
     bool has_storage_path = false;
     std::string storage_path;               // the field after the first "[Pfad Ablage]"
     std::vector<std::string> folder_lines;  // every field after "[Pfad MS Outlook]", undecoded
+    bool long_extensions = false;           // "LangeEndungen=1" under "[Ablageregeln]"
 };
 StartupSettings parse_startup_settings(std::string_view text);
 
@@ -44,6 +52,7 @@ struct RunSettings {
     bool has_storage_path = false;
     std::string storage_path;               // the whole line after "[Pfad Ablage]"
     std::vector<std::string> folder_lines;  // every line after "[Pfad MS Outlook]", undecoded
+    bool long_extensions = false;           // "LangeEndungen=1" under "[Ablageregeln]"
 };
 RunSettings parse_run_settings(std::string_view text);
 

@@ -342,9 +342,13 @@ void frmMorvo::comB_ok_Click() {
     else
         set_TextBox1(d.path);
     try {
-        // The file holds the path as the person sees it; a reader takes either form.
-        write_text_file(sFile,
-                        settings_file_text(platform::shown_path(d.path), tree_.saved_lines()));
+        // The file holds the path as the person sees it; a reader takes either form. The window
+        // has no control for the file's rules: they stay as the file has them.
+        std::string old;
+        const bool long_extensions =
+            read_settings_file(sFile, old) && parse_run_settings(old).long_extensions;
+        write_text_file(sFile, settings_file_text(platform::shown_path(d.path), tree_.saved_lines(),
+                                                  long_extensions));
     } catch (const std::exception&) {
         // A file that could not be written is never reported as saved.
         set_status(std::string(kNotSaved));

@@ -636,5 +636,38 @@ TEST(Reattach, NamesWhatItSkipsAndDeletesNoFileAMailLinks) {
     EXPECT_EQ(item.Attachments(1).DisplayName(), "a\nb.txt");
 }
 
+// The preview names every attachment a run leaves, with the run's own reason; the longer
+// extensions setting files what the naming rule left before.
+TEST(DryRun, NamesWhatStaysAndWhy) {
+    using namespace hostile;
+    HandMadeStore s;
+    std::ofstream(s.root + "/cur/1700000000.M1P1Q1.host:2,S", std::ios::binary)
+        << mail("eins", kMixed,
+                mixed({text_part("x"), file_part("filename=\"Angebot.docx\"", b64("docx")),
+                       file_part("filename=\"Rechnung.pdf\"", b64("pdf")),
+                       file_part("filename=\"kaputt.pdf\"", "QUJD\r\nRA\r\nR")}));
+    std::ofstream(s.root + "/cur/1700000001.M2P1Q1.host:2,S", std::ios::binary) << mail(
+        "zwei", "multipart/signed; protocol=\"application/pgp-signature\"; boundary=\"b1\"",
+        mixed({text_part("Hallo"), "Content-Type: application/pgp-signature\r\n\r\nsig\r\n"}));
+    const std::vector<std::string> lines{kStore + "|Posteingang"};
+    CommandLine cl(s.config(), lines);
+    EXPECT_EQ(cl.run({"--dry-run"}), kExitStayed) << cl.err;  // the damaged part
+    for (const char* says :
+         {"Angebot.docx bleibt in der Email: der Name hat keine Endung aus drei Zeichen",
+          "kaputt.pdf bleibt in der Email: Teil beschädigt oder nicht lesbar",
+          "Email: zwei\n  bleibt unverändert: die Email ist signiert oder verschlüsselt",
+          "Rechnung.pdf -> ", "In den Emails bleiben: 2 Anlagen, 1 Emails unverändert"})
+        EXPECT_NE(cl.out.find(says), std::string::npos) << says << "\n" << cl.out;
+
+    write_text_file(platform::windows_path(cl.ini()),
+                    settings_file_text(cl.ablage_win, lines, true));
+    EXPECT_EQ(cl.run({"--dry-run"}), kExitStayed) << cl.err;
+    EXPECT_NE(cl.out.find("Angebot.docx -> " + cl.ablage_win), std::string::npos) << cl.out;
+    EXPECT_EQ(cl.run({"--run"}), kExitStayed) << cl.out;
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : cl.stored()) names.insert(name.substr(name.rfind('.')));
+    EXPECT_EQ(names, (std::set<std::string>{".docx", ".pdf"})) << cl.out;
+}
+
 }  // namespace
 }  // namespace morvo

@@ -48,6 +48,47 @@ TEST(Filing, TextValuesExcluded) {
     EXPECT_TRUE(passes_filter("Dokument.doc", ""));
 }
 
+// One decision for the run and the preview: what stays, and why, under either naming rule; the
+// stamp goes before the extension the rule accepted.
+TEST(Filing, DecisionWithItsReasonUnderBothNamingRules) {
+    const Keep F = Keep::filed, N = Keep::naming_rule;
+    const struct {
+        const char* dn;
+        const char* text_value;  // nullptr: the name
+        Keep three, longer;
+        const char* long_name;  // filed under the longer rule, stamp 2024-03-07 09:05:12
+    } cases[] = {
+        {"Rechnung.pdf", nullptr, F, F, "Rechnung_2024_3_7_9_5_12.pdf"},
+        {"Angebot.docx", nullptr, N, F, "Angebot_2024_3_7_9_5_12.docx"},
+        {"Foto.JPEG", nullptr, N, F, "Foto_2024_3_7_9_5_12.JPEG"},
+        {"Bericht.tar.gz", nullptr, N, F, "Bericht.tar_2024_3_7_9_5_12.gz"},
+        {"x.abcdefghij", nullptr, N, F, "x_2024_3_7_9_5_12.abcdefghij"},
+        {"x.abcdefghijk", nullptr, N, N, nullptr},  // eleven: too long
+        {"Liste", nullptr, N, N, nullptr},
+        {"Notiz.", nullptr, N, N, nullptr},
+        {".profile", nullptr, N, N, nullptr},  // the only dot is the first character
+        {"a.b-cd", nullptr, N, N, nullptr},
+        {"Bild.jpég", nullptr, N, N, nullptr},              // letters of ASCII only
+        {"a.x y", nullptr, F, F, "a_2024_3_7_9_5_12.x_y"},  // the three-letter rule still holds
+        {"Dokument.doc", "Microsoft Word Document", Keep::word_object, Keep::word_object, nullptr},
+        {"Bild.bmp", "Bild (Geräteunabhängige Bitmap)", Keep::bitmap_object, Keep::bitmap_object,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dn);
+        const std::string_view tv = c.text_value ? c.text_value : c.dn;
+        EXPECT_EQ(attachment_decision(c.dn, tv, NamingRule::three_letters), c.three);
+        EXPECT_EQ(passes_filter(c.dn, tv), c.three == F);  // the default is the three letters
+        EXPECT_EQ(attachment_decision(c.dn, tv, NamingRule::long_extensions), c.longer);
+        if (c.three != F) EXPECT_FALSE(keep_reason(c.three).empty());
+        if (c.long_name)
+            EXPECT_EQ(
+                build_file_name(clean_display_name(c.dn), kStamp, NamingRule::long_extensions),
+                c.long_name);
+    }
+    EXPECT_NE(keep_reason(N, NamingRule::long_extensions), keep_reason(N));
+}
+
 TEST(Filing, CleanedNamesNeverLeaveTheFolder) {
     for (const char* dn : {"..", ".", "...", "a/../../b", "\\\\srv\\x", "C:\\Windows\\x.dll"}) {
         SCOPED_TRACE(dn);

@@ -74,5 +74,32 @@ TEST(SettingsFile, OnlyFirstPathSectionCountsAndMissingSections) {
     EXPECT_TRUE(r.folder_lines.empty());
 }
 
+// The rules section: read by both readers wherever it stands, written only when set, and it
+// never becomes a folder line.
+TEST(SettingsFile, LongerExtensionsKey) {
+    const std::string head = "[Pfad Ablage]\r\nC:\\A\\\r\n\r\n";
+    const std::string folders = "[Pfad MS Outlook]\r\nP|Posteingang\r\n";
+    const struct {
+        std::string text;
+        bool on;
+    } table[] = {
+        {settings_file_text("C:\\A\\", {"P|Posteingang"}, true), true},
+        {settings_file_text("C:\\A\\", {"P|Posteingang"}), false},
+        {head + folders + "[Ablageregeln]\r\n LangeEndungen = 1 \r\n", true},
+        {head + "[Ablageregeln]\r\nLangeEndungen=0\r\n" + folders, false},
+        {head + "[Ablageregeln]\r\nLangeEndungen=ja\r\n" + folders, false},
+        {head + "[Ablageregeln]\r\n[Andere]\r\nLangeEndungen=1\r\n" + folders, false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.text);
+        for (const auto& s : {parse_run_settings(row.text).folder_lines,
+                              parse_startup_settings(row.text).folder_lines})
+            EXPECT_EQ(s, std::vector<std::string>{"P|Posteingang"});
+        EXPECT_EQ(parse_run_settings(row.text).long_extensions, row.on);
+        EXPECT_EQ(parse_startup_settings(row.text).long_extensions, row.on);
+        EXPECT_EQ(parse_run_settings(row.text).storage_path, "C:\\A\\");
+    }
+}
+
 }  // namespace
 }  // namespace morvo
