@@ -80,11 +80,14 @@ TEST(Filing, DecisionWithItsReasonUnderBothNamingRules) {
         EXPECT_EQ(attachment_decision(c.dn, tv, NamingRule::three_letters), c.three);
         EXPECT_EQ(passes_filter(c.dn, tv), c.three == F);  // the default is the three letters
         EXPECT_EQ(attachment_decision(c.dn, tv, NamingRule::long_extensions), c.longer);
-        if (c.three != F) EXPECT_FALSE(keep_reason(c.three).empty());
-        if (c.long_name)
+        if (c.three != F) {
+            EXPECT_FALSE(keep_reason(c.three).empty());
+        }
+        if (c.long_name) {
             EXPECT_EQ(
                 build_file_name(clean_display_name(c.dn), kStamp, NamingRule::long_extensions),
                 c.long_name);
+        }
     }
     EXPECT_NE(keep_reason(N, NamingRule::long_extensions), keep_reason(N));
 }
