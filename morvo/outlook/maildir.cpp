@@ -419,6 +419,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         }
         replaced_unique_ = unique_of(file_);
         replaced_flags_ = flags_of(file_);
+        replaced_path_ = current_path();
         sub_ = "cur";
         file_ = new_file;
         return true;
@@ -431,7 +432,12 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     void finish_replace() {
         std::lock_guard lock(mutex_);
         const std::string old_unique = std::exchange(replaced_unique_, {});
+        const std::string old_path = std::exchange(replaced_path_, {});
         if (old_unique.empty()) return;
+        // Mostly the old file is where it was read, unchanged: removing it by that name spares a
+        // listing of the folder per mail, which would make a big folder's run quadratic.
+        if (::unlink(old_path.c_str()) == 0) return;
+        if (errno != ENOENT) return;  // both stay; the next listing knows the old one by the mark
         std::optional<std::string> gone_flags;
         bool gone = false;
         for (int tries = 0; tries < 100 && !gone; ++tries) {
@@ -507,6 +513,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
     // After commit(): the unique part of the file replaced and its flags then.
     std::string replaced_unique_;
     std::optional<std::string> replaced_flags_;
+    std::string replaced_path_;
     std::string pending_bytes_;
     bool has_pending_ = false;
     std::mutex mutex_;

@@ -662,7 +662,9 @@ TEST(DryRun, NamesWhatStaysAndWhy) {
     write_text_file(platform::windows_path(cl.ini()),
                     settings_file_text(cl.ablage_win, lines, true));
     EXPECT_EQ(cl.run({"--dry-run"}), kExitStayed) << cl.err;
-    EXPECT_NE(cl.out.find("Angebot.docx -> " + cl.ablage_win), std::string::npos) << cl.out;
+    EXPECT_NE(cl.out.find("Angebot.docx -> " + platform::shown_path(cl.ablage_win)),
+              std::string::npos)
+        << cl.out;
     EXPECT_EQ(cl.run({"--run"}), kExitStayed) << cl.out;
     std::set<std::string> names;
     for (const auto& [name, bytes] : cl.stored()) names.insert(name.substr(name.rfind('.')));
