@@ -56,7 +56,7 @@ measure() {
     cp -r "$src" "$d/store"
     location="$d/store"
   else
-    local user="scale_${d##*.}"
+    local user="scale_${d##*.}"; user=${user,,}
     cp -r "$src" "$VELTRIN_IMAP_ROOT/mail/$user"
     chown -R nobody:nogroup "$VELTRIN_IMAP_ROOT/mail/$user"
     location="imap://$user@127.0.0.1:$VELTRIN_IMAP_PORT"
