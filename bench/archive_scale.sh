@@ -17,8 +17,8 @@ window=${SCALE_WINDOW:-20000}
 rounds=${SCALE_ROUNDS:-1}
 backends=${SCALE_BACKENDS:-maildir imap}
 store_name="Persönliche Ordner"
-work="$(pwd)/$BUILD/bench-archive-scale"
-mkdir -p "$work"
+mkdir -p "$BUILD/bench-archive-scale"
+work=$(cd "$BUILD/bench-archive-scale" && pwd)
 
 # The generated store of N mails, made once and kept for later runs of the benchmark.
 pristine() {
