@@ -15,7 +15,12 @@ LogResult save_run_log(std::string_view program_folder, std::string_view text, c
     LogResult r;
     r.path = log_file_path(program_folder, stamp);
     try {
-        write_text_file(r.path, std::string(text) + "\r\n");
+        // Sized once: a long run's text is megabytes, and growing a copy by its line end
+        // would double it at the run's peak.
+        std::string whole;
+        whole.reserve(text.size() + 2);
+        whole.append(text).append("\r\n");
+        write_text_file(r.path, whole);
         r.ok = true;
     } catch (const std::exception& e) {
         r.message = "Die Protokolldatei " + platform::shown_path(r.path) +

@@ -73,7 +73,9 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
             ready = std::move(ahead_->result);
             ahead_.reset();
         }
-        m = std::make_shared<MimeMail>(e.source, std::move(ready));
+        // Not make_shared: the entry's weak reference would keep the mail's storage, not only
+        // the small count block, for the folder's life.
+        m = std::shared_ptr<MimeMail>(new MimeMail(e.source, std::move(ready)));
         e.mail = m;
     }
     // The next mail is read on another core meanwhile; the run asks for the mails in order.
