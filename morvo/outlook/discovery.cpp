@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "morvo/outlook/imap_client.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace morvo::outlook {
@@ -181,20 +182,7 @@ std::vector<std::string> split(const std::string& s, char sep) {
 }
 
 // The user name of an IMAP location: everything but unreserved characters percent-encoded.
-std::string url_user(const std::string& user) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : user) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string url_user(const std::string& user) { return platform::percent_encoded(user, false); }
 
 bool valid_host(const std::string& host) {
     if (host.empty()) return false;
