@@ -182,7 +182,9 @@ std::vector<std::string> split(const std::string& s, char sep) {
 }
 
 // The user name of an IMAP location: everything but unreserved characters percent-encoded.
-std::string url_user(const std::string& user) { return platform::percent_encoded(user, false); }
+std::string url_user(const std::string& user) {
+    return platform::percent_encoded(user, false);
+}
 
 bool valid_host(const std::string& host) {
     if (host.empty()) return false;
