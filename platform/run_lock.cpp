@@ -13,6 +13,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace platform {
 
 std::string file_identity(std::string_view host_path) {
@@ -29,18 +31,6 @@ bool own_private_folder(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & 022) == 0;
-}
-
-std::string hex64(std::string_view text) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    static const char* digits = "0123456789abcdef";
-    std::string out(16, '0');
-    for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = digits[h & 15];
-    return out;
 }
 
 std::string local_time_text(std::time_t t) {
@@ -109,7 +99,7 @@ LockAttempt try_run_lock(std::string_view key) {
         a.error = "Der Ordner " + folder + " gehört nicht diesem Benutzer allein.";
         return a;
     }
-    const std::string path = folder + "/" + hex64(key) + ".lock";
+    const std::string path = folder + "/" + fnv1a64_hex(key) + ".lock";
     for (int tries = 0; tries < 50; ++tries) {
         int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (fd < 0) {

@@ -1,10 +1,26 @@
 #pragma once
 // Small text helpers on ASCII: the same whatever the locale says.
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace platform {
+
+// A short stable name for a text (FNV-1a, 64 bits, as 16 hex digits): file names derived from
+// keys and marks; not a digest against anyone who chooses the text.
+inline std::string fnv1a64_hex(std::string_view text) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = digits[h & 15];
+    return out;
+}
 
 inline constexpr std::string_view kBlanks = " \t\r\n";
 

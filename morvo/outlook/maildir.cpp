@@ -131,16 +131,7 @@ std::atomic<unsigned long> delivery_counter{0};
 // of the old one leaves both; the next listing recognises the old one by the mark and removes
 // it, so a mail is never doubled.
 std::string replaced_mark(const std::string& file_name) {
-    std::string unique = file_name.substr(0, file_name.find(':'));
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : unique) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    static const char* hex = "0123456789abcdef";
-    std::string out(16, '0');
-    for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = hex[h & 15];
-    return out;
+    return platform::fnv1a64_hex(std::string_view(file_name).substr(0, file_name.find(':')));
 }
 
 // The mark of the name a file replaces, or "" for a file that replaces none.
