@@ -267,6 +267,32 @@ TEST(DryRun, ChangesNoByteAndListsWhatARunFiles) {
         << preview;
 }
 
+// The log of a run over the sample store, with the places and times of this run taken out,
+// is the one kept beside this test: a change in how the text is kept or written changes no
+// line of it. MORVO_WRITE_RUN_LOG=1 writes it anew (review the difference before keeping it).
+TEST(RunLog, TheWholeTextOfARunIsAsBefore) {
+    GeneratedStore store("maildir++", outlook::test::with_bulk(40, 600));
+    std::vector<std::string> lines;
+    for (const auto& m : store.manifest.mails)
+        if (std::find(lines.begin(), lines.end(), kStore + "|" + m.folder) == lines.end())
+            lines.push_back(kStore + "|" + m.folder);
+    lines.push_back(kStore + "|Gibt es nicht");
+    CommandLine cl(outlook::test::store_config(store_name, store.root), lines);
+    cl.run({"--run"});
+    std::string log;
+    for (const auto& e : std::filesystem::directory_iterator(cl.program.path()))
+        if (e.path().extension() == ".log") log = read_bytes(e.path().string());
+    ASSERT_FALSE(log.empty()) << cl.err;
+    for (const auto& [from, to] : {std::pair{cl.ablage.path(), std::string("<Ablage>")},
+                                   std::pair{store.root, std::string("<Store>")}})
+        for (size_t at; (at = log.find(from)) != std::string::npos;)
+            log.replace(at, from.size(), to);
+    log = std::regex_replace(log, std::regex("_[0-9]{4}(_[0-9]{1,2}){5}"), "_<Zeit>");
+    const std::string kept = std::string(VELTRIN_SOURCE_DIR) + "/morvo/tests/data/run_log.txt";
+    if (std::getenv("MORVO_WRITE_RUN_LOG")) std::ofstream(kept, std::ios::binary) << log;
+    EXPECT_EQ(log, read_bytes(kept));
+}
+
 // The settings file as a person's editor saves it, and as the program wrote it before it wrote
 // UTF-8: each finds the folders with umlauts and files the same attachments.
 TEST(SettingsFile, EveryCodePageFilesTheSame) {
