@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         auto out = morvo::run_archive(view, env);
         morvo::outlook::flush_saves();
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::printf("%.6f %d %d\n", secs, out.counters.ianlage, out.counters.imail);
+        std::printf("%.6f %lld %lld\n", secs, out.counters.attachments, out.counters.mails);
         return out.confirmed ? 0 : 1;
     }
     std::fprintf(stderr,

@@ -95,32 +95,19 @@ class CommandLineView : public RunView {
     CommandLineView(std::ostream& out, std::ostream& err, bool progress)
         : out_(out), err_(err), progress_(progress), start_(std::chrono::steady_clock::now()) {}
 
-    void focus_Textbox2() override {}
-    void enable_run_buttons(bool) override {}
-    void set_Text1(const std::string&) override {}
-    void select_first_tab() override {}
-    std::string Textbox2_text() override { return text; }
-    void set_Textbox2(const std::string& t) override {
+    void run_text_reset(const std::string& t) override {
         clear_progress();
-        if (t.compare(0, printed_, text, 0, printed_) == 0 && t.size() >= printed_) {
-            out_ << lf_text(std::string_view(t).substr(printed_));
-        } else {
-            out_ << "\n" << lf_text(t);  // replaced, not extended: the new text in full
-        }
-        out_.flush();
-        text = t;
-        printed_ = t.size();
+        if (printed_) out_ << "\n";  // a new text after one already shown: in full
+        out_ << lf_text(t) << std::flush;
+        printed_ = printed_ || !t.empty();
+        text.reset(t);
     }
-    void append_Textbox2(const std::string& t) override {
+    void run_text_added(const std::string& t, bool) override {
         clear_progress();
-        out_ << lf_text(t);
-        out_.flush();
-        text += t;
-        printed_ = text.size();
+        out_ << lf_text(t) << std::flush;
+        printed_ = printed_ || !t.empty();
+        text.append(t);
     }
-    void Textbox2_caret_to_end() override {}
-    void set_status(const std::string&) override {}
-    void show_log_button() override {}
     void something_stayed() override { ++stayed; }
     void attachment_filed() override { ++filed_; }
     void mail_done(long position, long count) override {
@@ -144,14 +131,14 @@ class CommandLineView : public RunView {
         shown_ = false;
     }
 
-    std::string text;
+    RunText text;
     long stayed = 0;
 
   private:
     std::ostream& out_;
     std::ostream& err_;
     bool progress_;
-    size_t printed_ = 0;
+    bool printed_ = false;
     long mails_ = 0, filed_ = 0;
     bool shown_ = false;
     std::chrono::steady_clock::time_point start_, last_;

@@ -297,7 +297,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
                    "würde die Signatur brechen).") +
             kCrLf;
         if (sink.set_status) sink.set_status(report);
-        if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
+        if (sink.add_text) sink.add_text(kCrLf + report);
         return;
     }
     if (count <= 0) return;
@@ -388,7 +388,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
                                        "Email! (" +
                                        failure + ")" + kCrLf;
             if (sink.set_status) sink.set_status(report);
-            if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + report);
+            if (sink.add_text) sink.add_text(kCrLf + report);
             if (sink.keep_attachment) sink.keep_attachment();
             ++position;
             continue;
@@ -412,7 +412,7 @@ void file_mail_item(const outlook::MailItem& item, const std::string& storage_pa
         const std::string progress =
             "Bearbeitet wird Email: " + subject + kCrLf + "mit Anhang: " + link + kCrLf;
         if (sink.set_status) sink.set_status(progress);
-        if (sink.append_Textbox2) sink.append_Textbox2(kCrLf + progress);
+        if (sink.add_text) sink.add_text(kCrLf + progress);
     }
 }
 

@@ -78,11 +78,11 @@ std::string free_target_path(std::string_view storage_path, std::string_view cle
 
 // What filing reports to the run and the window.
 struct FilingSink {
-    // Called once per filed attachment (ianlage); returns false when the counter overflowed.
+    // Called once per filed attachment.
     std::function<void()> count_attachment;
     std::function<void(const std::string&)> set_status;
-    std::function<void(const std::string&)>
-        append_Textbox2;  // appends and puts the caret at the end
+    // A piece of run text (the view shows the end).
+    std::function<void(const std::string&)> add_text;
     // Called once per qualifying attachment that stays in its mail (reported in the text).
     std::function<void()> keep_attachment;
 };

@@ -17,17 +17,6 @@ namespace morvo {
 
 using platform::kCrLf;
 
-namespace {}
-
-bool add16(std::int16_t& counter, long long amount) {
-    long long sum = static_cast<long long>(counter) + amount;
-    if (sum > std::numeric_limits<std::int16_t>::max() ||
-        sum < std::numeric_limits<std::int16_t>::min())
-        return false;
-    counter = static_cast<std::int16_t>(sum);
-    return true;
-}
-
 std::string run_warning_text() {
     return "BITTE BEACHTEN!" + kCrLf + kCrLf +
            "Die gespeicherten Pfadangaben werden auf Verfügbarkeit überprüft!" + kCrLf +
@@ -109,8 +98,8 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
     long items = 0;
     Lookup found = resolve(r.ns, seg, folder);
     if (found == Lookup::not_found) {
-        r.append(kCrLf + kCrLf + kCrLf + "Der angegebene Ordner in der: " +
-                     std::to_string(static_cast<long long>(c.folder_lines) + 1) +
+        r.append(kCrLf + kCrLf + kCrLf +
+                     "Der angegebene Ordner in der: " + std::to_string(c.folder_lines + 1) +
                      " Zeile ist nicht vorhanden." + kCrLf + "Bitte überprüfen!" + kCrLf + kCrLf,
                  false);
         r.view.something_stayed();
@@ -121,8 +110,8 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
         } catch (const std::exception&) {
             items = 0;
         }
-        add16(c.iordner, 1);
-        add16(c.imail, items);
+        ++c.folders;
+        c.mails += items;
         std::string name;
         platform::resume_on_error([&] { name = folder.text(); });
         const std::string progress = "Bearbeitet wird Ordner: " + name + kCrLf +
@@ -139,9 +128,10 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
             }
             file_mail_item(item, r.storage_path, r.filing, r.sink);
             r.view.mail_done(i, items);
+            if (r.view.stop_requested()) break;
         }
     }
-    if (c.folder_lines < std::numeric_limits<std::int32_t>::max()) ++c.folder_lines;
+    ++c.folder_lines;
 }
 
 }  // namespace
@@ -149,36 +139,32 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
 RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     RunOutcome out;
     std::string closing;
-    const std::function<void(const std::string&, bool)> append = [&view](const std::string& text,
-                                                                         bool caret) {
-        view.append_Textbox2(text);
-        if (caret) view.Textbox2_caret_to_end();
-    };
+    const std::function<void(const std::string&, bool)> append =
+        [&view](const std::string& text, bool caret) { view.run_text_added(text, caret); };
     auto finish = [&]() {
         view.enable_run_buttons(true);
-        view.focus_Textbox2();
+        view.focus_run_text();
         if (closing.empty()) closing = "FERTIG";
-        view.show_log_button();
+        view.run_finished();
         view.set_status(closing);
         out.closing_status = closing;
         return out;
     };
 
     // The warning first: the user may still stop the run.
-    view.focus_Textbox2();
+    view.focus_run_text();
     view.enable_run_buttons(false);
     auto answer = platform::MsgBox(run_warning_text(), platform::Buttons::YesNo,
                                    platform::Icon::Critical, kRunWarningTitle, 1);
     if (answer != platform::Result::Yes) {
-        closing = "Abbruch nach Benutzerwunsch!";
+        closing = kStoppedStatus;
         return finish();
     }
     out.confirmed = true;
 
     // Back to the first page with a fresh text.
-    view.set_Text1("Morvolan");
-    view.select_first_tab();
-    view.set_Textbox2("Willkommen zum Morvo");
+    view.show_run_page("Morvolan");
+    view.run_text_reset("Willkommen zum Morvo");
 
     // Held until the saves of this run are complete, whichever way it ends: declared before
     // the namespace, whose end completes saves still pending.
@@ -253,16 +239,20 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     fenv.journal = &journal;
     FilingSink sink;
     sink.count_attachment = [&c, &view] {
-        add16(c.ianlage, 1);
+        ++c.attachments;
         view.attachment_filed();
     };
     sink.set_status = [&view](const std::string& t) { view.set_status(t); };
-    sink.append_Textbox2 = [&append](const std::string& t) { append(t, true); };
+    sink.add_text = [&append](const std::string& t) { append(t, true); };
     sink.keep_attachment = [&view] { view.something_stayed(); };
 
     // The folder lines, in file order.
     const FolderLineRun line_run{view, env, ns, strOrdner, fenv, sink, c, append};
-    for (const std::string& line : settings.folder_lines) run_folder_line(line_run, line);
+    bool stopped = false;
+    for (const std::string& line : settings.folder_lines) {
+        run_folder_line(line_run, line);
+        if ((stopped = view.stop_requested())) break;
+    }
 
     // Saves still held complete now, so that a failure on a server is reported in this run. The
     // journal goes once every changed mail is stored; a save that failed keeps it, so that the
@@ -286,9 +276,11 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
 
     // The summary.
     const std::string summary =
-        "Bearbeitet wurden insgesamt:" + kCrLf + "Ordner: " + std::to_string(c.iordner) + kCrLf +
-        "Email:    " + std::to_string(c.imail) + kCrLf + "Anlage: " + std::to_string(c.ianlage) +
-        kCrLf + kCrLf + "FERTIG --- KEINE WEITERE DATEN VORHANDEN!";
+        "Bearbeitet wurden insgesamt:" + kCrLf + "Ordner: " + std::to_string(c.folders) + kCrLf +
+        "Email:    " + std::to_string(c.mails) + kCrLf +
+        "Anlage: " + std::to_string(c.attachments) + kCrLf + kCrLf +
+        (stopped ? std::string(kStoppedStatus) : "FERTIG --- KEINE WEITERE DATEN VORHANDEN!");
+    if (stopped) closing = kStoppedStatus;
     view.set_status(summary);
     append(kCrLf + kCrLf + summary, true);
     return finish();

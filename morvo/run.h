@@ -3,7 +3,6 @@
 // step reached from every exit. The window side comes in through RunView.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -13,28 +12,32 @@
 
 namespace morvo {
 
+// What the run tells its window, or whatever stands in for one. Each event has a default that
+// ignores it, so a view takes up only what it shows.
 class RunView {
   public:
     virtual ~RunView() = default;
-    virtual void focus_Textbox2() = 0;
-    // comB_schliessen and comB_start together.
-    virtual void enable_run_buttons(bool enabled) = 0;
-    virtual void set_Text1(const std::string& text) = 0;
-    // Selects the first tab; the tab strip's own click handling runs.
-    virtual void select_first_tab() = 0;
-    virtual std::string Textbox2_text() = 0;
-    virtual void set_Textbox2(const std::string& text) = 0;
-    // Adds to the end of the text; a view that holds the text itself need not copy it whole
-    // for each line of a long run.
-    virtual void append_Textbox2(const std::string& text) { set_Textbox2(Textbox2_text() + text); }
-    virtual void Textbox2_caret_to_end() = 0;
-    virtual void set_status(const std::string& text) = 0;
-    virtual void show_log_button() = 0;
-    // For views without a window (the command line): a qualifying attachment or a folder line
-    // that stayed as it was (the text reports it), and each mail when it is done.
+    // The run begins (false) or ends (true): the window's start and close buttons follow it.
+    virtual void enable_run_buttons(bool /*enabled*/) {}
+    // The window puts the focus on the run text.
+    virtual void focus_run_text() {}
+    // The run's title and its page, brought to the front.
+    virtual void show_run_page(const std::string& /*title*/) {}
+    // The run text starts afresh with `text`.
+    virtual void run_text_reset(const std::string& /*text*/) {}
+    // A piece of run text at its end; `follow`: the view shows the end.
+    virtual void run_text_added(const std::string& /*text*/, bool /*follow*/) {}
+    // The status line.
+    virtual void set_status(const std::string& /*text*/) {}
+    // The run is over; its text may be saved as the log.
+    virtual void run_finished() {}
+    // A qualifying attachment or a folder line that stayed as it was (the text reports it),
+    // each filed attachment, and each mail when it is done.
     virtual void something_stayed() {}
     virtual void attachment_filed() {}
     virtual void mail_done(long /*position*/, long /*count*/) {}
+    // Asked after each mail: true ends the run there (its saves still complete).
+    virtual bool stop_requested() { return false; }
 };
 
 struct RunEnvironment {
@@ -45,17 +48,13 @@ struct RunEnvironment {
     std::function<outlook::Application()> create_application;
 };
 
-// The 16-bit counters of the window. An addition that would pass 32767 is a failing step and
-// leaves the counter as it was.
+// What the summary counts: folders found, their mails, filed attachments.
 struct RunCounters {
-    std::int32_t folder_lines = 0;
-    std::int16_t iordner = 0;
-    std::int16_t imail = 0;
-    std::int16_t ianlage = 0;
+    long long folder_lines = 0;
+    long long folders = 0;
+    long long mails = 0;
+    long long attachments = 0;
 };
-
-// Adds to a 16-bit counter; false (and the counter unchanged) when the sum would overflow.
-bool add16(std::int16_t& counter, long long amount);
 
 struct RunOutcome {
     std::string closing_status;
@@ -72,6 +71,8 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env);
 // The environment of the real program.
 RunEnvironment default_run_environment(const std::string& settings_file);
 
+// The closing status of a run the user stopped, at the warning or later.
+inline constexpr const char* kStoppedStatus = "Abbruch nach Benutzerwunsch!";
 inline constexpr const char* kRunWarningTitle = "H I N W E I S   D A T E N V E R L U S T";
 std::string run_warning_text();
 

@@ -1,6 +1,12 @@
 #include "morvo/run_log.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "morvo/settings.h"
+#include "platform/error.h"
+#include "platform/file_toolkit.h"
 #include "platform/paths.h"
 
 namespace morvo {
@@ -11,23 +17,27 @@ std::string log_file_path(std::string_view program_folder, const Stamp& stamp) {
     return p + time_stamp_suffix(stamp) + ".log";
 }
 
-LogResult save_run_log(std::string_view program_folder, std::string_view text, const Stamp& stamp) {
+LogResult save_run_log(std::string_view program_folder, const RunText& text, const Stamp& stamp) {
     LogResult r;
     r.path = log_file_path(program_folder, stamp);
-    try {
-        // Sized once: a long run's text is megabytes, and growing a copy by its line end
-        // would double it at the run's peak.
-        std::string whole;
-        whole.reserve(text.size() + 2);
-        whole.append(text).append("\r\n");
-        write_text_file(r.path, whole);
-        r.ok = true;
-    } catch (const std::exception& e) {
+    const std::string host = platform::host_path(r.path);
+    int err = ENOENT;
+    if (!host.empty()) {
+        // Streamed from the run's text: a long run's text is never held whole.
+        err = platform::replace_file(host, [&text](int fd) {
+            int e = text.write_to(fd);
+            return e ? e : (::write(fd, "\n", 1) == 1 ? 0 : errno);
+        });
+    }
+    if (err != 0)
         r.message = "Die Protokolldatei " + platform::shown_path(r.path) +
                     " konnte nicht geschrieben werden. Bitte prüfen Sie die Schreibrechte "
                     "und versuchen Sie es erneut.\r\n(" +
-                    e.what() + ")";
-    }
+                    platform::error_text(err == ENOSPC   ? platform::kErrDiskFull
+                                         : err == ENOENT ? platform::kErrPathNotFound
+                                                         : platform::kErrPathFileAccess) +
+                    ")";
+    r.ok = err == 0;
     return r;
 }
 

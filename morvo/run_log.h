@@ -1,4 +1,4 @@
-// The run log behind "log Speichern": the text of Textbox2 and a line end, in a new file
+// The run log behind "log Speichern": the run's text and a line end, in a new file
 // "morvo_<time stamp>.log" in the program folder.
 #pragma once
 
@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "morvo/filing.h"
+#include "morvo/run_text.h"
 
 namespace morvo {
 
@@ -19,7 +20,7 @@ struct LogResult {
     std::string message;  // why it failed, for the user
 };
 
-// Writes the log (a new file: UTF-8 with LF line ends, through write_text_file).
-LogResult save_run_log(std::string_view program_folder, std::string_view text, const Stamp& stamp);
+// Writes the log (UTF-8 with LF line ends), replacing a file of that name whole or not at all.
+LogResult save_run_log(std::string_view program_folder, const RunText& text, const Stamp& stamp);
 
 }  // namespace morvo

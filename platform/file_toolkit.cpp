@@ -195,7 +195,8 @@ int replace_file_at(int dir, const std::string& name, std::string_view data,
         dir, name, [data](int fd) { return write_all(fd, data) ? 0 : errno; }, options);
 }
 
-int replace_file(const std::string& host, std::string_view data, const ReplaceOptions& options) {
+int replace_file(const std::string& host, const std::function<int(int fd)>& write,
+                 const ReplaceOptions& options) {
     std::string target = host;
     if (options.through_links) {
         char real[PATH_MAX];
@@ -204,7 +205,12 @@ int replace_file(const std::string& host, std::string_view data, const ReplaceOp
     const auto [parent, leaf] = parent_and_leaf(target);
     UniqueFd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir) return errno;
-    return replace_file_at(dir.get(), leaf, data, options);
+    return replace_file_at(dir.get(), leaf, write, options);
+}
+
+int replace_file(const std::string& host, std::string_view data, const ReplaceOptions& options) {
+    return replace_file(
+        host, [data](int fd) { return write_all(fd, data) ? 0 : errno; }, options);
 }
 
 }  // namespace platform

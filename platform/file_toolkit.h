@@ -84,5 +84,7 @@ int replace_file_at(int dir, const std::string& name, std::string_view data,
 // The same for a host path (its folder must exist).
 int replace_file(const std::string& host, std::string_view data,
                  const ReplaceOptions& options = {});
+int replace_file(const std::string& host, const std::function<int(int fd)>& write,
+                 const ReplaceOptions& options = {});
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "morvo/forms/frmMorvo.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFont>
 #include <QLineEdit>
@@ -30,6 +31,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/resume.h"
+#include "platform/ui/program.h"
 #include "platform/ui/status.h"
 
 namespace morvo {
@@ -159,14 +161,10 @@ frmMorvo::frmMorvo(QWidget* parent) : QWidget(parent, Qt::Window) {
             Qt::QueuedConnection);
     });
     connect(Textbox2, &QPlainTextEdit::textChanged, this, [this] {
-        if (textbox2_program_) return;
-        // The user edited the run text: keep it, with Windows line ends, for the log.
-        std::string t = s(Textbox2->toPlainText());
-        textbox2_.clear();
-        for (char c : t) {
-            if (c == '\n') textbox2_ += '\r';
-            textbox2_ += c;
-        }
+        if (textbox2_program_ || run_text_cut_) return;
+        // The user edited the run text: the log saves it as edited.
+        run_text_.reset(s(Textbox2->toPlainText()));
+        shown_bytes_ = run_text_.size();
     });
 }
 
@@ -200,7 +198,7 @@ void frmMorvo::Form_Load() {
 
     read_settings();
 
-    set_Textbox2("Willkommen zum Morvo");
+    run_text_reset("Willkommen zum Morvo");
     comB_start->setEnabled(true);
     Textbox3->setPlainText(q(info_text()).replace("\r\n", "\n"));
     start = false;
@@ -514,12 +512,36 @@ void frmMorvo::TextBox1_Change() {
 // ---------------------------------------------------------------- run and log
 
 void frmMorvo::comB_start_Click() {
+    if (running_) return;
     run_env_.settings_file = sFile;
+    running_ = true;
+    stop_requested_ = false;
+    painted_ = std::chrono::steady_clock::now();
     run_archive(*this, run_env_);
+    running_ = false;
+    // Closed during the run: the run stopped after its mail, the window goes now.
+    if (stop_requested_) close();
+}
+
+void frmMorvo::closeEvent(QCloseEvent* event) {
+    if (!running_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    stop_requested_ = true;
+}
+
+void frmMorvo::mail_done(long, long) {
+    // A long run keeps the window painted and lets it be closed.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - painted_ < std::chrono::milliseconds(100)) return;
+    painted_ = now;
+    platform::ui::keep_windows_painted();
 }
 
 void frmMorvo::comB_log_Click() {
-    auto saved = save_run_log(run_log_folder(), textbox2_, run_env_.clock());
+    auto saved = save_run_log(run_log_folder(), run_text_, run_env_.clock());
     if (!saved.ok) {
         platform::MsgBox(saved.message, platform::Buttons::OK, platform::Icon::Exclamation);
         return;
@@ -528,7 +550,7 @@ void frmMorvo::comB_log_Click() {
     set_status("log gespeichert unter: " + platform::shown_path(saved.path));
 }
 
-void frmMorvo::focus_Textbox2() {
+void frmMorvo::focus_run_text() {
     Textbox2->setFocus();
 }
 
@@ -537,50 +559,65 @@ void frmMorvo::enable_run_buttons(bool enabled) {
     comB_start->setEnabled(enabled);
 }
 
-void frmMorvo::set_Text1(const std::string& text) {
-    Text1->setText(q(text));
-}
-
-void frmMorvo::select_first_tab() {
+void frmMorvo::show_run_page(const std::string& title) {
+    Text1->setText(q(title));
     if (TabStrip1->currentIndex() != 0)
         TabStrip1->setCurrentIndex(0);
     else
         TabStrip1_Click();
 }
 
-std::string frmMorvo::Textbox2_text() {
-    return textbox2_;
-}
-
-void frmMorvo::set_Textbox2(const std::string& text) {
+void frmMorvo::run_text_reset(const std::string& text) {
     textbox2_program_ = true;
-    if (text.size() >= textbox2_.size() && text.compare(0, textbox2_.size(), textbox2_) == 0 &&
-        !textbox2_.empty() && textbox2_.back() != '\r') {
-        // Appending: only the new part goes into the box, so a long run stays linear.
-        QString shown = q(text.substr(textbox2_.size()));
-        shown.replace("\r\n", "\n");
-        QTextCursor c(Textbox2->document());
-        c.movePosition(QTextCursor::End);
-        c.insertText(shown);
+    run_text_.reset(text);
+    run_text_cut_ = false;
+    Textbox2->setReadOnly(false);
+    if (run_text_.size() > shown_bytes_limit) {
+        show_run_text_end();
     } else {
-        QString shown = q(text);
-        shown.replace("\r\n", "\n");
-        Textbox2->setPlainText(shown);
+        Textbox2->setPlainText(q(run_text_.whole()));
+        shown_bytes_ = run_text_.size();
     }
-    textbox2_ = text;
     textbox2_program_ = false;
 }
 
-void frmMorvo::Textbox2_caret_to_end() {
-    Textbox2->moveCursor(QTextCursor::End);
-    Textbox2->ensureCursorVisible();
+void frmMorvo::run_text_added(const std::string& text, bool follow) {
+    textbox2_program_ = true;
+    const std::uint64_t before = run_text_.size();
+    run_text_.append(text);
+    const std::uint64_t added = run_text_.size() - before;
+    if (shown_bytes_ + added > shown_bytes_limit) {
+        show_run_text_end();
+    } else {
+        // Only the new part goes into the box, so a long run stays linear.
+        QTextCursor c(Textbox2->document());
+        c.movePosition(QTextCursor::End);
+        c.insertText(q(text).replace("\r\n", "\n"));
+        shown_bytes_ += added;
+    }
+    textbox2_program_ = false;
+    if (follow) {
+        Textbox2->moveCursor(QTextCursor::End);
+        Textbox2->ensureCursorVisible();
+    }
+}
+
+void frmMorvo::show_run_text_end() {
+    const std::string end = run_text_.tail(static_cast<std::size_t>(shown_bytes_limit / 2));
+    Textbox2->setPlainText(
+        "[Ältere Zeilen sind hier ausgeblendet; »log Speichern« sichert den ganzen Text.]\n" +
+        q(end));
+    shown_bytes_ = end.size();
+    // An edit of a text shown in part could not reach the log.
+    run_text_cut_ = true;
+    Textbox2->setReadOnly(true);
 }
 
 void frmMorvo::set_status(const std::string& text) {
     platform::ui::set_status(sta_Anzeige, text);
 }
 
-void frmMorvo::show_log_button() {
+void frmMorvo::run_finished() {
     comB_log->show();
 }
 

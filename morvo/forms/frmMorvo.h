@@ -4,15 +4,19 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "morvo/folder_tree.h"
 #include "morvo/run.h"
+#include "morvo/run_text.h"
 #include "platform/paths.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -51,6 +55,9 @@ class frmMorvo : public QWidget, private RunView {
     RunEnvironment& run_environment() { return run_env_; }
     void set_path_probe(PathProbe probe) { probe_ = std::move(probe); }
 
+    // How much of a run's text Textbox2 holds before it shows only the end (in bytes).
+    std::uint64_t shown_bytes_limit = 1 << 20;
+
     // Form-level state.
     bool start = false;
     std::string sFile;
@@ -81,15 +88,19 @@ class frmMorvo : public QWidget, private RunView {
 
   private:
     // RunView
-    void focus_Textbox2() override;
     void enable_run_buttons(bool enabled) override;
-    void set_Text1(const std::string& text) override;
-    void select_first_tab() override;
-    std::string Textbox2_text() override;
-    void set_Textbox2(const std::string& text) override;
-    void Textbox2_caret_to_end() override;
+    void focus_run_text() override;
+    void show_run_page(const std::string& title) override;
+    void run_text_reset(const std::string& text) override;
+    void run_text_added(const std::string& text, bool follow) override;
     void set_status(const std::string& text) override;
-    void show_log_button() override;
+    void run_finished() override;
+    void mail_done(long position, long count) override;
+    bool stop_requested() override { return stop_requested_; }
+
+    void closeEvent(QCloseEvent* event) override;
+    // Textbox2 shows the run text up to a bound; past it, its end (the log keeps it whole).
+    void show_run_text_end();
 
     void read_settings();
     void build_tree_items();
@@ -107,8 +118,12 @@ class frmMorvo : public QWidget, private RunView {
     std::string dir_path_;
     std::vector<platform::Place> places_;            // what Drive1 lists
     std::map<std::size_t, std::string> drive_dirs_;  // the folder last open in each place
-    std::string textbox2_;                           // the text with its CR LF line ends
+    RunText run_text_;                               // what the log saves
+    std::uint64_t shown_bytes_ = 0;                  // of it in Textbox2
+    bool run_text_cut_ = false;                      // Textbox2 shows only its end
     bool textbox2_program_ = false;
+    bool running_ = false, stop_requested_ = false;
+    std::chrono::steady_clock::time_point painted_;
     PathProbe probe_;
     RunEnvironment run_env_;
     QPointer<frmSplash> splash_;

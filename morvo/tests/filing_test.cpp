@@ -6,6 +6,7 @@
 
 #include "morvo/run.h"
 #include "morvo/run_log.h"
+#include "morvo/run_text.h"
 
 namespace morvo {
 namespace {
@@ -137,15 +138,44 @@ TEST(Filing, CollisionCountsTheSecondOn) {
     }
 }
 
-TEST(RunCounters, SixteenBitAdditionsFailInsteadOfWrapping) {
-    std::int16_t c = 32766;
-    EXPECT_TRUE(add16(c, 1));
-    EXPECT_EQ(c, 32767);
-    EXPECT_FALSE(add16(c, 1));
-    EXPECT_EQ(c, 32767);
-    std::int16_t m = 100;
-    EXPECT_FALSE(add16(m, 40000));
-    EXPECT_EQ(m, 100);
+// The run's text takes the log's line ends whatever way its pieces split them, and what is
+// read back (whole, its end, written out) is the text, also once it is past the memory buffer.
+TEST(RunText, KeepsTheTextInTheLogsForm) {
+    const struct {
+        std::vector<std::string> pieces;
+        std::string whole;
+    } table[] = {
+        {{"Willkommen", "\r\n\r\nA\r\n"}, "Willkommen\n\nA\n"},
+        {{"A\r", "\nB\r", "C"}, "A\nB\nC"},
+        {{"\xC3\xA4\xFF"}, "\xC3\xA4?"},
+    };
+    for (const auto& row : table) {
+        RunText t;
+        t.reset("alt");
+        t.reset("");
+        for (const auto& p : row.pieces) t.append(p);
+        EXPECT_EQ(t.whole(), row.whole);
+    }
+    RunText big;
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string line = "Bearbeitet wird Email: " + std::to_string(i);
+        big.append(line + "\r\n");
+        expected += line + "\n";
+    }
+    EXPECT_EQ(big.size(), expected.size());
+    EXPECT_EQ(big.whole(), expected);
+    EXPECT_EQ(big.tail(100),
+              "Bearbeitet wird Email: 19997\nBearbeitet wird Email: 19998\n"
+              "Bearbeitet wird Email: 19999\n");
+    FILE* f = std::tmpfile();
+    ASSERT_EQ(big.write_to(fileno(f)), 0);
+    std::rewind(f);
+    std::string written(expected.size() + 1, '\0');
+    EXPECT_EQ(std::fread(written.data(), 1, written.size(), f), expected.size());
+    written.resize(expected.size());
+    EXPECT_EQ(written, expected);
+    std::fclose(f);
 }
 
 TEST(RunLog, FileName) {

@@ -64,7 +64,7 @@ struct Store {
         env.journal = journal;
         std::string texts;
         FilingSink sink;
-        sink.append_Textbox2 = [&](const std::string& t) { texts += t; };
+        sink.add_text = [&](const std::string& t) { texts += t; };
         for (long i = 1; i <= folder.Items().Count(); ++i)
             file_mail_item(folder.Items(i), ablage_win, env, sink);
         EXPECT_TRUE(outlook::flush_saves());

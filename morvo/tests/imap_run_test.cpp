@@ -122,14 +122,14 @@ TEST_P(ImapRunOver, ArchivingOverImapEqualsArchivingOverMaildir) {
         run_over(outlook::test::store_config(store_name, maildir.root), lines, storage);
 
     EXPECT_TRUE(over_imap.outcome.confirmed);
-    EXPECT_EQ(over_imap.outcome.counters.iordner, over_maildir.outcome.counters.iordner);
-    EXPECT_EQ(over_imap.outcome.counters.imail, over_maildir.outcome.counters.imail);
-    EXPECT_EQ(over_imap.outcome.counters.ianlage, over_maildir.outcome.counters.ianlage);
-    EXPECT_GE(over_imap.outcome.counters.ianlage, 9);
+    EXPECT_EQ(over_imap.outcome.counters.folders, over_maildir.outcome.counters.folders);
+    EXPECT_EQ(over_imap.outcome.counters.mails, over_maildir.outcome.counters.mails);
+    EXPECT_EQ(over_imap.outcome.counters.attachments, over_maildir.outcome.counters.attachments);
+    EXPECT_GE(over_imap.outcome.counters.attachments, 9);
     EXPECT_EQ(over_imap.outcome.closing_status, over_maildir.outcome.closing_status);
     EXPECT_EQ(over_imap.text, over_maildir.text);
     EXPECT_EQ(over_imap.files, over_maildir.files);
-    EXPECT_EQ(over_imap.files.size(), static_cast<size_t>(over_imap.outcome.counters.ianlage));
+    EXPECT_EQ(over_imap.files.size(), static_cast<size_t>(over_imap.outcome.counters.attachments));
 
     // Afterwards both stores hold the same mails (bodies with their links, the attachments
     // left), none lost, none twice; flags and internal dates are those of before.
@@ -139,8 +139,8 @@ TEST_P(ImapRunOver, ArchivingOverImapEqualsArchivingOverMaildir) {
 
     // A second run finds nothing left to file.
     RunResult again = run_over(config_of(account), lines, storage);
-    EXPECT_EQ(again.outcome.counters.ianlage, 0);
-    EXPECT_EQ(again.outcome.counters.imail, over_imap.outcome.counters.imail);
+    EXPECT_EQ(again.outcome.counters.attachments, 0);
+    EXPECT_EQ(again.outcome.counters.mails, over_imap.outcome.counters.mails);
     EXPECT_EQ(flag_states(account, "INBOX"), inbox_before);
 }
 
@@ -166,8 +166,8 @@ TEST(ImapRun, ServerThatRefusesTheLoginOrAnUntrustedCertificateFilesNothingAndLo
         RunResult r =
             run_over(c.config, {store_name + std::string("|Posteingang")}, work.path() + "/ablage");
         EXPECT_TRUE(r.outcome.confirmed);
-        EXPECT_EQ(r.outcome.counters.ianlage, 0);
-        EXPECT_EQ(r.outcome.counters.imail, 0);
+        EXPECT_EQ(r.outcome.counters.attachments, 0);
+        EXPECT_EQ(r.outcome.counters.mails, 0);
         EXPECT_TRUE(r.files.empty());
         EXPECT_NE(r.text.find("Ordner: 0"), std::string::npos) << r.text;
         EXPECT_NE(r.text.find(std::string("Keine Verbindung zum Mailprogramm: ")),
@@ -380,7 +380,7 @@ TEST(ImapRun, SaveBrokenAtEachStepIsReportedAndCompletedByTheNextRunWithoutLossO
     RunResult reference =
         run_over(outlook::test::store_config(store_name, maildir.root), lines, storage);
     const auto expected = mails_of(maildir.ns());
-    ASSERT_GE(reference.outcome.counters.ianlage, 4);
+    ASSERT_GE(reference.outcome.counters.attachments, 4);
     outlook::detail::set_imap_timeout(2000);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);

@@ -81,6 +81,21 @@ WindowWatcher* g_watcher = nullptr;
 
 }  // namespace
 
+namespace {
+bool g_painting_only = false;
+}
+
+void keep_windows_painted() {
+    if (g_painting_only) return;
+    g_painting_only = true;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    g_painting_only = false;
+}
+
+bool painting_only() {
+    return g_painting_only;
+}
+
 void install_window_layer() {
     install_message_boxes();
     set_do_events_hook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });

@@ -26,4 +26,11 @@ int run_program(QApplication& app, std::string_view program_title,
 // calls it; GUI tests may call it on their own.
 void install_window_layer();
 
+// For a form working through a long task: keeps its windows painted and open to a close
+// request, and takes no other input meanwhile (neither a person's nor the scripted user's
+// steps, which go on once the task is done).
+void keep_windows_painted();
+// True while keep_windows_painted() runs.
+bool painting_only();
+
 }  // namespace platform::ui

@@ -1,5 +1,7 @@
 #include "platform/ui/scripted_user.h"
 
+#include "platform/ui/program.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
@@ -551,7 +553,7 @@ void ScriptedUser::fail(const Step& step, const QString& why) {
 }
 
 void ScriptedUser::poll() {
-    if (in_poll_ || failed_) return;
+    if (in_poll_ || failed_ || painting_only()) return;
     if (!current_) {
         if (next_ >= steps_.size()) {
             timer_->stop();

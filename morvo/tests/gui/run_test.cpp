@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <fstream>
 #include <set>
 
@@ -338,7 +340,7 @@ TEST_P(RunOver, FailedSaveKeepsTheAttachment) {
     const long before = item.Attachments().Count();
     std::vector<std::string> texts;
     FilingSink sink;
-    sink.append_Textbox2 = [&](const std::string& t) { texts.push_back(t); };
+    sink.add_text = [&](const std::string& t) { texts.push_back(t); };
     const std::string missing = fx.ablage_win + "\\nicht da";
     file_mail_item(item, missing, env, sink);
     auto again = fx.item(fx.ns(), *fx.store.mails_in("Massenpost")[0]);
@@ -346,6 +348,48 @@ TEST_P(RunOver, FailedSaveKeepsTheAttachment) {
     EXPECT_EQ(again.Body().find("file:"), std::string::npos);
     ASSERT_EQ(texts.size(), static_cast<size_t>(before));
     EXPECT_NE(texts[0].find("konnte nicht gespeichert werden"), std::string::npos);
+}
+
+// A long run keeps its window painted and can be closed: it stops after the mail at hand with
+// every save complete, the box shows the text's end and the log still holds all of it.
+TEST(Run, ClosedDuringALongRunStopsWithEverythingSaved) {
+    RunFixture fx;
+    outlook::test::GeneratedStore big("maildir++", with_bulk(800, 200));
+    outlook::set_store_override(
+        std::vector{outlook::test::store_config(outlook::test::store_name, big.root)});
+    write_ini(fx.ini_host(), fx.ablage_win, {kStore + "|Massenpost"});
+    auto f = fx.start_form();
+    f->shown_bytes_limit = 600;
+    fx.boxes.answers = {platform::Result::Yes};
+    QTimer::singleShot(0, f.get(), [&] { f->close(); });
+    f->comB_start_Click();
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(status_of(*f), kStoppedStatus);
+
+    const std::string shown = textbox2(*f);
+    EXPECT_EQ(shown.rfind("[Ältere Zeilen", 0), 0u) << shown.substr(0, 100);
+    EXPECT_TRUE(f->Textbox2->isReadOnly());
+    f->comB_log_Click();
+    const std::string st = status_of(*f);
+    const std::string log = outlook::test::read_bytes(st.substr(st.find(fx.program.path())));
+    EXPECT_EQ(log.rfind("Willkommen zum Morvo", 0), 0u);
+    const std::string end = "\n\n" + std::string(kStoppedStatus) + "\n";
+    EXPECT_EQ(log.substr(log.size() - end.size()), end);
+    EXPECT_NE(log.find(shown.substr(shown.find('\n') + 1)), std::string::npos);
+
+    // Fewer than all, and each filed file named in the log and linked from its saved mail.
+    const auto files = files_in(fx.ablage.path());
+    long lines = 0;
+    for (size_t at = 0; (at = log.find("mit Anhang: ", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_GT(files.size(), 0u);
+    EXPECT_LT(files.size(), 1600u);
+    EXPECT_EQ(static_cast<long>(files.size()), lines);
+    long records = 0;
+    auto ns = big.ns();
+    auto folder = big.folder(ns, "Massenpost");
+    for (long i = 1; i <= folder.Items().Count(); ++i)
+        records += static_cast<long>(folder.Items(i).FilingRecords().size());
+    EXPECT_EQ(records, lines);
 }
 
 }  // namespace
