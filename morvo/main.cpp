@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "morvo/cli.h"
+#include "morvo/forms/frmKennwort.h"
 #include "morvo/forms/frmMorvo.h"
 #include "morvo/version.h"
 #include "platform/msgbox.h"
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::set_msgbox_program_title(morvo::kProgramTitle);
     return platform::ui::run_program(app, morvo::kProgramTitle, [] {
+        // A found account without its password: the window asks once per session.
+        morvo::outlook::set_password_source(morvo::window_password_source());
         auto* form = new morvo::frmMorvo;
         form->setAttribute(Qt::WA_DeleteOnClose);
         form->Form_Load();

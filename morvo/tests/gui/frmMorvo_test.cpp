@@ -3,11 +3,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <fstream>
 
+#include "morvo/forms/frmKennwort.h"
 #include "morvo/forms/frmSplash.h"
 #include "morvo/settings.h"
 #include "morvo/tests/gui/morvo_gui_util.h"
@@ -276,6 +279,34 @@ TEST(frmSplash, VersionAndClosing) {
     s->Form_KeyPress('x');
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(p.isNull());
+}
+
+// A found account without its password: the window asks once and keeps the answer (or the
+// refusal) for the session.
+TEST(Kennwort, AskedOncePerAccountAndSession) {
+    outlook::StoreConfig store;
+    store.name = "Firma";
+    store.location = "imap://anna@mail.example:143";
+    auto ask = window_password_source();
+    int asked = 0;
+    auto answer_with = [&](const char* text) {
+        QTimer::singleShot(0, [&asked, text] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<frmKennwort*>(w); box && box->isVisible()) {
+                    ++asked;
+                    box->txtKennwort->setText(text);
+                    (*text ? box->cmdOK : box->cmdAbbrechen)->click();
+                }
+        });
+    };
+    answer_with("geheim");
+    EXPECT_EQ(ask(store), std::optional<std::string>("geheim"));
+    EXPECT_EQ(ask(store), std::optional<std::string>("geheim"));
+    store.location = "imap://bernd@mail.example:143";
+    answer_with("");
+    EXPECT_EQ(ask(store), std::nullopt);
+    EXPECT_EQ(ask(store), std::nullopt);
+    EXPECT_EQ(asked, 2);
 }
 
 }  // namespace
