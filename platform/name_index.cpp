@@ -11,7 +11,8 @@
 #include <cstring>
 #include <list>
 #include <mutex>
-#include <set>
+#include <cstdint>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/codepage.h"
@@ -46,13 +47,83 @@ bool reports_all_changes(const std::string& dir) {
     }
 }
 
+// A folder's names, kept compactly (a storage folder holds one file per filed attachment):
+// the names one after another in one text, found through a hash of their folded form.
+class Names {
+  public:
+    void add(std::string_view name) {
+        const std::uint64_t h = key(name);
+        if (at(h, name)) return;
+        by_key_.emplace(h, static_cast<std::uint32_t>(text_.size()));
+        text_.append(name).push_back('\0');
+    }
+    void remove(std::string_view name) {
+        const std::uint64_t h = key(name);
+        auto [a, b] = by_key_.equal_range(h);
+        for (auto it = a; it != b; ++it) {
+            if (stored(it->second) != name) continue;
+            by_key_.erase(it);
+            unused_ += name.size() + 1;
+            // Names that come and go leave gaps: closed once they are half the text.
+            if (unused_ > 1024 && unused_ * 2 > text_.size()) compact();
+            return;
+        }
+    }
+    // The smallest stored name that folds as `name` does; "" for none.
+    std::string find(std::string_view name) const {
+        const std::u32string folded = folded_code_points(name);
+        auto [a, b] = by_key_.equal_range(hash(folded));
+        std::string_view best;
+        for (auto it = a; it != b; ++it) {
+            std::string_view n = stored(it->second);
+            if (folded_code_points(n) == folded && (best.empty() || n < best)) best = n;
+        }
+        return std::string(best);
+    }
+
+  private:
+    static std::uint64_t hash(const std::u32string& folded) {
+        std::uint64_t h = 1469598103934665603ull;
+        for (char32_t c : folded) {
+            h ^= static_cast<std::uint64_t>(c);
+            h *= 1099511628211ull;
+        }
+        return h;
+    }
+    static std::uint64_t key(std::string_view name) { return hash(folded_code_points(name)); }
+    std::string_view stored(std::uint32_t offset) const {
+        return std::string_view(text_.data() + offset);
+    }
+    bool at(std::uint64_t h, std::string_view name) const {
+        auto [a, b] = by_key_.equal_range(h);
+        for (auto it = a; it != b; ++it)
+            if (stored(it->second) == name) return true;
+        return false;
+    }
+    void compact() {
+        std::string text;
+        text.reserve(text_.size() - unused_);
+        for (auto& [h, offset] : by_key_) {
+            const std::string_view n = stored(offset);
+            offset = static_cast<std::uint32_t>(text.size());
+            text.append(n).push_back('\0');
+        }
+        text_ = std::move(text);
+        unused_ = 0;
+    }
+
+    std::string text_;
+    std::unordered_multimap<std::uint64_t, std::uint32_t> by_key_;
+    std::size_t unused_ = 0;
+};
+
 struct Folder {
     std::string path;
     int wd = -1;
     dev_t dev = 0;
     ino_t ino = 0;
     bool valid = false;
-    std::unordered_map<std::u32string, std::set<std::string>> names;  // folded -> as stored
+    Names names;
 };
 
 class NameIndex {
@@ -70,9 +141,7 @@ class NameIndex {
         }
         if (!f && reports_all_changes(dir)) f = index(dir, st);
         if (!f) return scan_once(dir, name);
-        auto it = f->names.find(folded_code_points(name));
-        if (it == f->names.end() || it->second.empty()) return {};
-        return *it->second.begin();
+        return f->names.find(name);
     }
 
     long listings() {
@@ -146,15 +215,10 @@ class NameIndex {
 
     static void add(Folder& f, const char* name) {
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return;
-        f.names[folded_code_points(name)].insert(name);
+        f.names.add(name);
     }
 
-    static void remove(Folder& f, const char* name) {
-        auto it = f.names.find(folded_code_points(name));
-        if (it == f.names.end()) return;
-        it->second.erase(name);
-        if (it->second.empty()) f.names.erase(it);
-    }
+    static void remove(Folder& f, const char* name) { f.names.remove(name); }
 
     void drain() {
         alignas(inotify_event) char buf[64 * 1024];
