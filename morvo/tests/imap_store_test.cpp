@@ -64,7 +64,7 @@ TEST(ImapStore, SaveKeepsFlagsAndDateAndLeavesExactlyOneCopy) {
             item.set_Body("zweimal\r\n" + item.Body());
             item.Save();
         }
-        flush_saves();  // both saves in one batch: one new message
+        ns.flush_saves();  // both saves in one batch: one new message
         auto after = account.state(mailbox);
         ASSERT_EQ(after.size(), before.size());
         std::vector<std::string> gone, added;
@@ -168,7 +168,7 @@ TEST(ImapStore, DroppedConnectionFailsTheCallThenReconnectsAndNothingIsLost) {
         MailItem m = inbox.Items(2);
         m.Attachments(1).Delete();
         m.Save();
-        flush_saves();
+        flush_or_throw(ns);
     });
     EXPECT_NE(err.find("unterbrochen"), std::string::npos) << err;
     // The next call connects again.
