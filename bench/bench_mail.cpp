@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
             item.Save();
             ++done;
         }
-        flush_saves();  // the run is done when every old file is gone
+        ns.flush_saves();  // the run is done when every old file is gone
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         struct rusage ru {};

@@ -10,6 +10,7 @@
 
 #include "morvo/filing.h"
 #include "morvo/folder_tree.h"
+#include "morvo/folder_walk.h"
 #include "morvo/outlook/discovery.h"
 #include "morvo/path_rules.h"
 #include "morvo/reattach.h"
@@ -249,12 +250,18 @@ int dry_run_mode(const Options& o, std::ostream& out, std::ostream& err) {
     outlook::NameSpace ns =
         outlook::CreateObject("Outlook.Application").reading_only().GetNamespace("MAPI");
     for (const std::string& line : decoded_lines(p.settings.folder_lines)) {
-        outlook::MAPIFolder folder = resolve_folder_line(ns, line);
-        if (folder.is_nothing()) {
+        const WalkedFolder walked = walk_folder_line(ns, line);
+        if (walked.result == FolderWalk::failed) {
+            out << "Der Ordner " << line << " kann nicht gelesen werden: " << walked.error << "\n";
+            ++stayed;
+            continue;
+        }
+        if (walked.result == FolderWalk::not_found) {
             out << "Der Ordner " << line << " ist nicht vorhanden.\n";
             ++stayed;
             continue;
         }
+        const outlook::MAPIFolder& folder = walked.folder;
         long items = 0;
         try {
             items = folder.Items().Count();

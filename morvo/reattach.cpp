@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "morvo/filing.h"
+#include "morvo/folder_walk.h"
 #include "morvo/journal.h"
 #include "platform/line_break.h"
 #include "platform/paths.h"
@@ -17,25 +18,6 @@
 namespace morvo {
 
 using platform::kCrLf;
-
-outlook::MAPIFolder resolve_folder_line(const outlook::NameSpace& ns, const std::string& line) {
-    try {
-        size_t start = 0;
-        size_t bar = line.find('|');
-        outlook::MAPIFolder folder = ns.Folders(std::string_view(line).substr(0, bar));
-        while (bar != std::string::npos) {
-            start = bar + 1;
-            bar = line.find('|', start);
-            std::string_view seg = std::string_view(line).substr(
-                start, bar == std::string::npos ? std::string::npos : bar - start);
-            if (seg.empty()) break;  // as the run: an empty segment ends the path
-            folder = folder.Folders(seg);
-        }
-        return folder;
-    } catch (const std::exception&) {
-        return {};
-    }
-}
 
 namespace {
 
@@ -123,8 +105,11 @@ bool count_links(const ReattachEnvironment& env, const std::string& line,
                  std::set<std::string>* back = nullptr) {
     try {
         outlook::Application app = env.create_application();
-        outlook::MAPIFolder folder = resolve_folder_line(app.GetNamespace("MAPI"), line);
-        if (folder.is_nothing()) return missing_links_nothing;
+        const outlook::NameSpace ns = app.GetNamespace("MAPI");
+        const WalkedFolder walked = walk_folder_line(ns, line);
+        if (walked.result == FolderWalk::not_found) return missing_links_nothing;
+        if (walked.result != FolderWalk::found) return false;
+        const outlook::MAPIFolder& folder = walked.folder;
         const long mails = folder.Items().Count();
         for (long i = 1; i <= mails; ++i) {
             outlook::MailItem item;
@@ -170,18 +155,28 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
     std::map<std::string, long> linked_before;  // records naming each file, before
     std::map<std::string, long> restored;       // of those, records undone in saved mails
     std::vector<std::string> checked;           // the folders read, to read again afterwards
+    // Each folder line in a namespace of its own; they live on until their saves complete.
+    std::vector<outlook::NameSpace> sessions;
     for (const std::string& line : folder_lines) {
-        outlook::MAPIFolder folder;
+        WalkedFolder walked;
         try {
-            folder = resolve_folder_line(env.create_application().GetNamespace("MAPI"), line);
+            sessions.push_back(env.create_application().GetNamespace("MAPI"));
+            walked = walk_folder_line(sessions.back(), line);
         } catch (const std::exception& e) {
             print("Keine Verbindung zum Mailprogramm: " + std::string(e.what()) + kCrLf);
+            walked.result = FolderWalk::not_found;
         }
-        if (folder.is_nothing()) {
+        if (walked.result == FolderWalk::failed) {
+            print("Der Ordner " + line + " kann nicht gelesen werden: " + walked.error + kCrLf);
+            ++result.stayed;
+            continue;
+        }
+        if (walked.result == FolderWalk::not_found) {
             print("Der Ordner " + line + " ist nicht vorhanden." + kCrLf);
             ++result.stayed;
             continue;
         }
+        const outlook::MAPIFolder& folder = walked.folder;
         long count = 0;
         try {
             count = folder.Items().Count();
@@ -256,11 +251,9 @@ ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
     // A save that failed, or that another program undid (the mail deleted or moved meanwhile),
     // leaves the file as the only copy; the fresh reading finds that out mail by mail.
     bool sure = true;
-    try {
-        outlook::flush_saves();
-    } catch (const std::exception& e) {
-        print(std::string(e.what()) + kCrLf);
-    }
+    outlook::FlushResult flushed;
+    for (const auto& ns : sessions) flushed.merge(ns.flush_saves());
+    for (const auto& failure : flushed.failures) print(failure + kCrLf);
     std::set<std::string> wanted, back;
     for (const auto& p : pending) wanted.insert(attachment_key(p.subject, p.name, p.sha256));
     std::map<std::string, long> linked_after;

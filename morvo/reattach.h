@@ -28,7 +28,4 @@ struct ReattachResult {
 ReattachResult reattach_folders(const std::vector<std::string>& folder_lines,
                                 const ReattachEnvironment& env);
 
-// A folder line resolved in the namespace; Nothing when a name is missing.
-outlook::MAPIFolder resolve_folder_line(const outlook::NameSpace& ns, const std::string& line);
-
 }  // namespace morvo

@@ -1,10 +1,10 @@
 #include "morvo/run.h"
 
-#include <array>
 #include <functional>
 #include <limits>
 
 #include "morvo/folder_tree.h"
+#include "morvo/folder_walk.h"
 #include "morvo/journal.h"
 #include "morvo/run_lock.h"
 #include "morvo/settings.h"
@@ -38,36 +38,6 @@ RunEnvironment default_run_environment(const std::string& settings_file) {
 
 namespace {
 
-// The folder line split at "|" into twenty segments; missing ones are empty, later ones dropped.
-std::array<std::string, 20> split_segments(const std::string& line) {
-    std::array<std::string, 20> seg;
-    size_t k = 0;
-    size_t start = 0;
-    while (k < seg.size()) {
-        size_t bar = line.find('|', start);
-        seg[k++] = line.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
-        if (bar == std::string::npos) break;
-        start = bar + 1;
-    }
-    return seg;
-}
-
-enum class Lookup { found, not_found, failed };
-
-Lookup resolve(const outlook::NameSpace& ns, const std::array<std::string, 20>& seg,
-               outlook::MAPIFolder& folder) {
-    try {
-        folder = ns.Folders(std::string_view(seg[0]));
-        for (size_t k = 1; k < seg.size() && !seg[k].empty(); ++k)
-            folder = folder.Folders(std::string_view(seg[k]));
-        return Lookup::found;
-    } catch (const platform::Error& e) {
-        return outlook::is_not_found(e) ? Lookup::not_found : Lookup::failed;
-    } catch (const std::exception&) {
-        return Lookup::failed;
-    }
-}
-
 void neue_Ordnersuche(const RunEnvironment& env) {
     platform::resume_on_error([&] {
         outlook::Application app = env.create_application();
@@ -93,18 +63,17 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
     RunCounters& c = r.counters;
     std::string sTxt = line;
     textzurueck(sTxt);
-    auto seg = split_segments(sTxt);
-    outlook::MAPIFolder folder;
+    const WalkedFolder walked = walk_folder_line(r.ns, sTxt);
+    const outlook::MAPIFolder& folder = walked.folder;
     long items = 0;
-    Lookup found = resolve(r.ns, seg, folder);
-    if (found == Lookup::not_found) {
+    if (walked.result == FolderWalk::not_found) {
         r.append(kCrLf + kCrLf + kCrLf +
                      "Der angegebene Ordner in der: " + std::to_string(c.folder_lines + 1) +
                      " Zeile ist nicht vorhanden." + kCrLf + "Bitte überprüfen!" + kCrLf + kCrLf,
                  false);
         r.view.something_stayed();
         neue_Ordnersuche(r.env);
-    } else if (found == Lookup::found) {
+    } else if (walked.result == FolderWalk::found) {
         try {
             items = folder.Items().Count();
         } catch (const std::exception&) {
@@ -257,19 +226,17 @@ RunOutcome run_archive(RunView& view, const RunEnvironment& env) {
     // Saves still held complete now, so that a failure on a server is reported in this run. The
     // journal goes once every changed mail is stored; a save that failed keeps it, so that the
     // next run links the files it already holds, and counts as something that stayed.
-    bool saved = false;
-    try {
-        saved = outlook::flush_saves();
-        if (!saved)
-            append(kCrLf + kCrLf +
-                       "Nicht jede geänderte Email konnte gespeichert werden; diese bleiben, wie "
-                       "sie waren, ihre Anlagen liegen zusätzlich in der Ablage." +
-                       kCrLf,
-                   true);
-    } catch (const platform::Error& e) {
-        append(kCrLf + kCrLf + e.description + kCrLf, true);
-    }
-    if (saved)
+    const outlook::FlushResult flushed =
+        ns.is_nothing() ? outlook::FlushResult{} : ns.flush_saves();
+    for (const std::string& failure : flushed.failures)
+        append(kCrLf + kCrLf + failure + kCrLf, true);
+    if (!flushed.complete && flushed.failures.empty())
+        append(kCrLf + kCrLf +
+                   "Nicht jede geänderte Email konnte gespeichert werden; diese bleiben, wie "
+                   "sie waren, ihre Anlagen liegen zusätzlich in der Ablage." +
+                   kCrLf,
+               true);
+    if (flushed.complete)
         journal.clear();
     else
         view.something_stayed();

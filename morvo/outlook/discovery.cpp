@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "morvo/outlook/imap_client.h"
+#include "morvo/outlook/store.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -601,7 +602,7 @@ FoundStores find_stores(const DiscoveryPlaces& at) {
 }
 
 std::string why_not_opened(const StoreConfig& store, bool from_profile) {
-    if (store.kind == "mbox") return "mbox-Speicher kann Morvo noch nicht öffnen";
+    if (!detail::backend_for(store)) return store.kind + "-Speicher kann Morvo noch nicht öffnen";
     if (store.kind == "imap" && !from_profile && store.password.empty() &&
         store.password_command.empty())
         return "braucht ein Passwort (Password= oder PasswordCommand= in einem Abschnitt [" +

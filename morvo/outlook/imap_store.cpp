@@ -361,6 +361,8 @@ class ImapSession {
             problems_.push_back(text);
     }
     std::vector<std::string> take_problems() { return std::exchange(problems_, {}); }
+    // Its namespace is over: saves complete at once (nobody would complete them later).
+    void end() { ended_ = true; }
 
     void add_save(std::shared_ptr<ImapMail> m, long long delta);
     void held_bytes(long long delta) { held_ += delta; }
@@ -395,6 +397,7 @@ class ImapSession {
     long long held_ = 0;
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
+    bool ended_ = false;
     std::vector<std::string> problems_;
     bool qresync_ = false, condstore_ = false;
     // How far the save in progress got: what a broken connection leaves on the server.
@@ -530,7 +533,7 @@ void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
     if (pending_.empty()) first_ = std::chrono::steady_clock::now();
     pending_.push_back(std::move(m));
     held_ += delta;
-    if (pending_.size() >= batch_mails || held_ > batch_bytes ||
+    if (ended_ || pending_.size() >= batch_mails || held_ > batch_bytes ||
         std::chrono::steady_clock::now() - first_ > std::chrono::seconds(1))
         flush();
 }
@@ -1009,9 +1012,6 @@ class ImapFolder : public MailFolderNode {
     std::vector<std::shared_ptr<FolderNode>> kids_;
 };
 
-std::mutex sessions_mutex;
-std::vector<std::weak_ptr<ImapSession>> sessions;
-
 std::string display_of(const std::string& raw) {
     if (auto s = mutf7_decode(raw)) return *s;
     return raw;
@@ -1093,7 +1093,7 @@ class ImapStore : public FolderNode {
         fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
     }
 
-    std::weak_ptr<ImapSession> session() const { return session_; }
+    const std::shared_ptr<ImapSession>& session() const { return session_; }
 
   private:
     std::string name_;
@@ -1103,35 +1103,52 @@ class ImapStore : public FolderNode {
 
 }  // namespace
 
-std::shared_ptr<FolderNode> open_imap_store(const StoreConfig& config) {
-    auto store = std::make_shared<ImapStore>(config);
-    std::lock_guard<std::mutex> lock(sessions_mutex);
-    std::erase_if(sessions, [](const auto& w) { return w.expired(); });
-    sessions.push_back(store->session());
-    return store;
-}
+namespace {
 
-void flush_imap_saves() {
-    std::vector<std::shared_ptr<ImapSession>> open;
-    {
-        std::lock_guard<std::mutex> lock(sessions_mutex);
-        for (const auto& w : sessions)
-            if (auto s = w.lock()) open.push_back(s);
-    }
-    std::vector<std::string> seen;
-    for (const auto& s : open) {
-        std::lock_guard<std::recursive_mutex> lock(s->mutex);
-        try {
-            s->flush();
-        } catch (const platform::Error& e) {
-            s->note_problem(e.description);
+// The IMAP saves of one namespace: every store's connection with the saves it holds.
+class ImapSaves : public PendingSaves {
+  public:
+    void add(std::shared_ptr<ImapSession> s) { sessions_.push_back(std::move(s)); }
+
+    // Completes every store's pending saves; what failed with them since the last call (reads,
+    // listings, saves) as one text, saying what it left on the server.
+    FlushResult flush() override {
+        std::vector<std::string> seen;
+        for (const auto& s : sessions_) {
+            std::lock_guard<std::recursive_mutex> lock(s->mutex);
+            try {
+                s->flush();
+            } catch (const platform::Error& e) {
+                s->note_problem(e.description);
+            }
+            for (auto& p : s->take_problems()) seen.push_back(std::move(p));
         }
-        for (auto& p : s->take_problems()) seen.push_back(std::move(p));
+        FlushResult r;
+        if (seen.empty()) return r;
+        std::string text = "Beim IMAP-Server ging nicht alles gut:";
+        for (const auto& p : seen) text += "\r\n" + p;
+        r.complete = false;
+        r.failures.push_back(std::move(text));
+        return r;
     }
-    if (seen.empty()) return;
-    std::string text = "Beim IMAP-Server ging nicht alles gut:";
-    for (const auto& p : seen) text += "\r\n" + p;
-    fail(e_fail, text);
+
+    void session_ended() override {
+        for (const auto& s : sessions_) {
+            std::lock_guard<std::recursive_mutex> lock(s->mutex);
+            s->end();
+        }
+    }
+
+  private:
+    std::vector<std::shared_ptr<ImapSession>> sessions_;
+};
+
+}  // namespace
+
+std::shared_ptr<FolderNode> open_imap_store(const StoreConfig& config, StoreSession& session) {
+    auto store = std::make_shared<ImapStore>(config);
+    session.saves.batch<ImapSaves>()->add(store->session());
+    return store;
 }
 
 void set_imap_timeout(int milliseconds) {

@@ -15,13 +15,10 @@
 
 namespace morvo::outlook::detail {
 
-// Connects and logs in at once, so that an unreachable server or a rejected login fails when
-// the namespace is created; throws platform::Error with a description of what happened.
-std::shared_ptr<FolderNode> open_imap_store(const StoreConfig& config);
-
-// Completes the pending saves of every open IMAP store, then throws platform::Error naming
-// everything that failed with them since the last call (reads, listings, saves), if anything.
-void flush_imap_saves();
+// open_imap_store (see backends.cpp) connects and logs in at once, so that an unreachable
+// server or a rejected login fails when the namespace is created, with a description of what
+// happened. Its saves join the session's queue; flushing them reports everything that failed
+// with them since the last flush (reads, listings, saves) as one text.
 
 // How long a connection waits for the server before it gives up (default a minute).
 void set_imap_timeout(int milliseconds);

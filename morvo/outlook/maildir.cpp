@@ -24,6 +24,7 @@
 
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/mutf7.h"
+#include "platform/error.h"
 #include "platform/text.h"
 
 namespace morvo::outlook::detail {
@@ -225,26 +226,29 @@ class MaildirMail;
 // only then removes the old files. A crash at any point leaves the old mail or the new one (at
 // worst both), never neither; and one sync per batch instead of one per mail keeps a run of
 // thousands of mails fast.
-class SaveBatch {
+//
+// One batch per session (see SaveQueue); its mails hold it, and it holds their pending saves.
+class SaveBatch : public PendingSaves {
   public:
-    static SaveBatch& instance() {
-        static SaveBatch batch;
-        return batch;
-    }
-    ~SaveBatch() { flush(); }
+    ~SaveBatch() override { complete(); }
 
     void add(std::shared_ptr<MaildirMail> m);
     // Bytes held by pending saves changed by `delta`; many large mails complete the batch early.
     void held_bytes(long long delta);
     // False when a mail of the batch could not be saved (it stays as it was).
-    bool flush();
-    // False when a save failed since the last call, in this batch or an earlier one.
-    bool flush_all() {
-        bool ok = flush();
-        return std::exchange(failed_, false) ? false : ok;
+    bool complete();
+    // Incomplete when a save failed since the last call, in this batch or an earlier one; a
+    // Maildir has no more to say about it than that the mail stayed as it was.
+    FlushResult flush() override {
+        bool ok = complete();
+        FlushResult r;
+        r.complete = !std::exchange(failed_, false) && ok;
+        return r;
     }
+    void session_ended() override { ended_ = true; }
 
   private:
+    bool ended_ = false;
     std::vector<std::shared_ptr<MaildirMail>> pending_;
     long long held_ = 0;
     std::chrono::steady_clock::time_point first_;
@@ -256,8 +260,12 @@ class SaveBatch {
 // changes); it is found again by its unique part.
 class MaildirMail : public MailSource, public std::enable_shared_from_this<MaildirMail> {
   public:
-    MaildirMail(std::string folder, std::string sub, std::string file)
-        : folder_(std::move(folder)), sub_(std::move(sub)), file_(std::move(file)) {}
+    MaildirMail(std::shared_ptr<SaveBatch> saves, std::string folder, std::string sub,
+                std::string file)
+        : saves_(std::move(saves)),
+          folder_(std::move(folder)),
+          sub_(std::move(sub)),
+          file_(std::move(file)) {}
 
     // load() may run on the thread that reads ahead, beside the batch's calls on this mail.
     Bytes load() override {
@@ -317,8 +325,8 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
             pending_bytes_.assign(bytes.data(), bytes.size());
             has_pending_ = true;
         }
-        SaveBatch::instance().held_bytes(static_cast<long long>(bytes.size()) - before);
-        if (!queued) SaveBatch::instance().add(shared_from_this());
+        saves_->held_bytes(static_cast<long long>(bytes.size()) - before);
+        if (!queued) saves_->add(shared_from_this());
     }
 
     // First step of the batch: the new mail goes into tmp/ with the old file's mode and owner.
@@ -496,6 +504,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         fail(e_fail, "Die Nachricht " + path + " ist nicht mehr vorhanden.");
     }
 
+    std::shared_ptr<SaveBatch> saves_;
     std::string folder_;
     std::string sub_;
     std::string file_;
@@ -531,17 +540,17 @@ void finish_replacements(const std::vector<std::shared_ptr<MaildirMail>>& mails)
 void SaveBatch::add(std::shared_ptr<MaildirMail> m) {
     if (pending_.empty()) first_ = std::chrono::steady_clock::now();
     pending_.push_back(std::move(m));
-    if (pending_.size() >= 256 || held_ > (32LL << 20) ||
+    if (ended_ || pending_.size() >= 256 || held_ > (32LL << 20) ||
         std::chrono::steady_clock::now() - first_ > std::chrono::seconds(1))
-        flush();
+        complete();
 }
 
 void SaveBatch::held_bytes(long long delta) {
     held_ += delta;
-    if (held_ > (64LL << 20) && !flushing_) flush();  // one mail saved again and again, grown
+    if (held_ > (64LL << 20) && !flushing_) complete();  // one mail saved again and again, grown
 }
 
-bool SaveBatch::flush() {
+bool SaveBatch::complete() {
     if (pending_.empty() || flushing_) return true;
     flushing_ = true;
     std::vector<std::shared_ptr<MaildirMail>> batch;
@@ -573,6 +582,12 @@ bool SaveBatch::flush() {
     return all;
 }
 
+// What the folders of one opened store share.
+struct Opened {
+    std::shared_ptr<SaveBatch> saves;
+    bool read_only = false;
+};
+
 class MaildirFolder : public MailFolderNode {
   public:
     // nested: a folder's subfolders are directories inside it; kmail: beside it in
@@ -592,12 +607,12 @@ class MaildirFolder : public MailFolderNode {
                  e.name.compare(e.name.size() - 4, 4, ".sbd") == 0);
     }
 
-    MaildirFolder(std::string name, std::string raw, std::string dir, Layout layout, bool read_only)
+    MaildirFolder(std::string name, std::string raw, std::string dir, Layout layout, Opened opened)
         : name_(std::move(name)),
           raw_(std::move(raw)),
           dir_(std::move(dir)),
           layout_(layout),
-          read_only_(read_only) {}
+          opened_(std::move(opened)) {}
 
     std::string name() const override { return name_; }
     const std::string& raw() const { return raw_; }
@@ -643,7 +658,7 @@ class MaildirFolder : public MailFolderNode {
         for (const auto& e : list_dir(dir)) {
             if (!is_folder_dir(e, layout_)) continue;
             auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, join(dir, e.name),
-                                                     layout_, read_only_);
+                                                     layout_, opened_);
             std::string sub = subfolder_dir(dir, e.name, layout_);
             if (!sub.empty()) f->nested_dirs_.push_back(sub);
             kids.push_back(std::move(f));
@@ -667,7 +682,7 @@ class MaildirFolder : public MailFolderNode {
     }
 
     MailList list_items() override {
-        SaveBatch::instance().flush();  // a new listing sees every mail saved before
+        opened_.saves->complete();  // a new listing sees every mail saved before
         MailList list;
         if (!dir_.empty()) {
             std::vector<std::pair<std::string, std::string>> files;  // (sub, file)
@@ -680,7 +695,7 @@ class MaildirFolder : public MailFolderNode {
                 for (const auto& e : list_dir(d))
                     if (e.is_file && e.name[0] != '.') files.emplace_back(sub, e.name);
             }
-            if (!read_only_) drop_replaced(files);
+            if (!opened_.read_only) drop_replaced(files);
             std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
                 std::string ka = a.second.substr(0, a.second.find(':'));
                 std::string kb = b.second.substr(0, b.second.find(':'));
@@ -688,7 +703,7 @@ class MaildirFolder : public MailFolderNode {
                 return a.second < b.second;
             });
             for (auto& [sub, file] : files)
-                list.add(std::make_shared<MaildirMail>(dir_, sub, file));
+                list.add(std::make_shared<MaildirMail>(opened_.saves, dir_, sub, file));
         }
         list.read_ahead(true);
         return list;
@@ -698,7 +713,7 @@ class MaildirFolder : public MailFolderNode {
     std::string raw_;
     std::string dir_;
     Layout layout_;
-    bool read_only_;
+    Opened opened_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool kids_ready_ = false;
 };
@@ -707,7 +722,8 @@ class MaildirFolder : public MailFolderNode {
 // shown as "Posteingang", next to the store's other top-level folders.
 class MaildirStore : public FolderNode {
   public:
-    MaildirStore(StoreConfig c, bool read_only) : config_(std::move(c)), read_only_(read_only) {}
+    MaildirStore(StoreConfig c, Opened opened)
+        : config_(std::move(c)), opened_(std::move(opened)) {}
 
     std::string name() const override { return config_.name; }
 
@@ -755,10 +771,9 @@ class MaildirStore : public FolderNode {
     std::vector<std::shared_ptr<FolderNode>> walk_plusplus(const std::string& root,
                                                            const std::vector<DirEntry>& entries) {
         using L = MaildirFolder::Layout;
-        auto top = std::make_shared<MaildirFolder>("", "", "", L::plusplus, read_only_);
-        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "",
-                                                     dir_status(join(root, "cur")) == 0 ? root : "",
-                                                     L::plusplus, read_only_);
+        auto top = std::make_shared<MaildirFolder>("", "", "", L::plusplus, opened_);
+        auto inbox = std::make_shared<MaildirFolder>(
+            inbox_name, "", dir_status(join(root, "cur")) == 0 ? root : "", L::plusplus, opened_);
         top->plus_kids.push_back(inbox);
         for (const auto& e : entries) {
             if (!e.is_dir || e.name.size() < 2 || e.name[0] != '.') continue;
@@ -789,7 +804,7 @@ class MaildirStore : public FolderNode {
                 bool last = k + 1 == comps.size();
                 if (!next) {
                     next = std::make_shared<MaildirFolder>(display_of(comps[k]), comps[k], "",
-                                                           L::plusplus, read_only_);
+                                                           L::plusplus, opened_);
                     at->plus_kids.push_back(next);
                 }
                 if (last) next->set_dir(join(root, e.name));
@@ -816,13 +831,13 @@ class MaildirStore : public FolderNode {
         else if (!inbox_sub.empty() && dir_status(join(inbox_sub, "cur")) == 0)
             inbox_dir = inbox_sub;
         std::vector<std::shared_ptr<FolderNode>> kids;
-        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, layout, read_only_);
+        auto inbox = std::make_shared<MaildirFolder>(inbox_name, "", inbox_dir, layout, opened_);
         if (!inbox_kids.empty()) inbox->nested_dirs_.push_back(inbox_kids);
         kids.push_back(inbox);
         for (const auto& e : entries) {
             if (!MaildirFolder::is_folder_dir(e, layout) || iequals(e.name, "INBOX")) continue;
             auto f = std::make_shared<MaildirFolder>(display_of(e.name), e.name, join(root, e.name),
-                                                     layout, read_only_);
+                                                     layout, opened_);
             std::string sub = MaildirFolder::subfolder_dir(root, e.name, layout);
             if (!sub.empty()) f->nested_dirs_.push_back(sub);
             kids.push_back(std::move(f));
@@ -832,19 +847,16 @@ class MaildirStore : public FolderNode {
     }
 
     StoreConfig config_;
-    bool read_only_;
+    Opened opened_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool ready_ = false;
 };
 
 }  // namespace
 
-bool flush_maildir_saves() {
-    return SaveBatch::instance().flush_all();
-}
-
-std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config, bool read_only) {
-    return std::make_shared<MaildirStore>(config, read_only);
+std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config, StoreSession& session) {
+    return std::make_shared<MaildirStore>(
+        config, Opened{session.saves.batch<SaveBatch>(), session.read_only});
 }
 
 }  // namespace morvo::outlook::detail

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "morvo/outlook/outlook.h"
 #include "morvo/outlook/store.h"
 
 namespace morvo::outlook::detail {

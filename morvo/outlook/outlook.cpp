@@ -12,7 +12,6 @@
 
 #include "morvo/outlook/discovery.h"
 #include "morvo/outlook/imap_client.h"
-#include "morvo/outlook/imap_store.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/store.h"
 #include "platform/paths.h"
@@ -97,32 +96,24 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
     return m;
 }
 
-namespace {
-
-class NamespaceRoot : public FolderNode {
-  public:
-    NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only) {
-        for (const auto& s : stores)
-            kids_.push_back(imap::is_imap_location(s.location) ? open_imap_store(s)  // IMAP
-                                                               : open_maildir_store(s, read_only));
+NamespaceRoot::NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only) {
+    StoreSession session{saves_, read_only};
+    for (const auto& s : stores) {
+        const StoreBackend* backend = backend_for(s);
+        if (!backend)
+            fail(e_fail, "„" + s.name + "“ (" + s.location + "): " + s.kind +
+                             "-Speicher kann Morvo noch nicht öffnen.");
+        kids_.push_back(backend->open(s, session));
     }
-    ~NamespaceRoot() override { flush_maildir_saves(); }
-    std::string name() const override { return ""; }
-    const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
-    long item_count() override { return 0; }
-    std::shared_ptr<MimeMail> item(long) override {
-        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
-    }
+}
 
-  private:
-    std::vector<std::shared_ptr<FolderNode>> kids_;
-};
+NamespaceRoot::~NamespaceRoot() {
+    // What fails here was the namespace's to report; its owner flushed if it wanted to know.
+    saves_.end();
+}
 
-}  // namespace
-
-std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores,
-                                                bool read_only) {
-    return std::make_shared<NamespaceRoot>(stores, read_only);
+std::shared_ptr<MimeMail> NamespaceRoot::item(long) {
+    fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
 }
 
 std::string to_host_path(std::string_view path) {
@@ -222,12 +213,6 @@ std::vector<StoreConfig> configured_stores() {
     if (stores.empty())
         fail(cannot_create_object, "Objekterstellung durch ActiveX-Komponente nicht möglich");
     return stores;
-}
-
-bool flush_saves() {
-    const bool complete = detail::flush_maildir_saves();
-    detail::flush_imap_saves();
-    return complete;
 }
 
 void set_store_override(std::optional<std::vector<StoreConfig>> stores) {
@@ -517,6 +502,11 @@ MailItem MAPIFolder::Items(long index) const {
     return Items().Item(index);
 }
 
+FlushResult NameSpace::flush_saves() const {
+    check(root_.get());
+    return root_->flush_saves();
+}
+
 Folders NameSpace::Folders() const {
     check(root_.get());
     return outlook::Folders(root_);
@@ -558,7 +548,8 @@ const std::vector<StoreConfig>& Application::stores() const {
 NameSpace Application::GetNamespace(std::string_view type) const {
     check(session_.get());
     if (!iequals(type, "MAPI")) fail(e_invalidarg, "Unbekannter Namensraum: " + std::string(type));
-    return NameSpace(detail::make_namespace_root(session_->stores, session_->read_only));
+    return NameSpace(
+        std::make_shared<detail::NamespaceRoot>(session_->stores, session_->read_only));
 }
 
 }  // namespace morvo::outlook

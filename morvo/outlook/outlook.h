@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "morvo/outlook/store_config.h"
 #include "platform/error.h"
 
 namespace morvo::outlook {
@@ -25,52 +26,15 @@ namespace morvo::outlook {
 namespace detail {
 struct Session;
 struct FolderNode;
+class NamespaceRoot;
 struct MailEntry;
 struct MimeMail;
 struct PartRef;
 }  // namespace detail
 
-constexpr long hresult(std::uint32_t code) {
-    return static_cast<std::int32_t>(code);
-}
-
-inline constexpr long mapi_e_not_found = hresult(0x8004010F);     // folder name not found
-inline constexpr long mapi_e_corrupt_data = hresult(0x8004011B);  // damaged or non-MIME mail
-inline constexpr long e_access_denied = hresult(0x80070005);      // folder or file not readable
-inline constexpr long e_fail = hresult(0x80004005);               // any other failure of a call
-inline constexpr long e_invalidarg = hresult(0x80070057);         // argument not accepted
-inline constexpr long e_file_exists = hresult(0x80070050);        // the name is taken
-inline constexpr long disp_e_badindex = hresult(0x8002000B);      // position out of range
-inline constexpr long cannot_create_object = 429;                 // no mail program / profile
-inline constexpr long object_not_set = 91;                        // call on a "Nothing" handle
-
 // True for the not-found result, whether the caller holds it signed or unsigned.
 bool is_not_found(const platform::Error& e);
 bool is_not_found(long number);
-
-// One mail store: its display name (the top-level folder's Name), where it lives (a host path
-// or an IMAP location) and, for a Maildir, its folder layout ("" = detect, "maildir++",
-// "nested", "kmail": subfolders in ".NAME.directory/", "thunderbird": in "NAME.sbd/").
-struct StoreConfig {
-    std::string name;
-    std::string location;
-    std::string layout;
-    // IMAP accounts (location "imap://user@host:port"): the password, or a command whose first
-    // line of output is the password.
-    std::string password;
-    std::string password_command;
-    // IMAP accounts: "starttls" secures an imap:// connection before the login, "off" or ""
-    // leaves it plain (imaps:// is always TLS); ca_file names the PEM file of the CAs to trust
-    // instead of the system's.
-    std::string tls;
-    std::string ca_file;
-    // (Given defaults, so that brace lists of the fields above stay complete.)
-    // "maildir", "imap" or "mbox" (one mbox file, or a folder of them with "NAME.sbd/"
-    // subfolders); "" = from the location (imap:// and imaps:// are IMAP, else Maildir).
-    std::string kind = {};
-    // The file that named the store: the profile, or the mail program's file it was found in.
-    std::string source = {};
-};
 
 // What names a store among every spelling of its location, for locks between runs: an IMAP
 // account by server, port and user; a Maildir by the device and inode of its folder.
@@ -89,12 +53,10 @@ std::vector<StoreConfig> configured_stores();
 // Tests: replaces what configured_stores() returns (nullopt restores the profile lookup).
 void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 
-// Saves complete in batches (one file-system sync for many mails). A batch completes after 256
-// saves, a second after its first save, when a folder's mails are listed, when a NameSpace ends
-// and at program exit; this completes it now. False when a save could not be completed (its
-// mail then stays as it was); throws platform::Error naming what failed on an IMAP server since
-// the last call and what that left on the server.
-bool flush_saves();
+// Saves complete in batches (one file-system sync for many mails), held by the NameSpace whose
+// stores the mails are in. A batch completes after 256 saves, a second after its first save,
+// when a folder's mails are listed, when its NameSpace ends and at program exit (the end of
+// every NameSpace); NameSpace::flush_saves completes it now.
 
 // What filing records in the mail for each attachment it files (one header per attachment,
 // not shown to the reader): enough to put the attachment back and to know it was filed.
@@ -170,7 +132,7 @@ class MailItem {
     void set_Body(std::string_view text) const;
     // Stores the changed mail (no-op when nothing changed). Every reading through the binding
     // sees the change at once; other programs see it when the batch of saves completes (see
-    // flush_saves).
+    // NameSpace::flush_saves).
     void Save() const;
     std::string Subject() const;
     // The store's name for this mail as it lies now (its folder and its name there); a save
@@ -264,12 +226,16 @@ class NameSpace {
     outlook::Folders Folders() const;
     MAPIFolder Folders(long index) const;
     MAPIFolder Folders(std::string_view name) const;
+    // Completes the saves of this namespace's stores that are still pending (see above). Every
+    // failure since the last call is in the result: a save that could not be completed leaves
+    // its mail as it was; an IMAP server's text names what failed and what that left there.
+    FlushResult flush_saves() const;
     bool is_nothing() const { return !root_; }
 
   private:
     friend class Application;
-    explicit NameSpace(std::shared_ptr<detail::FolderNode> r) : root_(std::move(r)) {}
-    std::shared_ptr<detail::FolderNode> root_;
+    explicit NameSpace(std::shared_ptr<detail::NamespaceRoot> r) : root_(std::move(r)) {}
+    std::shared_ptr<detail::NamespaceRoot> root_;
 };
 
 class Application {

@@ -4,14 +4,17 @@
 // outlook.h are handles onto these nodes.
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#include "morvo/outlook/outlook.h"
+#include "morvo/outlook/store_config.h"
 
 namespace morvo::outlook::detail {
+
+struct MimeMail;
 
 [[noreturn]] void fail(long number, std::string description);
 
@@ -97,16 +100,76 @@ class MailFolderNode : public FolderNode {
     bool listed_ = false;
 };
 
-// The top of the namespace: one child per store.
-std::shared_ptr<FolderNode> make_namespace_root(const std::vector<StoreConfig>& stores,
-                                                bool read_only);
+// One backend's pending saves in one session. The backend completes them by the batch rules of
+// outlook.h (256 saves, a second after the first, a listing of the folder's mails) and the
+// session on flush() and when it ends.
+struct PendingSaves {
+    virtual ~PendingSaves() = default;
+    // Completes what is pending; reports every failure since the last call.
+    virtual FlushResult flush() = 0;
+    // The session is over: nobody will flush again, so later saves (through mails still held)
+    // complete at once.
+    virtual void session_ended() {}
+};
 
-// Completes the saves of Maildir mails that are still pending.
-bool flush_maildir_saves();
+// The save queue of one session: one batch per backend, made when its first store opens.
+class SaveQueue {
+  public:
+    // The session's batch of type T (a PendingSaves with a default constructor).
+    template <class T>
+    std::shared_ptr<T> batch() {
+        for (const auto& b : batches_)
+            if (auto t = std::dynamic_pointer_cast<T>(b)) return t;
+        auto t = std::make_shared<T>();
+        batches_.push_back(t);
+        return t;
+    }
+    // Every batch, in the order they were made.
+    FlushResult flush();
+    // flush(), then session_ended() on every batch.
+    void end();
 
-// A Maildir store as a top-level folder named `name`. Read-only: its listings leave what a
-// killed save left behind for a run to clear, which holds the store's lock.
-std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config, bool read_only = false);
+  private:
+    std::vector<std::shared_ptr<PendingSaves>> batches_;
+};
+
+// What a backend opens a store for: the session's save queue, and whether the session only
+// reads (its listings leave what a killed save left behind for a run, which holds the lock).
+struct StoreSession {
+    SaveQueue& saves;
+    bool read_only = false;
+};
+
+// A store backend: which profile entries it opens, and the opening of one as a top-level
+// folder. Each lives in its own file; the table in backends.cpp names them all.
+struct StoreBackend {
+    std::string_view kind;  // as StoreConfig::kind names it
+    bool (*accepts)(const StoreConfig& config);
+    // Fails (platform::Error) when the store cannot be opened; IMAP connects and logs in here.
+    std::shared_ptr<FolderNode> (*open)(const StoreConfig& config, StoreSession& session);
+};
+
+// Every backend, in the order they are asked.
+std::span<const StoreBackend> store_backends();
+// The first backend that accepts the store; nullptr when none does.
+const StoreBackend* backend_for(const StoreConfig& config);
+
+// The top of a namespace: one child per store, and the session's save queue. Its end completes
+// the saves still pending.
+class NamespaceRoot : public FolderNode {
+  public:
+    NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only);
+    ~NamespaceRoot() override;
+    std::string name() const override { return ""; }
+    const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
+    long item_count() override { return 0; }
+    std::shared_ptr<MimeMail> item(long index) override;
+    FlushResult flush_saves() { return saves_.flush(); }
+
+  private:
+    SaveQueue saves_;
+    std::vector<std::shared_ptr<FolderNode>> kids_;
+};
 
 struct Session {
     std::vector<StoreConfig> stores;

@@ -123,7 +123,6 @@ struct CommandLine {
         int rc = run_command_line(args, o, e, false);
         out = o.str();
         err = e.str();
-        outlook::flush_saves();
         return rc;
     }
     std::map<std::string, std::string> stored() const {
@@ -558,11 +557,8 @@ TEST(Reattach, RecordsOutsideTheStorageFolderAreNeverFollowed) {
     const std::string victim = elsewhere.path() + "/victim.txt";
     std::ofstream(victim) << "known bytes";
     {
-        auto item = outlook::Application::with_stores({config})
-                        .GetNamespace("MAPI")
-                        .Folders(kStore)
-                        .Folders("Posteingang")
-                        .Items(1);
+        auto ns = outlook::Application::with_stores({config}).GetNamespace("MAPI");
+        auto item = ns.Folders(kStore).Folders("Posteingang").Items(1);
         item.add_FilingRecord({"file:" + platform::windows_path(victim), "victim.txt", "text/plain",
                                11, outlook::sha256_hex("known bytes")});
         item.add_FilingRecord({"file:" + cl.ablage_win + "\\..\\" +
@@ -570,7 +566,7 @@ TEST(Reattach, RecordsOutsideTheStorageFolderAreNeverFollowed) {
                                    "\\victim.txt",
                                "victim.txt", "text/plain", 11, outlook::sha256_hex("known bytes")});
         item.Save();
-        outlook::flush_saves();
+        ns.flush_saves();
     }
     EXPECT_EQ(cl.run({"--reattach", "--folder", kStore + "|Posteingang"}), kExitStayed) << cl.out;
     EXPECT_EQ(read_bytes(victim), "known bytes");

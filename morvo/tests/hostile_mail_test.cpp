@@ -57,8 +57,8 @@ struct Store {
     std::string file_all(Journal* journal = nullptr) const {
         auto app = outlook::Application::with_stores(
             {outlook::test::store_config(outlook::test::store_name, root)});
-        auto folder =
-            app.GetNamespace("MAPI").Folders(outlook::test::store_name).Folders("Posteingang");
+        auto ns = app.GetNamespace("MAPI");
+        auto folder = ns.Folders(outlook::test::store_name).Folders("Posteingang");
         FilingEnvironment env = default_filing_environment();
         env.clock = [] { return kStamp; };
         env.journal = journal;
@@ -67,7 +67,7 @@ struct Store {
         sink.add_text = [&](const std::string& t) { texts += t; };
         for (long i = 1; i <= folder.Items().Count(); ++i)
             file_mail_item(folder.Items(i), ablage_win, env, sink);
-        EXPECT_TRUE(outlook::flush_saves());
+        EXPECT_TRUE(ns.flush_saves().complete);
         return texts;
     }
     outlook::MailItem first() const {

@@ -16,6 +16,7 @@
 
 #include "morvo/outlook/imap_client.h"
 #include "morvo/outlook/outlook.h"
+#include "morvo/tests/outlook_test_util.h"
 
 namespace morvo::outlook::imap {
 namespace {
@@ -289,7 +290,7 @@ TEST(ImapClient, SaveDroppedAfterAppendLeavesTheOldMessage) {
         item.Attachments(1).Delete();
         std::string err = error_text([&] {
             item.Save();
-            flush_saves();  // saves complete in batches
+            test::flush_or_throw(ns);  // saves complete in batches
         });
         EXPECT_NE(err.find("unterbrochen"), std::string::npos) << err;
     }

@@ -63,7 +63,6 @@ RunResult run_over(const outlook::StoreConfig& store, const std::vector<std::str
     HeadlessView view;
     RunResult r;
     r.outcome = run_archive(view, env);
-    outlook::flush_saves();
     r.text = view.text;
     r.stayed = view.stayed;
     for (const auto& e : std::filesystem::directory_iterator(storage))

@@ -384,7 +384,7 @@ TEST(OutlookMail, SaveKeepsFlagsModeAndNeverOverwritesInPlace) {
             item.set_Body("zweimal\r\n" + item.Body());
             item.Save();
         }
-        flush_saves();
+        ns.flush_saves();
         MailItem item = s.folder(ns, m.folder).Items(pos);
         EXPECT_EQ(item.Body().rfind("zweimal\r\n", 0), 0u);
         std::string saved = file_of_saved_mail(s, dir, files_before);
@@ -451,7 +451,7 @@ TEST(OutlookMail, SavedAttachmentIsDurableBeforeTheMailLosesIt) {
         item.Attachments(1).SaveAsFile(storage + "/" + name);
         item.Attachments(1).Delete();
         item.Save();
-        flush_saves();
+        ns.flush_saves();
     };
 
     file_first_attachment("eins.bin");
@@ -482,8 +482,7 @@ TEST(OutlookMail, OldFileLeftBesideItsSavedSuccessorIsDroppedOnTheNextListing) {
         MailItem item = s.item(ns, m);
         item.Attachments(1).Delete();
         item.Save();
-    }
-    flush_saves();
+    }  // the end of the namespace completes its saves
     ASSERT_FALSE(std::filesystem::exists(old_path));
     // A crash after the rename but before the removal leaves the old file beside the new one.
     std::ofstream(old_path, std::ios::binary) << old_bytes;
@@ -509,7 +508,7 @@ TEST(OutlookMail, FlagChangeByAnotherProgramIsFollowed) {
     std::string renamed = old_path.substr(0, old_path.rfind(':')) + ":2,RS";
     ASSERT_EQ(std::rename(old_path.c_str(), renamed.c_str()), 0);
     item.Save();
-    flush_saves();
+    ns.flush_saves();
     EXPECT_FALSE(std::filesystem::exists(renamed));
     int with_rs = 0;
     for (const auto& f : s.mail_files(s.root))
@@ -567,7 +566,7 @@ TEST(OutlookMail, MailWithoutMimeAndEmptyBodies) {
     MailItem scan = s.item(ns, s.mail("Scan"));
     scan.Attachments(1).Delete();
     scan.Save();
-    flush_saves();
+    ns.flush_saves();
     IndependentParse p(file_of_saved_mail(s, dir, before));
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.types, std::vector<std::string>{"text/plain"});

@@ -29,6 +29,15 @@ inline StoreConfig store_config(std::string name, std::string location) {
     return c;
 }
 
+// Completes the namespace's saves and throws what failed, in one text, as a caller reports it.
+inline void flush_or_throw(const NameSpace& ns) {
+    FlushResult r = ns.flush_saves();
+    if (r.complete) return;
+    std::string text;
+    for (const auto& f : r.failures) text += (text.empty() ? "" : "\r\n") + f;
+    throw platform::Error(e_fail, text.empty() ? "Nicht jede Email wurde gespeichert." : text);
+}
+
 inline std::string read_bytes(const std::string& path) {
     return testsupport::slurp(path);
 }

@@ -106,7 +106,6 @@ struct RunFixture : MorvoFixture {
                 out.insert(state);
             return out;
         }
-        outlook::flush_saves();  // the flags are in the file names once the saves complete
         std::string dir =
             folder_path == "Posteingang" ? store.root : store.root + "/." + folder_path;
         for (const auto& file : store.mail_files(dir)) {
