@@ -601,7 +601,6 @@ FoundStores find_stores(const DiscoveryPlaces& at) {
 }
 
 std::string why_not_opened(const StoreConfig& store, bool from_profile) {
-    if (store.kind == "mbox") return "mbox-Speicher kann Morvo noch nicht öffnen";
     if (store.kind == "imap" && !from_profile && store.password.empty() &&
         store.password_command.empty())
         return "braucht ein Passwort (Password= oder PasswordCommand= in einem Abschnitt [" +

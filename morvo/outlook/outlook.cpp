@@ -13,6 +13,7 @@
 #include "morvo/outlook/discovery.h"
 #include "morvo/outlook/imap_client.h"
 #include "morvo/outlook/imap_store.h"
+#include "morvo/outlook/mbox.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/store.h"
 #include "platform/paths.h"
@@ -104,9 +105,13 @@ class NamespaceRoot : public FolderNode {
     NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only) {
         for (const auto& s : stores)
             kids_.push_back(imap::is_imap_location(s.location) ? open_imap_store(s)  // IMAP
+                            : s.kind == "mbox"                 ? open_mbox_store(s, read_only)
                                                                : open_maildir_store(s, read_only));
     }
-    ~NamespaceRoot() override { flush_maildir_saves(); }
+    ~NamespaceRoot() override {
+        flush_maildir_saves();
+        flush_mbox_saves();
+    }
     std::string name() const override { return ""; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
     long item_count() override { return 0; }
@@ -191,6 +196,7 @@ std::string store_identity(const StoreConfig& store) {
         for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return "imap:" + a.user + "@" + host + ":" + std::to_string(a.port);
     }
+    if (std::string mbox = detail::mbox_store_identity(store.location); !mbox.empty()) return mbox;
     std::string id = platform::file_identity(store.location);
     return id.empty() ? "path:" + store.location : "dir:" + id;
 }
@@ -225,8 +231,11 @@ std::vector<StoreConfig> configured_stores() {
 }
 
 bool flush_saves() {
-    const bool complete = detail::flush_maildir_saves();
+    std::string mbox_reasons;
+    const bool maildir_complete = detail::flush_maildir_saves();
+    const bool complete = detail::flush_mbox_saves(&mbox_reasons) && maildir_complete;
     detail::flush_imap_saves();
+    if (!mbox_reasons.empty()) fail(e_fail, mbox_reasons);
     return complete;
 }
 

@@ -93,7 +93,7 @@ void set_store_override(std::optional<std::vector<StoreConfig>> stores);
 // saves, a second after its first save, when a folder's mails are listed, when a NameSpace ends
 // and at program exit; this completes it now. False when a save could not be completed (its
 // mail then stays as it was); throws platform::Error naming what failed on an IMAP server since
-// the last call and what that left on the server.
+// the last call and what that left on the server, or why an mbox stayed unchanged.
 bool flush_saves();
 
 // What filing records in the mail for each attachment it files (one header per attachment,

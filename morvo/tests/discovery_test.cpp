@@ -191,11 +191,10 @@ TEST(Discovery, MadeUpHomeListedAndShown) {
     const std::string imap_line = "Firma\timap\timap://" + user + "@127.0.0.1:" + h.imap_port +
                                   "\t" + prefs + (account ? "" : "\t(bleibt aus: braucht ein");
     const std::vector<std::string> expected = {
-        "Lokale Ordner\tmbox\t" + h.tb + "/Mail/Local Folders\t" + prefs +
-            "\t(bleibt aus: mbox-Speicher",
+        "Lokale Ordner\tmbox\t" + h.tb + "/Mail/Local Folders\t" + prefs + "\n",
         "Pöp\tmaildir\t" + h.tb + "/Mail/pop.example\t" + prefs + "\n",
         "KMail\tmaildir\t" + h.kmail + "\t" + h.kmail + "\n",
-        "Systempostfach\tmbox\t" + h.home + "/spool\t$MAIL\t(bleibt aus:",
+        "Systempostfach\tmbox\t" + h.home + "/spool\t$MAIL\n",
         imap_line,
         "b@mail.example.org\timap\timaps://b@mail.example.org:993\t" + prefs +
             "\t(bleibt aus: braucht ein Passwort",
