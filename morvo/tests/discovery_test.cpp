@@ -203,11 +203,14 @@ TEST(Discovery, MadeUpHomeListedAndShown) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
     EXPECT_NE(err.find("Profil alt"), std::string::npos) << err;  // the missing profile
 
-    // The tree: the Maildir stores with their subfolders, the IMAP account when it has a server.
+    // The tree: the Maildir and mbox stores with their subfolders, the IMAP account when it has
+    // a server.
     NameSpace ns = Application::create().GetNamespace("MAPI");
-    std::vector<std::string> stores = {"Pöp", "KMail"};
+    std::vector<std::string> stores = {"Lokale Ordner", "Pöp", "KMail", "Systempostfach"};
     if (account) stores.insert(stores.begin(), "Firma");
     EXPECT_EQ(names_of(ns.Folders()), stores);
+    for (const char* mbox : {"Lokale Ordner", "Systempostfach"})
+        EXPECT_EQ(ns.Folders(mbox).Folders("Posteingang").Items().Count(), 1) << mbox;
     EXPECT_EQ(names_of(ns.Folders("KMail").Folders()),
               (std::vector<std::string>{"Posteingang", "sent-mail"}));
     EXPECT_EQ(names_of(ns.Folders("KMail").Folders("Posteingang").Folders()),

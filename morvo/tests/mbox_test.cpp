@@ -192,6 +192,7 @@ struct LockHolder {
         if (::pipe(up) != 0 || ::pipe(down) != 0) return;
         pid = ::fork();
         if (pid == 0) {
+            ::close(down[1]);  // so that the parent's close ends the wait
             int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
             struct flock fl {};
             fl.l_type = F_WRLCK;
@@ -280,7 +281,7 @@ TEST(MboxStore, OtherProgramsBetweenListingAndWriting) {
                 EXPECT_TRUE(flush_saves());
                 const std::string now = read_bytes(p.inbox);
                 EXPECT_EQ(now.substr(0, p.head.size()), p.head);
-                EXPECT_EQ(now.find("a.pdf"), std::string::npos);
+                EXPECT_EQ(now.find("a.pdf", p.head.size()), std::string::npos);
                 EXPECT_EQ(now.find(appended) != std::string::npos,
                           before.find(appended) != std::string::npos);
                 EXPECT_FALSE(std::filesystem::exists(p.inbox + ".lock"));
