@@ -2,8 +2,9 @@
 //   bench_archive plain FOLDER N      adds N mails without attachments to a Maildir folder
 //   bench_archive many STORE N        makes a store whose "Massenpost" holds one mail with N
 //                                     small attachments
-//   bench_archive run STORE STORAGE   runs over the store's "Massenpost"; prints
-//                                     "<seconds> <attachments filed> <mails>"
+//   bench_archive run STORE STORAGE [KIND]
+//                                     runs over the store's "Massenpost" (KIND "mbox" for an
+//                                     mbox tree); prints "<seconds> <attachments filed> <mails>"
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
         morvo::outlook::StoreConfig config;
         config.name = "Persönliche Ordner";
         config.location = store;
+        if (argc >= 5) config.kind = argv[4];
         env.create_application = [&] { return morvo::outlook::Application::with_stores({config}); };
         HeadlessView view;
         auto t0 = std::chrono::steady_clock::now();
@@ -89,6 +91,6 @@ int main(int argc, char** argv) {
         return out.confirmed ? 0 : 1;
     }
     std::fprintf(stderr,
-                 "usage: bench_archive plain FOLDER N | many STORE N | run STORE STORAGE\n");
+                 "usage: bench_archive plain FOLDER N | many STORE N | run STORE STORAGE [KIND]\n");
     return 2;
 }

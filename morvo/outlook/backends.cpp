@@ -8,6 +8,7 @@ namespace morvo::outlook::detail {
 
 std::shared_ptr<FolderNode> open_imap_store(const StoreConfig& config, StoreSession& session);
 std::shared_ptr<FolderNode> open_maildir_store(const StoreConfig& config, StoreSession& session);
+std::shared_ptr<FolderNode> open_mbox_store(const StoreConfig& config, StoreSession& session);
 
 namespace {
 
@@ -21,6 +22,7 @@ constexpr StoreBackend backends[] = {
          return (c.kind.empty() || c.kind == "maildir") && !imap::is_imap_location(c.location);
      },
      open_maildir_store},
+    {"mbox", [](const StoreConfig& c) { return c.kind == "mbox"; }, open_mbox_store},
 };
 
 }  // namespace

@@ -53,7 +53,7 @@ struct FoundStores {
 // replaced by another because of a typing error.
 FoundStores find_stores(const DiscoveryPlaces& at);
 
-// Why the binding cannot open the store ("" when it can): a kind without a backend yet, or a
+// Why the binding cannot open the store ("" when it can): a
 // found IMAP account without a password.
 std::string why_not_opened(const StoreConfig& store, bool from_profile);
 

@@ -12,6 +12,7 @@
 
 #include "morvo/outlook/discovery.h"
 #include "morvo/outlook/imap_client.h"
+#include "morvo/outlook/mbox.h"
 #include "morvo/outlook/mime.h"
 #include "morvo/outlook/store.h"
 #include "platform/paths.h"
@@ -182,6 +183,7 @@ std::string store_identity(const StoreConfig& store) {
         for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return "imap:" + a.user + "@" + host + ":" + std::to_string(a.port);
     }
+    if (std::string mbox = detail::mbox_store_identity(store.location); !mbox.empty()) return mbox;
     std::string id = platform::file_identity(store.location);
     return id.empty() ? "path:" + store.location : "dir:" + id;
 }

@@ -166,32 +166,82 @@ std::map<std::string, MailView> mails(const outlook::NameSpace& ns, const std::s
     return out;
 }
 
-enum class Backend { maildir, imap };
+enum class Backend { maildir, imap, mbox };
 
 class ArchiveThenReattach : public ::testing::TestWithParam<Backend> {};
 
 INSTANTIATE_TEST_SUITE_P(Stores, ArchiveThenReattach,
-                         ::testing::Values(Backend::maildir, Backend::imap), [](const auto& info) {
-                             return info.param == Backend::imap ? "imap" : "maildir";
+                         ::testing::Values(Backend::maildir, Backend::imap, Backend::mbox),
+                         [](const auto& info) {
+                             return info.param == Backend::imap   ? "imap"
+                                    : info.param == Backend::mbox ? "mbox"
+                                                                  : "maildir";
                          });
+
+// Every mail of an mbox file as another reader (Python's mailbox) reads it: a hash of its "From "
+// line and bytes, and whether it carries a filing record.
+std::vector<std::string> python_mbox_view(const std::string& file) {
+    const std::string script =
+        "import hashlib, mailbox, sys\n"
+        "box = mailbox.mbox(sys.argv[1], create=False)\n"
+        "for key in box.keys():\n"
+        "    m = box.get_message(key)\n"
+        "    raw = m.get_from().encode('latin-1') + b'\\n' + box.get_bytes(key)\n"
+        "    print(hashlib.sha256(raw).hexdigest(), int('X-Morvolan-Filed' in m))\n";
+    TempDir dir;
+    testsupport::spit(dir.path() + "/view.py", script);
+    FILE* p = ::popen(("python3 " + testsupport::shell_quoted(dir.path() + "/view.py") + " " +
+                       testsupport::shell_quoted(file))
+                          .c_str(),
+                      "r");
+    std::vector<std::string> lines;
+    if (!p) return lines;
+    std::string line;
+    for (int c; (c = std::fgetc(p)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        lines.push_back(std::exchange(line, {}));
+    }
+    EXPECT_EQ(::pclose(p), 0) << file;
+    return lines;
+}
 
 TEST_P(ArchiveThenReattach, GivesBackTheOriginals) {
     if (GetParam() == Backend::imap) REQUIRE_DOVECOT();
     mkmailstore::Options opt;
     opt.bulk_mails = 3;
-    GeneratedStore store("maildir++", opt);
+    GeneratedStore store(GetParam() == Backend::mbox ? "mboxrd" : "maildir++", opt);
     std::unique_ptr<DovecotAccount> account;
     if (GetParam() == Backend::imap) account = std::make_unique<DovecotAccount>(opt);
-    auto config = account ? account->config() : outlook::test::store_config(store_name, store.root);
+    auto config = account ? account->config() : store.config();
     auto ns = [&] { return outlook::Application::with_stores({config}).GetNamespace("MAPI"); };
     CommandLine cl(config, {kStore + "|Posteingang", kStore + "|Massenpost"});
     const auto inbox = mails(ns(), "Posteingang");
     const auto bulk = mails(ns(), "Massenpost");
+    std::map<std::string, std::vector<std::string>> mbox_before;
+    if (store.mbox)
+        for (const char* f : {"/Inbox", "/Massenpost"})
+            mbox_before[f] = python_mbox_view(store.root + f);
 
     ASSERT_EQ(cl.run({"--run"}), kExitDone) << cl.out << cl.err;
     const auto files = cl.stored();
     ASSERT_FALSE(files.empty());
     EXPECT_NE(mails(ns(), "Posteingang"), inbox);
+    // Another reader reads every mail; those the run did not change are the same bytes.
+    for (const auto& [f, before] : mbox_before) {
+        SCOPED_TRACE(f);
+        const auto after = python_mbox_view(store.root + f);
+        ASSERT_EQ(after.size(), before.size());
+        size_t changed = 0;
+        for (size_t i = 0; i < after.size(); ++i)
+            if (after[i] != before[i]) {
+                ++changed;
+                EXPECT_EQ(after[i].back(), '1');
+            }
+        EXPECT_GT(changed, 0u);
+    }
     // One record per storage file, each naming its file by its link and bytes.
     size_t records = 0;
     {

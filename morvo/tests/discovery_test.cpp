@@ -191,11 +191,10 @@ TEST(Discovery, MadeUpHomeListedAndShown) {
     const std::string imap_line = "Firma\timap\timap://" + user + "@127.0.0.1:" + h.imap_port +
                                   "\t" + prefs + (account ? "" : "\t(bleibt aus: braucht ein");
     const std::vector<std::string> expected = {
-        "Lokale Ordner\tmbox\t" + h.tb + "/Mail/Local Folders\t" + prefs +
-            "\t(bleibt aus: mbox-Speicher",
+        "Lokale Ordner\tmbox\t" + h.tb + "/Mail/Local Folders\t" + prefs + "\n",
         "Pöp\tmaildir\t" + h.tb + "/Mail/pop.example\t" + prefs + "\n",
         "KMail\tmaildir\t" + h.kmail + "\t" + h.kmail + "\n",
-        "Systempostfach\tmbox\t" + h.home + "/spool\t$MAIL\t(bleibt aus:",
+        "Systempostfach\tmbox\t" + h.home + "/spool\t$MAIL\n",
         imap_line,
         "b@mail.example.org\timap\timaps://b@mail.example.org:993\t" + prefs +
             "\t(bleibt aus: braucht ein Passwort",
@@ -204,11 +203,14 @@ TEST(Discovery, MadeUpHomeListedAndShown) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
     EXPECT_NE(err.find("Profil alt"), std::string::npos) << err;  // the missing profile
 
-    // The tree: the Maildir stores with their subfolders, the IMAP account when it has a server.
+    // The tree: the Maildir and mbox stores with their subfolders, the IMAP account when it has
+    // a server.
     NameSpace ns = Application::create().GetNamespace("MAPI");
-    std::vector<std::string> stores = {"Pöp", "KMail"};
+    std::vector<std::string> stores = {"Lokale Ordner", "Pöp", "KMail", "Systempostfach"};
     if (account) stores.insert(stores.begin(), "Firma");
     EXPECT_EQ(names_of(ns.Folders()), stores);
+    for (const char* mbox : {"Lokale Ordner", "Systempostfach"})
+        EXPECT_EQ(ns.Folders(mbox).Folders("Posteingang").Items().Count(), 1) << mbox;
     EXPECT_EQ(names_of(ns.Folders("KMail").Folders()),
               (std::vector<std::string>{"Posteingang", "sent-mail"}));
     EXPECT_EQ(names_of(ns.Folders("KMail").Folders("Posteingang").Folders()),

@@ -59,8 +59,14 @@ struct GeneratedStore {
         opt.layout = layout;
         root = dir.path() + "/Maildir";
         manifest = mkmailstore::generate(root, opt);
+        mbox = layout.rfind("mbox", 0) == 0;
     }
-    Application app() const { return Application::with_stores({store_config(store_name, root)}); }
+    StoreConfig config() const {
+        StoreConfig c = store_config(store_name, root);
+        if (mbox) c.kind = "mbox";
+        return c;
+    }
+    Application app() const { return Application::with_stores({config()}); }
     NameSpace ns() const { return app().GetNamespace("MAPI"); }
 
     // The folder of a display path below the store ("Posteingang|Kunden").
@@ -125,6 +131,7 @@ struct GeneratedStore {
     TempDir dir;
     std::string root;
     mkmailstore::Manifest manifest;
+    bool mbox = false;
 };
 
 // The header block of a mail as unfolded lines, without the content headers.

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <random>
 #include <stdexcept>
 
@@ -619,11 +622,75 @@ std::uint64_t fnv1a64(const std::string& bytes) {
     return h;
 }
 
+namespace {
+
+// The mbox file of a folder's display path, as Thunderbird lays out local folders: the inbox
+// is "Inbox", subfolders live in "NAME.sbd/" beside their parent's file.
+std::string mbox_file_of(const std::string& display, bool inbox) {
+    auto comps = split_path(display);
+    if (inbox && comps[0] == "Posteingang") comps[0] = "Inbox";
+    std::string rel;
+    for (size_t k = 0; k < comps.size(); ++k)
+        rel += comps[k] + (k + 1 < comps.size() ? ".sbd/" : "");
+    return rel;
+}
+
+// Rewrites a generated nested Maildir as an mbox tree in `root`, with Thunderbird's status
+// headers; mboxrd quotes ">*From " lines of a body, mboxo "From " lines.
+void write_mbox_tree(const std::string& maildir, const std::string& root, Manifest& m, bool rd) {
+    auto place = [&](const std::string& rel) {
+        const size_t slash = rel.rfind('/');
+        if (slash != std::string::npos) make_dirs(root + "/" + rel.substr(0, slash));
+    };
+    std::map<std::string, std::string> files = {{"Inbox", ""}};
+    for (const auto& f : m.folders) files.emplace(mbox_file_of(f, f != "Posteingang"), "");
+    for (auto& mail : m.mails) {
+        std::ifstream in(maildir + "/" + mail.file, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string rel = mbox_file_of(mail.folder, true);
+        std::string& out = files[rel];
+        out += "From anna@example.org Fri Mar  1 08:00:00 2024\n";
+        if (!mail.damaged)
+            out += std::string("X-Mozilla-Status: 000") +
+                   (mail.flags.find('S') != std::string::npos ? "1" : "0") +
+                   "\nX-Mozilla-Status2: 00000000\n";
+        for (size_t i = 0; i < bytes.size();) {
+            size_t nl = bytes.find('\n', i);
+            size_t stop = nl == std::string::npos ? bytes.size() : nl + 1;
+            size_t gt = i;
+            while (rd && gt < stop && bytes[gt] == '>') ++gt;
+            if (bytes.compare(gt, 5, "From ") == 0) out += '>';
+            out.append(bytes, i, stop - i);
+            i = stop;
+        }
+        if (out.back() != '\n') out += '\n';
+        out += '\n';
+        mail.file = rel;
+    }
+    for (const auto& [rel, bytes] : files) {
+        place(rel);
+        write_file(root + "/" + rel, bytes);
+    }
+}
+
+}  // namespace
+
 Manifest generate(const std::string& dir, const Options& options) {
-    if (options.layout != "maildir++" && options.layout != "nested")
+    const bool mbox = options.layout == "mboxo" || options.layout == "mboxrd";
+    if (options.layout != "maildir++" && options.layout != "nested" && !mbox)
         throw std::runtime_error("unknown layout " + options.layout);
     std::string root = dir;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
+    if (mbox) {
+        make_dirs(root);
+        Options nested = options;
+        nested.layout = "nested";
+        const std::string maildir = root + "/.mkmailstore-maildir";
+        Manifest m = generate(maildir, nested);
+        write_mbox_tree(maildir, root, m, options.layout == "mboxrd");
+        std::filesystem::remove_all(maildir);
+        return m;
+    }
     Writer w(root, options);
     w.make_maildir(root);
     if (!options.bulk_only) write_sample(w);

@@ -1,6 +1,6 @@
 #pragma once
 
-// Writes sample Maildir stores with known contents, and tells what it wrote.
+// Writes sample Maildir and mbox stores with known contents, and tells what it wrote.
 
 #include <cstdint>
 #include <string>
@@ -9,8 +9,9 @@
 namespace mkmailstore {
 
 struct Options {
-    std::string layout = "maildir++";  // or "nested"
-    long bulk_mails = 0;               // extra mails in the folder "Massenpost"
+    // or "nested"; "mboxo", "mboxrd": an mbox tree as Thunderbird keeps local folders
+    std::string layout = "maildir++";
+    long bulk_mails = 0;  // extra mails in the folder "Massenpost"
     std::size_t attachment_size = 100 * 1024;
     std::uint32_t seed = 1;
     bool bulk_only = false;  // only "Massenpost" (benchmarks)
@@ -23,7 +24,7 @@ struct AttachmentInfo {
 
 struct MailInfo {
     std::string folder;  // display path below the store, "Posteingang|Kunden"
-    std::string file;    // path relative to the store folder
+    std::string file;    // path relative to the store folder (the mbox file of an mbox tree)
     std::string subject;
     std::string body;  // the plain-text body as written (LF line ends), "" when there is none
     std::string charset;
