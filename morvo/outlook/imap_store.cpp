@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -278,6 +279,14 @@ struct FolderCache {
     std::vector<std::uint32_t> uids;               // in listing order
     std::map<std::uint32_t, std::uint32_t> sizes;  // RFC822.SIZE by UID
     std::map<std::uint32_t, std::string> bodies;   // read ahead, LF line ends
+    // With CONDSTORE, each body's flags, internal date and MODSEQ read with it, and the highest
+    // MODSEQ of that reading: a save needs no fresh reading, since its STORE is refused for a
+    // message changed after it (every change gets a higher MODSEQ).
+    struct Read {
+        std::string flags, date;
+        std::uint64_t since = 0;
+    };
+    std::map<std::uint32_t, Read> read;
 };
 
 // Read ahead at most this many mails or bytes in one FETCH.
@@ -371,15 +380,15 @@ class ImapSession {
     struct Replacement {
         std::shared_ptr<ImapMail> mail;  // none for a copy left by an earlier run
         std::uint32_t old_uid = 0, new_uid = 0, size = 0;
-        std::string flags;  // those the new copy carries (flag_text)
+        std::string flags;        // those the new copy carries (flag_text)
+        std::uint64_t since = 0;  // a MODSEQ no lower than the old one's when read; 0: unknown
     };
     struct Replaced {
         std::set<std::uint32_t> expunged;  // old messages
         std::set<std::uint32_t> dropped;   // new copies whose old message went elsewhere
     };
-    // In the selected mailbox; `since` is the highest MODSEQ of the old messages when their
-    // flags were read (0: unknown). Sets `failures` to what went wrong.
-    Replaced replace(std::vector<Replacement> todo, std::uint64_t since, std::string& failures);
+    // In the selected mailbox. Sets `failures` to what went wrong.
+    Replaced replace(std::vector<Replacement> todo, std::string& failures);
 
   private:
     void flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& batch,
@@ -432,6 +441,11 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
                 fail(e_fail, "Die Nachricht ist auf dem Server nicht mehr vorhanden.");
             text = std::move(cached->second);
             folder_->bodies.erase(cached);
+            read_.reset();
+            if (auto r = folder_->read.find(uid_); r != folder_->read.end()) {
+                read_ = std::move(r->second);
+                folder_->read.erase(r);
+            }
         }
         return copy_of(text);
     }
@@ -483,7 +497,10 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
     void replaced_by(std::uint32_t uid, std::uint32_t size) {
         uid_ = uid;
         size_ = size;
+        read_.reset();
     }
+    // What was read with the body (CONDSTORE only).
+    const std::optional<FolderCache::Read>& read() const { return read_; }
 
   private:
     // This mail's body and those of the next listed ones in one FETCH.
@@ -502,8 +519,16 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
             }
         }
         folder_->bodies.clear();  // what was read ahead and not asked for is not kept
-        auto r = session_->connection().command("UID FETCH " + uid_set(want) + " BODY.PEEK[]",
-                                                "Nachricht lesen");
+        folder_->read.clear();
+        const bool condstore = session_->condstore();
+        auto r = session_->connection().command(
+            "UID FETCH " + uid_set(want) +
+                (condstore ? " (BODY.PEEK[] FLAGS INTERNALDATE MODSEQ)" : " BODY.PEEK[]"),
+            "Nachricht lesen");
+        std::set<std::uint32_t> gone;
+        note_vanished(r.untagged, gone);
+        std::uint64_t since = 0;
+        for (const auto& [uid, f] : fetched_by_uid(r.untagged)) since = std::max(since, f.modseq);
         for (const auto& u : r.untagged) {
             if (u.values.size() < 3 || !u.values[1].is_atom("FETCH") ||
                 u.values[2].kind != Value::Kind::list)
@@ -515,6 +540,10 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
                 std::find(want.begin(), want.end(), n) != want.end())
                 folder_->bodies[n] = crlf_to_lf(body->text);
         }
+        if (condstore && since > 0)
+            for (const auto& [uid, f] : fetched_by_uid(r.untagged))
+                if (f.flags && f.date && f.modseq && !gone.count(uid) && folder_->bodies.count(uid))
+                    folder_->read[uid] = {flag_text(*f.flags, true), f.date->text, since};
     }
 
     std::shared_ptr<ImapSession> session_;
@@ -524,6 +553,7 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
     std::uint32_t size_ = 0;
     std::string pending_;
     bool has_pending_ = false;
+    std::optional<FolderCache::Read> read_;
 };
 
 void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
@@ -604,30 +634,34 @@ void ImapSession::flush() {
 void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& batch,
                                 const std::string& mailbox, std::string& failures) {
     std::vector<std::shared_ptr<ImapMail>> mails;
-    std::vector<std::uint32_t> uids;
+    std::vector<std::uint32_t> unread;  // without flags read along with the body
     for (const auto& m : batch)
         if (m->mailbox() == mailbox && m->has_pending()) {
             mails.push_back(m);
-            uids.push_back(m->uid());
+            if (!condstore_ || !m->read()) unread.push_back(m->uid());
         }
     if (mails.empty()) return;
     step_ = Step::none;
     select(mailbox);
     Connection& c = connection();
-    auto r = c.command("UID FETCH " + uid_set(uids) +
-                           (condstore_ ? " (FLAGS INTERNALDATE MODSEQ)" : " (FLAGS INTERNALDATE)"),
-                       "Nachricht lesen");
+    Connection::Result r;
+    if (!unread.empty())
+        r = c.command("UID FETCH " + uid_set(unread) +
+                          (condstore_ ? " (FLAGS INTERNALDATE MODSEQ)" : " (FLAGS INTERNALDATE)"),
+                      "Nachricht lesen");
     // A message another session expunged may still be answered (its last flags), with the
     // VANISHED after it.
     std::set<std::uint32_t> gone;
     note_vanished(r.untagged, gone);
     const auto data = fetched_by_uid(r.untagged);
-    std::uint64_t since = 0;
+    std::uint64_t fetched_since = 0;
+    for (const auto& [uid, f] : data) fetched_since = std::max(fetched_since, f.modseq);
     struct Append {
         std::shared_ptr<ImapMail> mail;
         std::string tag;
         std::uint32_t size = 0;
         std::string flags;
+        std::uint64_t since = 0;
     };
     std::vector<Append> sent;
     const std::string& valid = validity(mailbox);
@@ -638,19 +672,27 @@ void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& ba
     std::vector<Piece> multi_pieces;
     step_ = Step::appending;
     for (const auto& m : mails) {
-        auto d = data.find(m->uid());
-        if (gone.count(m->uid()) || d == data.end() || !d->second.flags || !d->second.date) {
-            failures = gone_elsewhere;
-            m->drop_pending();  // deleted or moved by another program meanwhile: it stays so
-            continue;
+        FolderCache::Read known;
+        if (condstore_ && m->read()) {
+            known = *m->read();  // one that is gone meanwhile takes its new copy with it later
+        } else {
+            auto d = data.find(m->uid());
+            if (gone.count(m->uid()) || d == data.end() || !d->second.flags || !d->second.date) {
+                failures = gone_elsewhere;
+                m->drop_pending();  // deleted or moved by another program meanwhile: it stays so
+                continue;
+            }
+            known = {flag_text(*d->second.flags, true), d->second.date->text, fetched_since};
         }
-        since = std::max(since, d->second.modseq);
-        const std::string flag_list = flag_text(*d->second.flags, true);
         std::vector<Piece> append{{false, "APPEND "}};
         append = cat(std::move(append), imap::astring(mailbox));
-        append.push_back({false, " (" + flag_list + ") \"" + d->second.date->text + "\" "});
+        append.push_back({false, " (" + known.flags + ") \"" + known.date + "\" "});
         append.push_back({true, m->take_pending(valid)});
-        Append a{m, {}, static_cast<std::uint32_t>(append.back().bytes.size()), flag_list};
+        Append a{m,
+                 {},
+                 static_cast<std::uint32_t>(append.back().bytes.size()),
+                 known.flags,
+                 known.since};
         if (multi) {  // one APPEND for all: the server stores them in one go
             if (multi_pieces.empty())
                 multi_pieces = append;
@@ -709,9 +751,9 @@ void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& ba
             failures = "Der IMAP-Server nannte die neue Nachricht nicht; die alte bleibt erhalten.";
             continue;
         }
-        todo.push_back({a.mail, a.mail->uid(), new_uid, a.size, a.flags});
+        todo.push_back({a.mail, a.mail->uid(), new_uid, a.size, a.flags, a.since});
     }
-    replace(std::move(todo), since, failures);
+    replace(std::move(todo), failures);
 }
 
 // The old message is flagged \Deleted only while it is unchanged since its flags were read
@@ -721,8 +763,7 @@ void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& ba
 // STORE reports are compared instead, and a change is taken over after the fact. The EXPUNGE
 // waits for the STORE's answer, so that only messages confirmed unchanged go: what another
 // program does in that one round trip (to a message it sees as deleted) is not seen.
-ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::uint64_t since,
-                                           std::string& failures) {
+ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::string& failures) {
     Connection& c = connection();
     Replaced out;
     std::vector<std::uint32_t> drop;
@@ -741,31 +782,37 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::u
                 "geändert; sie bleibt, wie es sie hinterließ.";
             break;
         }
-        std::vector<std::uint32_t> olds;
-        for (const auto& t : todo) olds.push_back(t.old_uid);
-        const bool cond = condstore_ && since > 0;
+        // One STORE per reading of the old messages (their MODSEQ bound), all in one round trip.
+        std::map<std::uint64_t, std::vector<std::uint32_t>> olds;
+        for (const auto& t : todo) olds[condstore_ ? t.since : 0].push_back(t.old_uid);
         std::vector<imap::Response> u;
         // Without QRESYNC an expunge by another session shows only as a position: a NOOP first
         // brings this session's view up to date, so that the STORE finds no message that is gone.
         const std::string noop = qresync_ ? "" : c.send({{false, "NOOP"}});
         step_ = Step::replacing;
-        const std::string tag =
-            c.send({{false, "UID STORE " + uid_set(olds) +
-                                (cond ? " (UNCHANGEDSINCE " + std::to_string(since) + ")" : "") +
-                                " +FLAGS (\\Deleted)"}});
+        std::vector<std::string> tags;
+        for (const auto& [since, uids] : olds)
+            tags.push_back(c.send(
+                {{false, "UID STORE " + uid_set(uids) +
+                             (since > 0 ? " (UNCHANGEDSINCE " + std::to_string(since) + ")" : "") +
+                             " +FLAGS (\\Deleted)"}}));
         for (const auto& t : reflags) c.wait(t, &u);
         reflags.clear();
         if (!noop.empty()) c.wait(noop, &u);
-        imap::Response done = c.wait(tag, &u);
-        if (done.status != "OK") {
-            failures = "Alte Nachricht entfernen: " + done.text +
+        std::set<std::uint32_t> gone, modified;
+        std::string refused;
+        for (const auto& tag : tags) {
+            imap::Response done = c.wait(tag, &u);
+            if (done.status != "OK") refused = done.text;
+            if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
+                for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
+        }
+        if (!refused.empty()) {
+            failures = "Alte Nachricht entfernen: " + refused +
                        " Neue Kopien liegen neben den alten; der nächste Lauf entfernt sie.";
             break;
         }
-        std::set<std::uint32_t> gone, modified;
         note_vanished(u, gone);
-        if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
-            for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
         auto seen = fetched_by_uid(u);
         // A message that had \Deleted already (a save broken after its STORE) may get no FETCH:
         // whether it is still there is asked once more.
@@ -824,14 +871,15 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::u
         auto r = c.command("UID FETCH " + uid_set(changed) + " (FLAGS MODSEQ)", "Nachricht lesen");
         note_vanished(r.untagged, gone);
         const auto now = fetched_by_uid(r.untagged);
-        since = 0;
+        std::uint64_t since = 0;
+        for (const auto& [uid, f] : now) since = std::max(since, f.modseq);
         for (auto& t : again) {
             auto n = now.find(t.old_uid);
             if (gone.count(t.old_uid) || n == now.end() || !n->second.flags) {
                 drop.push_back(t.new_uid);
                 continue;
             }
-            since = std::max(since, n->second.modseq);
+            t.since = since;
             take_over(t, flag_text(*n->second.flags, true));
             todo.push_back(std::move(t));
         }
@@ -997,8 +1045,9 @@ class ImapFolder : public MailFolderNode {
             since = std::max(since, o->second.modseq);
             todo.push_back({nullptr, old, copy, 0, want});
         }
+        for (auto& t : todo) t.since = since;
         std::string failures;
-        auto out = session_->replace(std::move(todo), since, failures);
+        auto out = session_->replace(std::move(todo), failures);
         if (!failures.empty()) session_->note_problem(failures);
         return out;
     }
