@@ -583,8 +583,9 @@ const char* const gone_elsewhere =
     "verschoben; das bleibt so, ihre abgelegten Anlagen bleiben in der Ablage.";
 }  // namespace
 
-// Per mailbox: the old flags, dates and MODSEQs in one FETCH, every APPEND sent back to back,
-// and once each is confirmed, the old messages replaced (replace()). A failure anywhere leaves
+// Per mailbox: the old flags, dates and MODSEQs (as read with the bodies under CONDSTORE, else
+// in one FETCH), every APPEND sent back to back, and once each is confirmed, the old messages
+// replaced (replace()). A failure anywhere leaves
 // the old message, and at worst the new one next to it (found by its mark and removed later).
 void ImapSession::flush() {
     if (pending_.empty() || flushing_) return;
@@ -767,12 +768,30 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::s
     Connection& c = connection();
     Replaced out;
     std::vector<std::uint32_t> drop;
-    // Sets a new copy's flags to those its old message has now.
+    // Gives a new copy the changes its old message got since it was read: added and removed
+    // flags only, so that what another program did to the new copy meanwhile stays too.
     std::vector<std::string> reflags;
     auto take_over = [&](Replacement& t, const std::string& flags) {
+        auto set_of = [](const std::string& f) {
+            std::set<std::string> out;
+            for (const std::string_view x : platform::pieces(f, ' '))
+                if (!x.empty()) out.insert(std::string(x));
+            return out;
+        };
+        const auto before = set_of(t.flags), now = set_of(flags);
+        std::string added, removed;
+        for (const auto& f : now)
+            if (!before.count(f)) added += (added.empty() ? "" : " ") + f;
+        for (const auto& f : before)
+            if (!now.count(f)) removed += (removed.empty() ? "" : " ") + f;
+        const std::string uid = std::to_string(t.new_uid);
+        if (!added.empty())
+            reflags.push_back(
+                c.send({{false, "UID STORE " + uid + " +FLAGS.SILENT (" + added + ")"}}));
+        if (!removed.empty())
+            reflags.push_back(
+                c.send({{false, "UID STORE " + uid + " -FLAGS.SILENT (" + removed + ")"}}));
         t.flags = flags;
-        reflags.push_back(c.send(
-            {{false, "UID STORE " + std::to_string(t.new_uid) + " FLAGS.SILENT (" + flags + ")"}}));
     };
     for (int round = 0; !todo.empty(); ++round) {
         if (round == 3) {  // changed again at every try: the other program's state stays

@@ -734,6 +734,7 @@ class MailProgram {
     }
     std::map<std::string, std::set<std::string>> flags;  // by Message-ID
     std::set<std::string> deleted, moved;
+    std::set<std::string> in_save;  // acted on while the archiver had it flagged \Deleted
     long operations = 0;
     std::string failure;
 
@@ -750,16 +751,21 @@ class MailProgram {
                 const auto [uid, id] = *at;
                 const unsigned what = random() % 20;
                 ++operations;
-                if (what < 2) {  // moved: COPYUID (untagged, or in the OK) says it was there
+                if (what < 4 && deleted_already(uid, id)) {
+                    ids.erase(uid);     // being saved, or gone: nothing to do
+                } else if (what < 2) {  // moved: COPYUID (untagged, or in the OK) says it was
                     std::vector<outlook::imap::Response> r;
                     r.push_back(ask("UID MOVE " + uid + " INBOX", &r));
                     for (const auto& u : r)
                         if (u.text.find("[COPYUID ") != std::string::npos) moved.insert(id);
                     ids.erase(uid);
-                } else if (what < 4) {  // deleted: the STORE answered for it
-                    bool there = store(uid, id, "+FLAGS (\\Deleted)");
-                    ask("UID EXPUNGE " + uid);
-                    if (there) {
+                } else if (what < 4) {  // deleted: only while unchanged since the look above
+                    std::vector<outlook::imap::Response> r;
+                    if (ask("UID STORE " + uid + " (UNCHANGEDSINCE " + std::to_string(modseq_) +
+                                ") +FLAGS (\\Deleted)",
+                            &r)
+                            .text.find("[MODIFIED") == std::string::npos) {
+                        ask("UID EXPUNGE " + uid);
                         deleted.insert(id);
                         flags.erase(id);
                     }
@@ -776,6 +782,30 @@ class MailProgram {
             failure = e.what();
         }
     }
+    // A message that carries \Deleted now is being replaced by the archiver (or is gone): what
+    // this program does to it in that one round trip is the one thing a save cannot see, so it
+    // is noted apart. Else its MODSEQ is kept for the delete that follows.
+    bool deleted_already(const std::string& uid, const std::string& id) {
+        std::vector<outlook::imap::Response> r;
+        ask("UID FETCH " + uid + " (FLAGS MODSEQ)", &r);
+        for (const auto& u : r) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            const auto& items = u.values[2].items;
+            bool mine = false, marked = false;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                if (items[i].is_atom("UID")) mine = items[i + 1].text == uid;
+                if (items[i].is_atom("MODSEQ") && !items[i + 1].items.empty())
+                    modseq_ = std::stoull(items[i + 1].items[0].text);
+                if (items[i].is_atom("FLAGS"))
+                    for (const auto& f : items[i + 1].items)
+                        marked = marked || f.is_atom("\\Deleted");
+            }
+            if (!mine) continue;
+            if (marked) in_save.insert(id);
+            return marked;
+        }
+        return true;
+    }
     // Changes a message's flags and notes those the server reports; false when the UID is gone
     // (the mail was saved under a new one, or removed).
     bool store(const std::string& uid, const std::string& id, const std::string& change) {
@@ -787,6 +817,7 @@ class MailProgram {
             std::istringstream in(text);
             for (std::string f; in >> f && f != "|";)
                 if (f != "\\Deleted") now.insert(f);
+            if (text.find("\\Deleted") != std::string::npos) in_save.insert(id);
             flags[id] = now;
             return true;
         }
@@ -819,6 +850,7 @@ class MailProgram {
     }
 
     std::unique_ptr<outlook::imap::Connection> conn_;
+    std::uint64_t modseq_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -854,6 +886,7 @@ TEST(ImapWithAnotherClient, ActingThroughoutARunIsNeverUndone) {
         << status << "\n"
         << cl.out;
 
+    long unseen = 0;
     std::map<std::string, std::vector<ServerMail>> after;
     for (auto& m : server_mails(*check)) after[m.id].push_back(m);
     for (const auto& [id, flags] : before) {
@@ -866,13 +899,30 @@ TEST(ImapWithAnotherClient, ActingThroughoutARunIsNeverUndone) {
             }
             continue;
         }
-        ASSERT_NE(found, after.end()) << "lost";
-        ASSERT_EQ(found->second.size(), 1u) << "doubled";
+        ASSERT_NE(found, after.end()) << "lost; moved: " << program.moved.count(id) << "\n"
+                                      << cl.out;
+        // Acted on in the round trip between the archiver's STORE and EXPUNGE (moved there, the
+        // copy carries that \Deleted): not seen by the save, so only "not lost" holds.
+        bool in_save = program.in_save.count(id) > 0;
+        for (const auto& m : found->second)
+            in_save = in_save || (m.folder == "INBOX" && m.flags.count("\\Deleted"));
+        if (in_save) {
+            ++unseen;
+            continue;
+        }
+        ASSERT_EQ(found->second.size(), 1u)
+            << "doubled: " << found->second[0].folder << " " << found->second[0].uid << ", "
+            << found->second[1].folder << " " << found->second[1].uid << "\n"
+            << cl.out;
         const ServerMail& m = found->second[0];
         EXPECT_EQ(m.folder, program.moved.count(id) ? "INBOX" : "Massenpost");
         auto want = program.flags.count(id) ? program.flags.at(id) : flags;
         EXPECT_EQ(m.flags, want);
     }
+
+    RecordProperty("operations", std::to_string(program.operations));
+    RecordProperty("acted_on_in_the_unseen_round_trip", std::to_string(unseen));
+    EXPECT_LT(unseen, 10);
 
     // The inbox now holds moved mails whose attachments were filed in "Massenpost".
     const auto moved_links = linked_files(account.config(), "Posteingang");
