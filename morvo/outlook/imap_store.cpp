@@ -815,6 +815,12 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::s
                 {{false, "UID STORE " + uid_set(uids) +
                              (since > 0 ? " (UNCHANGEDSINCE " + std::to_string(since) + ")" : "") +
                              " +FLAGS (\\Deleted)"}}));
+        // Read once more right behind the STOREs: a message another program moved or expunged
+        // while the STORE ran may be answered with this program's \Deleted, and only the next
+        // command tells that it is gone.
+        std::vector<std::uint32_t> all;
+        for (const auto& t : todo) all.push_back(t.old_uid);
+        const std::string recheck = c.send({{false, "UID FETCH " + uid_set(all) + " (FLAGS)"}});
         for (const auto& t : reflags) c.wait(t, &u);
         reflags.clear();
         if (!noop.empty()) c.wait(noop, &u);
@@ -826,6 +832,7 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::s
             if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
                 for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
         }
+        c.wait(recheck, &u);
         if (!refused.empty()) {
             failures = "Alte Nachricht entfernen: " + refused +
                        " Neue Kopien liegen neben den alten; der nächste Lauf entfernt sie.";

@@ -751,6 +751,11 @@ class MailProgram {
                 const auto [uid, id] = *at;
                 const unsigned what = random() % 20;
                 ++operations;
+                // Both copies listed: the archiver is between its APPEND and its EXPUNGE, and
+                // gives the new copy the old one's changes after the fact.
+                if (std::count_if(ids.begin(), ids.end(),
+                                  [&](const auto& e) { return e.second == id; }) > 1)
+                    in_save.insert(id);
                 if (what < 4 && deleted_already(uid, id)) {
                     ids.erase(uid);     // being saved, or gone: nothing to do
                 } else if (what < 2) {  // moved: COPYUID (untagged, or in the OK) says it was
@@ -920,6 +925,19 @@ TEST(ImapWithAnotherClient, ActingThroughoutARunIsNeverUndone) {
         EXPECT_EQ(m.flags, want);
     }
 
+    // Every mail the program left alone was saved with its links.
+    long untouched = 0, saved = 0;
+    for (const auto& [id, flags] : before)
+        untouched += !program.flags.count(id) && !program.deleted.count(id) &&
+                     !program.moved.count(id) && !program.in_save.count(id);
+    {
+        auto f = outlook::Application::with_stores({account.config()})
+                     .GetNamespace("MAPI")
+                     .Folders(kStore)
+                     .Folders("Massenpost");
+        for (long i = 1; i <= f.Items().Count(); ++i) saved += !f.Items(i).FilingRecords().empty();
+    }
+    EXPECT_GE(saved, untouched);
     RecordProperty("operations", std::to_string(program.operations));
     RecordProperty("acted_on_in_the_unseen_round_trip", std::to_string(unseen));
     EXPECT_LT(unseen, 10);
