@@ -734,7 +734,7 @@ class MailProgram {
     }
     std::map<std::string, std::set<std::string>> flags;  // by Message-ID
     std::set<std::string> deleted, moved;
-    std::set<std::string> in_save;  // acted on while the archiver had it flagged \Deleted
+    std::set<std::string> in_save;  // acted on while the archiver was replacing it
     long operations = 0;
     std::string failure;
 
