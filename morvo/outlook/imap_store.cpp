@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -278,6 +279,14 @@ struct FolderCache {
     std::vector<std::uint32_t> uids;               // in listing order
     std::map<std::uint32_t, std::uint32_t> sizes;  // RFC822.SIZE by UID
     std::map<std::uint32_t, std::string> bodies;   // read ahead, LF line ends
+    // With CONDSTORE, each body's flags, internal date and MODSEQ read with it, and the highest
+    // MODSEQ of that reading: a save needs no fresh reading, since its STORE is refused for a
+    // message changed after it (every change gets a higher MODSEQ).
+    struct Read {
+        std::string flags, date;
+        std::uint64_t since = 0;
+    };
+    std::map<std::uint32_t, Read> read;
 };
 
 // Read ahead at most this many mails or bytes in one FETCH.
@@ -373,15 +382,15 @@ class ImapSession {
     struct Replacement {
         std::shared_ptr<ImapMail> mail;  // none for a copy left by an earlier run
         std::uint32_t old_uid = 0, new_uid = 0, size = 0;
-        std::string flags;  // those the new copy carries (flag_text)
+        std::string flags;        // those the new copy carries (flag_text)
+        std::uint64_t since = 0;  // a MODSEQ no lower than the old one's when read; 0: unknown
     };
     struct Replaced {
         std::set<std::uint32_t> expunged;  // old messages
         std::set<std::uint32_t> dropped;   // new copies whose old message went elsewhere
     };
-    // In the selected mailbox; `since` is the highest MODSEQ of the old messages when their
-    // flags were read (0: unknown). Sets `failures` to what went wrong.
-    Replaced replace(std::vector<Replacement> todo, std::uint64_t since, std::string& failures);
+    // In the selected mailbox. Sets `failures` to what went wrong.
+    Replaced replace(std::vector<Replacement> todo, std::string& failures);
 
   private:
     void flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& batch,
@@ -435,6 +444,11 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
                 fail(e_fail, "Die Nachricht ist auf dem Server nicht mehr vorhanden.");
             text = std::move(cached->second);
             folder_->bodies.erase(cached);
+            read_.reset();
+            if (auto r = folder_->read.find(uid_); r != folder_->read.end()) {
+                read_ = std::move(r->second);
+                folder_->read.erase(r);
+            }
         }
         return copy_of(text);
     }
@@ -486,7 +500,10 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
     void replaced_by(std::uint32_t uid, std::uint32_t size) {
         uid_ = uid;
         size_ = size;
+        read_.reset();
     }
+    // What was read with the body (CONDSTORE only).
+    const std::optional<FolderCache::Read>& read() const { return read_; }
 
   private:
     // This mail's body and those of the next listed ones in one FETCH.
@@ -505,8 +522,16 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
             }
         }
         folder_->bodies.clear();  // what was read ahead and not asked for is not kept
-        auto r = session_->connection().command("UID FETCH " + uid_set(want) + " BODY.PEEK[]",
-                                                "Nachricht lesen");
+        folder_->read.clear();
+        const bool condstore = session_->condstore();
+        auto r = session_->connection().command(
+            "UID FETCH " + uid_set(want) +
+                (condstore ? " (BODY.PEEK[] FLAGS INTERNALDATE MODSEQ)" : " BODY.PEEK[]"),
+            "Nachricht lesen");
+        std::set<std::uint32_t> gone;
+        note_vanished(r.untagged, gone);
+        std::uint64_t since = 0;
+        for (const auto& [uid, f] : fetched_by_uid(r.untagged)) since = std::max(since, f.modseq);
         for (const auto& u : r.untagged) {
             if (u.values.size() < 3 || !u.values[1].is_atom("FETCH") ||
                 u.values[2].kind != Value::Kind::list)
@@ -518,6 +543,10 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
                 std::find(want.begin(), want.end(), n) != want.end())
                 folder_->bodies[n] = crlf_to_lf(body->text);
         }
+        if (condstore && since > 0)
+            for (const auto& [uid, f] : fetched_by_uid(r.untagged))
+                if (f.flags && f.date && f.modseq && !gone.count(uid) && folder_->bodies.count(uid))
+                    folder_->read[uid] = {flag_text(*f.flags, true), f.date->text, since};
     }
 
     std::shared_ptr<ImapSession> session_;
@@ -527,6 +556,7 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
     std::uint32_t size_ = 0;
     std::string pending_;
     bool has_pending_ = false;
+    std::optional<FolderCache::Read> read_;
 };
 
 void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
@@ -556,8 +586,9 @@ const char* const gone_elsewhere =
     "verschoben; das bleibt so, ihre abgelegten Anlagen bleiben in der Ablage.";
 }  // namespace
 
-// Per mailbox: the old flags, dates and MODSEQs in one FETCH, every APPEND sent back to back,
-// and once each is confirmed, the old messages replaced (replace()). A failure anywhere leaves
+// Per mailbox: the old flags, dates and MODSEQs (as read with the bodies under CONDSTORE, else
+// in one FETCH), every APPEND sent back to back, and once each is confirmed, the old messages
+// replaced (replace()). A failure anywhere leaves
 // the old message, and at worst the new one next to it (found by its mark and removed later).
 void ImapSession::flush() {
     if (pending_.empty() || flushing_) return;
@@ -607,30 +638,34 @@ void ImapSession::flush() {
 void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& batch,
                                 const std::string& mailbox, std::string& failures) {
     std::vector<std::shared_ptr<ImapMail>> mails;
-    std::vector<std::uint32_t> uids;
+    std::vector<std::uint32_t> unread;  // without flags read along with the body
     for (const auto& m : batch)
         if (m->mailbox() == mailbox && m->has_pending()) {
             mails.push_back(m);
-            uids.push_back(m->uid());
+            if (!condstore_ || !m->read()) unread.push_back(m->uid());
         }
     if (mails.empty()) return;
     step_ = Step::none;
     select(mailbox);
     Connection& c = connection();
-    auto r = c.command("UID FETCH " + uid_set(uids) +
-                           (condstore_ ? " (FLAGS INTERNALDATE MODSEQ)" : " (FLAGS INTERNALDATE)"),
-                       "Nachricht lesen");
+    Connection::Result r;
+    if (!unread.empty())
+        r = c.command("UID FETCH " + uid_set(unread) +
+                          (condstore_ ? " (FLAGS INTERNALDATE MODSEQ)" : " (FLAGS INTERNALDATE)"),
+                      "Nachricht lesen");
     // A message another session expunged may still be answered (its last flags), with the
     // VANISHED after it.
     std::set<std::uint32_t> gone;
     note_vanished(r.untagged, gone);
     const auto data = fetched_by_uid(r.untagged);
-    std::uint64_t since = 0;
+    std::uint64_t fetched_since = 0;
+    for (const auto& [uid, f] : data) fetched_since = std::max(fetched_since, f.modseq);
     struct Append {
         std::shared_ptr<ImapMail> mail;
         std::string tag;
         std::uint32_t size = 0;
         std::string flags;
+        std::uint64_t since = 0;
     };
     std::vector<Append> sent;
     const std::string& valid = validity(mailbox);
@@ -641,19 +676,27 @@ void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& ba
     std::vector<Piece> multi_pieces;
     step_ = Step::appending;
     for (const auto& m : mails) {
-        auto d = data.find(m->uid());
-        if (gone.count(m->uid()) || d == data.end() || !d->second.flags || !d->second.date) {
-            failures = gone_elsewhere;
-            m->drop_pending();  // deleted or moved by another program meanwhile: it stays so
-            continue;
+        FolderCache::Read known;
+        if (condstore_ && m->read()) {
+            known = *m->read();  // one that is gone meanwhile takes its new copy with it later
+        } else {
+            auto d = data.find(m->uid());
+            if (gone.count(m->uid()) || d == data.end() || !d->second.flags || !d->second.date) {
+                failures = gone_elsewhere;
+                m->drop_pending();  // deleted or moved by another program meanwhile: it stays so
+                continue;
+            }
+            known = {flag_text(*d->second.flags, true), d->second.date->text, fetched_since};
         }
-        since = std::max(since, d->second.modseq);
-        const std::string flag_list = flag_text(*d->second.flags, true);
         std::vector<Piece> append{{false, "APPEND "}};
         append = cat(std::move(append), imap::astring(mailbox));
-        append.push_back({false, " (" + flag_list + ") \"" + d->second.date->text + "\" "});
+        append.push_back({false, " (" + known.flags + ") \"" + known.date + "\" "});
         append.push_back({true, m->take_pending(valid)});
-        Append a{m, {}, static_cast<std::uint32_t>(append.back().bytes.size()), flag_list};
+        Append a{m,
+                 {},
+                 static_cast<std::uint32_t>(append.back().bytes.size()),
+                 known.flags,
+                 known.since};
         if (multi) {  // one APPEND for all: the server stores them in one go
             if (multi_pieces.empty())
                 multi_pieces = append;
@@ -712,9 +755,9 @@ void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& ba
             failures = "Der IMAP-Server nannte die neue Nachricht nicht; die alte bleibt erhalten.";
             continue;
         }
-        todo.push_back({a.mail, a.mail->uid(), new_uid, a.size, a.flags});
+        todo.push_back({a.mail, a.mail->uid(), new_uid, a.size, a.flags, a.since});
     }
-    replace(std::move(todo), since, failures);
+    replace(std::move(todo), failures);
 }
 
 // The old message is flagged \Deleted only while it is unchanged since its flags were read
@@ -724,17 +767,34 @@ void ImapSession::flush_mailbox(const std::vector<std::shared_ptr<ImapMail>>& ba
 // STORE reports are compared instead, and a change is taken over after the fact. The EXPUNGE
 // waits for the STORE's answer, so that only messages confirmed unchanged go: what another
 // program does in that one round trip (to a message it sees as deleted) is not seen.
-ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::uint64_t since,
-                                           std::string& failures) {
+ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::string& failures) {
     Connection& c = connection();
     Replaced out;
     std::vector<std::uint32_t> drop;
-    // Sets a new copy's flags to those its old message has now.
+    // Gives a new copy the changes its old message got since it was read: added and removed
+    // flags only, so that what another program did to the new copy meanwhile stays too.
     std::vector<std::string> reflags;
     auto take_over = [&](Replacement& t, const std::string& flags) {
+        auto set_of = [](const std::string& f) {
+            std::set<std::string> out;
+            for (const std::string_view x : platform::pieces(f, ' '))
+                if (!x.empty()) out.insert(std::string(x));
+            return out;
+        };
+        const auto before = set_of(t.flags), now = set_of(flags);
+        std::string added, removed;
+        for (const auto& f : now)
+            if (!before.count(f)) added += (added.empty() ? "" : " ") + f;
+        for (const auto& f : before)
+            if (!now.count(f)) removed += (removed.empty() ? "" : " ") + f;
+        const std::string uid = std::to_string(t.new_uid);
+        if (!added.empty())
+            reflags.push_back(
+                c.send({{false, "UID STORE " + uid + " +FLAGS.SILENT (" + added + ")"}}));
+        if (!removed.empty())
+            reflags.push_back(
+                c.send({{false, "UID STORE " + uid + " -FLAGS.SILENT (" + removed + ")"}}));
         t.flags = flags;
-        reflags.push_back(c.send(
-            {{false, "UID STORE " + std::to_string(t.new_uid) + " FLAGS.SILENT (" + flags + ")"}}));
     };
     for (int round = 0; !todo.empty(); ++round) {
         if (round == 3) {  // changed again at every try: the other program's state stays
@@ -744,31 +804,44 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::u
                 "geändert; sie bleibt, wie es sie hinterließ.";
             break;
         }
-        std::vector<std::uint32_t> olds;
-        for (const auto& t : todo) olds.push_back(t.old_uid);
-        const bool cond = condstore_ && since > 0;
+        // One STORE per reading of the old messages (their MODSEQ bound), all in one round trip.
+        std::map<std::uint64_t, std::vector<std::uint32_t>> olds;
+        for (const auto& t : todo) olds[condstore_ ? t.since : 0].push_back(t.old_uid);
         std::vector<imap::Response> u;
         // Without QRESYNC an expunge by another session shows only as a position: a NOOP first
         // brings this session's view up to date, so that the STORE finds no message that is gone.
         const std::string noop = qresync_ ? "" : c.send({{false, "NOOP"}});
         step_ = Step::replacing;
-        const std::string tag =
-            c.send({{false, "UID STORE " + uid_set(olds) +
-                                (cond ? " (UNCHANGEDSINCE " + std::to_string(since) + ")" : "") +
-                                " +FLAGS (\\Deleted)"}});
+        std::vector<std::string> tags;
+        for (const auto& [since, uids] : olds)
+            tags.push_back(c.send(
+                {{false, "UID STORE " + uid_set(uids) +
+                             (since > 0 ? " (UNCHANGEDSINCE " + std::to_string(since) + ")" : "") +
+                             " +FLAGS (\\Deleted)"}}));
+        // Read once more right behind the STOREs: a message another program moved or expunged
+        // while the STORE ran may be answered with this program's \Deleted, and only the next
+        // command tells that it is gone.
+        std::vector<std::uint32_t> all;
+        for (const auto& t : todo) all.push_back(t.old_uid);
+        const std::string recheck = c.send({{false, "UID FETCH " + uid_set(all) + " (FLAGS)"}});
         for (const auto& t : reflags) c.wait(t, &u);
         reflags.clear();
         if (!noop.empty()) c.wait(noop, &u);
-        imap::Response done = c.wait(tag, &u);
-        if (done.status != "OK") {
-            failures = "Alte Nachricht entfernen: " + done.text +
+        std::set<std::uint32_t> gone, modified;
+        std::string refused;
+        for (const auto& tag : tags) {
+            imap::Response done = c.wait(tag, &u);
+            if (done.status != "OK") refused = done.text;
+            if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
+                for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
+        }
+        c.wait(recheck, &u);
+        if (!refused.empty()) {
+            failures = "Alte Nachricht entfernen: " + refused +
                        " Neue Kopien liegen neben den alten; der nächste Lauf entfernt sie.";
             break;
         }
-        std::set<std::uint32_t> gone, modified;
         note_vanished(u, gone);
-        if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
-            for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
         auto seen = fetched_by_uid(u);
         // A message that had \Deleted already (a save broken after its STORE) may get no FETCH:
         // whether it is still there is asked once more.
@@ -827,14 +900,15 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::u
         auto r = c.command("UID FETCH " + uid_set(changed) + " (FLAGS MODSEQ)", "Nachricht lesen");
         note_vanished(r.untagged, gone);
         const auto now = fetched_by_uid(r.untagged);
-        since = 0;
+        std::uint64_t since = 0;
+        for (const auto& [uid, f] : now) since = std::max(since, f.modseq);
         for (auto& t : again) {
             auto n = now.find(t.old_uid);
             if (gone.count(t.old_uid) || n == now.end() || !n->second.flags) {
                 drop.push_back(t.new_uid);
                 continue;
             }
-            since = std::max(since, n->second.modseq);
+            t.since = since;
             take_over(t, flag_text(*n->second.flags, true));
             todo.push_back(std::move(t));
         }
@@ -1000,8 +1074,9 @@ class ImapFolder : public MailFolderNode {
             since = std::max(since, o->second.modseq);
             todo.push_back({nullptr, old, copy, 0, want});
         }
+        for (auto& t : todo) t.since = since;
         std::string failures;
-        auto out = session_->replace(std::move(todo), since, failures);
+        auto out = session_->replace(std::move(todo), failures);
         if (!failures.empty()) session_->note_problem(failures);
         return out;
     }

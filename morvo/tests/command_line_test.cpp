@@ -17,6 +17,7 @@
 #include "morvo/cli.h"
 #include "morvo/filing.h"
 #include "morvo/settings.h"
+#include "morvo/tests/fault_relay.h"
 #include "morvo/tests/hostile_mails.h"
 #include "morvo/tests/imap_test_util.h"
 #include "platform/codepage.h"
@@ -741,6 +742,329 @@ TEST(DryRun, NamesWhatStaysAndWhy) {
     std::set<std::string> names;
     for (const auto& [name, bytes] : cl.stored()) names.insert(name.substr(name.rfind('.')));
     EXPECT_EQ(names, (std::set<std::string>{".docx", ".pdf"})) << cl.out;
+}
+
+// Every message of the account's inbox and "Massenpost" as the server holds it: folder, UID,
+// Message-ID and flags (without \Recent).
+struct ServerMail {
+    std::string folder, uid, id;
+    std::set<std::string> flags;
+};
+std::vector<ServerMail> server_mails(outlook::imap::Connection& c) {
+    std::vector<ServerMail> out;
+    for (const std::string folder : {"INBOX", "Massenpost"}) {
+        c.command("EXAMINE " + folder, "examine");
+        auto r = c.command("UID FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])", "fetch");
+        for (const auto& u : r.untagged) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            ServerMail m{folder, "", "", {}};
+            const auto& items = u.values[2].items;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                if (items[i].is_atom("UID")) m.uid = items[i + 1].text;
+                if (items[i].is_atom("FLAGS"))
+                    for (const auto& f : items[i + 1].items)
+                        if (!f.is_atom("\\Recent")) m.flags.insert(f.text);
+                if (items[i].text.rfind("BODY[", 0) == 0) {
+                    std::smatch id;
+                    if (std::regex_search(items[i + 1].text, id, std::regex("<[^>]*>")))
+                        m.id = id.str();
+                }
+            }
+            if (!m.uid.empty()) out.push_back(std::move(m));
+        }
+    }
+    return out;
+}
+
+// The host paths of the storage files that the mails of a folder link.
+std::set<std::string> linked_files(const outlook::StoreConfig& config, const std::string& folder) {
+    std::set<std::string> out;
+    auto f =
+        outlook::Application::with_stores({config}).GetNamespace("MAPI").Folders(kStore).Folders(
+            folder);
+    for (long i = 1; i <= f.Items().Count(); ++i)
+        for (const auto& r : f.Items(i).FilingRecords())
+            if (auto path = platform::file_link_target(r.link))
+                out.insert(platform::host_path(*path));
+    return out;
+}
+
+// A mail program on the same account, acting on "Massenpost" from a thread of its own until
+// stopped: it sets and clears flags and keywords, deletes mails and moves them to the inbox,
+// a few hundred times a second. It notes what the server answered: the flags each mail (by
+// Message-ID) was given last, and the mails it deleted or moved.
+class MailProgram {
+  public:
+    explicit MailProgram(const DovecotAccount& account) : conn_(account.raw()) {
+        conn_->command("SELECT Massenpost", "select");
+        thread_ = std::thread([this] { act(); });
+    }
+    ~MailProgram() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    std::map<std::string, std::set<std::string>> flags;  // by Message-ID
+    std::set<std::string> deleted, moved;
+    std::set<std::string> in_save;  // acted on while the archiver was replacing it
+    long operations = 0;
+    std::string failure;
+
+  private:
+    void act() {
+        std::mt19937 random(7);
+        std::map<std::string, std::string> ids;  // UID -> Message-ID, refreshed now and then
+        try {
+            while (!stop_) {
+                if (ids.empty() || operations % 25 == 0) ids = current_ids();
+                if (ids.empty()) break;
+                auto at = ids.begin();
+                std::advance(at, static_cast<long>(random() % ids.size()));
+                const auto [uid, id] = *at;
+                const unsigned what = random() % 20;
+                ++operations;
+                // Both copies listed: the archiver is between its APPEND and its EXPUNGE, and
+                // gives the new copy the old one's changes after the fact.
+                if (std::count_if(ids.begin(), ids.end(),
+                                  [&](const auto& e) { return e.second == id; }) > 1)
+                    in_save.insert(id);
+                if (what < 4 && deleted_already(uid, id)) {
+                    ids.erase(uid);     // being saved, or gone: nothing to do
+                } else if (what < 2) {  // moved: COPYUID (untagged, or in the OK) says it was
+                    std::vector<outlook::imap::Response> r;
+                    r.push_back(ask("UID MOVE " + uid + " INBOX", &r));
+                    for (const auto& u : r)
+                        if (u.text.find("[COPYUID ") != std::string::npos) moved.insert(id);
+                    ids.erase(uid);
+                } else if (what < 4) {  // deleted: only while unchanged since the look above
+                    std::vector<outlook::imap::Response> r;
+                    if (ask("UID STORE " + uid + " (UNCHANGEDSINCE " + std::to_string(modseq_) +
+                                ") +FLAGS (\\Deleted)",
+                            &r)
+                            .text.find("[MODIFIED") == std::string::npos) {
+                        ask("UID EXPUNGE " + uid);
+                        deleted.insert(id);
+                        flags.erase(id);
+                    }
+                    ids.erase(uid);
+                } else {
+                    static const char* const changes[] = {
+                        "+FLAGS (\\Flagged)", "-FLAGS (\\Flagged)", "+FLAGS ($Kunde)",
+                        "-FLAGS ($Kunde)",    "-FLAGS (\\Seen)",    "+FLAGS (\\Seen $Erledigt)"};
+                    if (!store(uid, id, changes[random() % 6])) ids.erase(uid);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    // A message that carries \Deleted now is being replaced by the archiver (or is gone): what
+    // this program does to it in that one round trip is the one thing a save cannot see, so it
+    // is noted apart. Else its MODSEQ is kept for the delete that follows.
+    bool deleted_already(const std::string& uid, const std::string& id) {
+        std::vector<outlook::imap::Response> r;
+        ask("UID FETCH " + uid + " (FLAGS MODSEQ)", &r);
+        for (const auto& u : r) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            const auto& items = u.values[2].items;
+            bool mine = false, marked = false;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                if (items[i].is_atom("UID")) mine = items[i + 1].text == uid;
+                if (items[i].is_atom("MODSEQ") && !items[i + 1].items.empty())
+                    modseq_ = std::stoull(items[i + 1].items[0].text);
+                if (items[i].is_atom("FLAGS"))
+                    for (const auto& f : items[i + 1].items)
+                        marked = marked || f.is_atom("\\Deleted");
+            }
+            if (!mine) continue;
+            if (marked) in_save.insert(id);
+            return marked;
+        }
+        return true;
+    }
+    // Changes a message's flags and notes those the server reports; false when the UID is gone
+    // (the mail was saved under a new one, or removed).
+    bool store(const std::string& uid, const std::string& id, const std::string& change) {
+        outlook::imap::Connection::Result r;
+        if (ask("UID STORE " + uid + " " + change, &r.untagged).status != "OK") return false;
+        for (const auto& [u, text] : DovecotAccount::fetched(r, "")) {  // "flags " w/o \Recent
+            if (u != uid) continue;
+            std::set<std::string> now;
+            std::istringstream in(text);
+            for (std::string f; in >> f && f != "|";)
+                if (f != "\\Deleted") now.insert(f);
+            if (text.find("\\Deleted") != std::string::npos) in_save.insert(id);
+            flags[id] = now;
+            return true;
+        }
+        return false;
+    }
+    std::map<std::string, std::string> current_ids() {
+        std::map<std::string, std::string> out;
+        std::vector<outlook::imap::Response> r;
+        ask("UID FETCH 1:* (BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])", &r);
+        for (const auto& u : r) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+            std::string uid, id;
+            const auto& items = u.values[2].items;
+            for (size_t i = 0; i + 1 < items.size(); i += 2) {
+                if (items[i].is_atom("UID")) uid = items[i + 1].text;
+                std::smatch m;
+                if (items[i].text.rfind("BODY[", 0) == 0 &&
+                    std::regex_search(items[i + 1].text, m, std::regex("<[^>]*>")))
+                    id = m.str();
+            }
+            if (!uid.empty() && !id.empty()) out[uid] = id;
+        }
+        return out;
+    }
+
+    // A command whose NO (a message expunged meanwhile) is an answer like any other.
+    outlook::imap::Response ask(const std::string& command,
+                                std::vector<outlook::imap::Response>* untagged = nullptr) {
+        return conn_->wait(conn_->send({{false, command}}), untagged);
+    }
+
+    std::unique_ptr<outlook::imap::Connection> conn_;
+    std::uint64_t modseq_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A mail program acts on the account all through a run: afterwards every mail carries the flags
+// the program gave it last, no deleted mail is back, none is in two folders or twice, the run
+// counts what it could not save; a reattach of "Massenpost" then removes no storage file that a
+// mail moved to the inbox still links. MORVO_IMAP_STRESS_MAILS sets the number of mails (400).
+TEST(ImapWithAnotherClient, ActingThroughoutARunIsNeverUndone) {
+    REQUIRE_DOVECOT();
+    mkmailstore::Options opt;
+    opt.bulk_only = true;
+    const std::string count = outlook::test::env("MORVO_IMAP_STRESS_MAILS");
+    opt.bulk_mails = count.empty() ? 400 : std::stol(count);
+    opt.attachment_size = 1024;
+    DovecotAccount account(opt);
+    CommandLine cl(account.config(), {kStore + "|Massenpost", kStore + "|Posteingang"});
+    auto check = account.raw();
+    std::map<std::string, std::set<std::string>> before;  // flags by Message-ID
+    for (const auto& m : server_mails(*check)) before[m.id] = m.flags;
+    ASSERT_EQ(before.size(), static_cast<size_t>(opt.bulk_mails));
+
+    MailProgram program(account);
+    const int status = cl.run({"--run"});
+    program.stop();
+    ASSERT_EQ(program.failure, "");
+    EXPECT_GT(program.operations, 20);
+    EXPECT_FALSE(program.deleted.empty());
+    EXPECT_FALSE(program.moved.empty());
+    // A mail deleted or moved while it was saved is a save that did not complete.
+    EXPECT_TRUE(status == kExitDone ||
+                (status == kExitStayed && cl.out.find("Beim IMAP-Server") != std::string::npos))
+        << status << "\n"
+        << cl.out;
+
+    long unseen = 0;
+    std::map<std::string, std::vector<ServerMail>> after;
+    for (auto& m : server_mails(*check)) after[m.id].push_back(m);
+    for (const auto& [id, flags] : before) {
+        SCOPED_TRACE(id);
+        const auto found = after.find(id);
+        if (program.deleted.count(id)) {  // gone, or still marked deleted by the program
+            if (found != after.end()) {
+                ASSERT_EQ(found->second.size(), 1u);
+                EXPECT_TRUE(found->second[0].flags.count("\\Deleted"));
+            }
+            continue;
+        }
+        ASSERT_NE(found, after.end()) << "lost; moved: " << program.moved.count(id) << "\n"
+                                      << cl.out;
+        // Acted on in the round trip between the archiver's STORE and EXPUNGE (moved there, the
+        // copy carries that \Deleted): not seen by the save, so only "not lost" holds.
+        bool in_save = program.in_save.count(id) > 0;
+        for (const auto& m : found->second)
+            in_save = in_save || (m.folder == "INBOX" && m.flags.count("\\Deleted"));
+        if (in_save) {
+            ++unseen;
+            continue;
+        }
+        ASSERT_EQ(found->second.size(), 1u)
+            << "doubled: " << found->second[0].folder << " " << found->second[0].uid << ", "
+            << found->second[1].folder << " " << found->second[1].uid << "\n"
+            << cl.out;
+        const ServerMail& m = found->second[0];
+        EXPECT_EQ(m.folder, program.moved.count(id) ? "INBOX" : "Massenpost");
+        auto want = program.flags.count(id) ? program.flags.at(id) : flags;
+        EXPECT_EQ(m.flags, want);
+    }
+
+    // Every mail the program left alone was saved with its links.
+    long untouched = 0, saved = 0;
+    for (const auto& [id, flags] : before)
+        untouched += !program.flags.count(id) && !program.deleted.count(id) &&
+                     !program.moved.count(id) && !program.in_save.count(id);
+    {
+        auto f = outlook::Application::with_stores({account.config()})
+                     .GetNamespace("MAPI")
+                     .Folders(kStore)
+                     .Folders("Massenpost");
+        for (long i = 1; i <= f.Items().Count(); ++i) saved += !f.Items(i).FilingRecords().empty();
+    }
+    EXPECT_GE(saved, untouched);
+    RecordProperty("operations", std::to_string(program.operations));
+    RecordProperty("acted_on_in_the_unseen_round_trip", std::to_string(unseen));
+
+    // The inbox now holds moved mails whose attachments were filed in "Massenpost".
+    const auto moved_links = linked_files(account.config(), "Posteingang");
+    std::map<std::string, std::string> linked;
+    for (const auto& f : moved_links) linked[f] = read_bytes(f);
+    EXPECT_EQ(cl.run({"--reattach", "--folder", kStore + "|Massenpost"}), kExitDone) << cl.out;
+    for (const auto& [f, bytes] : linked) {
+        ASSERT_TRUE(std::filesystem::exists(f)) << f;
+        EXPECT_EQ(read_bytes(f), bytes);
+    }
+    EXPECT_EQ(linked_files(account.config(), "Massenpost"), std::set<std::string>{});
+}
+
+// Another client moves one mail of ten while reattach saves them: the nine given back are
+// counted and their files removed; the moved one stays linked with its files, and counts.
+TEST(ImapWithAnotherClient, ReattachCountsAMailMovedWhileItWasSaved) {
+    REQUIRE_DOVECOT();
+    mkmailstore::Options opt;
+    opt.bulk_only = true;
+    opt.bulk_mails = 10;
+    opt.attachment_size = 1024;
+    DovecotAccount account(opt);
+    CommandLine cl(account.config(), {kStore + "|Massenpost", kStore + "|Posteingang"});
+    ASSERT_EQ(cl.run({"--run"}), kExitDone) << cl.out;
+    const size_t files = cl.stored().size();
+    ASSERT_EQ(files % 10, 0u);
+    ASSERT_GT(files, 0u);
+    const size_t each = files / 10;
+    {
+        auto other = account.raw();
+        outlook::test::FaultRelay relay("APPEND ", outlook::test::FaultRelay::Fault::pause, [&] {
+            other->command("SELECT Massenpost", "select");
+            other->command("MOVE 1 INBOX", "move");
+        });
+        outlook::StoreConfig config = account.config();
+        config.location = "imap://" + account.user + "@127.0.0.1:" + std::to_string(relay.port);
+        outlook::set_store_override(std::vector{config});
+        EXPECT_EQ(cl.run({"--reattach", "--folder", kStore + "|Massenpost"}), kExitStayed)
+            << cl.out;
+        EXPECT_TRUE(relay.fired);
+        outlook::set_store_override(std::vector{account.config()});
+    }
+    EXPECT_NE(cl.out.find("Zurückgelegt: " + std::to_string(9 * each) +
+                          " Anlagen, geblieben: " + std::to_string(each) + "\n"),
+              std::string::npos)
+        << cl.out;
+    const auto moved = linked_files(account.config(), "Posteingang");
+    EXPECT_EQ(moved.size(), each);
+    EXPECT_EQ(cl.stored().size(), each);
+    for (const auto& f : moved) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+    // The moved mail gets its attachments back where it is now.
+    EXPECT_EQ(cl.run({"--reattach"}), kExitDone) << cl.out;
+    EXPECT_TRUE(cl.stored().empty());
 }
 
 }  // namespace
