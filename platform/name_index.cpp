@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <list>
 #include <mutex>
-#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 

@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "morvo/outlook/mbox_format.h"
+#include "morvo/outlook/mime.h"
 #include "platform/run_lock.h"
 #include "platform/text.h"
 
@@ -342,13 +343,16 @@ class MboxFile : public std::enable_shared_from_this<MboxFile> {
 
     // Writes the saves held; false with `why` when the file stays as it was (the saves are
     // then dropped, as a failed save leaves its mail).
-    bool write(std::string& why) {
+    // `durable`: the files the saved mails' attachments went to are on the disk; without that
+    // no mail may lose its attachment, and the file stays as it is.
+    bool write(bool durable, std::string& why) {
         std::lock_guard lock(mutex_);
         if (pending_.empty()) return true;
         std::map<size_t, std::string> changes;
         changes.swap(pending_);
         for (const auto& c : changes) ids_[c.first].reset();
-        why = rewrite(changes);
+        why = durable ? rewrite(changes)
+                      : std::string("die abgelegten Dateien sind nicht sicher auf der Platte");
         if (!why.empty()) why = "Das Postfach " + path_ + " bleibt unverändert: " + why + ".";
         return why.empty();
     }
@@ -539,9 +543,11 @@ bool MboxQueue::write_pending() {
     files.swap(files_);
     held_ = 0;
     bool all = true;
+    // One sync for every file saved since the last batch, before any mail loses an attachment.
+    const bool durable = make_durable();
     for (const auto& f : files) {
         std::string why;
-        if (f->write(why)) continue;
+        if (f->write(durable, why)) continue;
         all = false;
         if (std::find(reasons_.begin(), reasons_.end(), why) == reasons_.end())
             reasons_.push_back(why);

@@ -26,7 +26,8 @@ std::vector<std::string> names_of(const Folders& fs) {
     return out;
 }
 
-// A backend under test: a Maildir in either layout, or an account on the test's Dovecot.
+// A backend under test: a Maildir in either layout, an account on the test's Dovecot, or a tree
+// of mbox files as a mail program keeps its local folders (either quoting).
 class StoreConformance : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
@@ -37,7 +38,7 @@ class StoreConformance : public ::testing::TestWithParam<std::string> {
             config = account->config();
         } else {
             sample.emplace(GetParam());
-            config = store_config(store_name, sample->root);
+            config = sample->config();
         }
     }
     NameSpace ns() const { return Application::with_stores({config}).GetNamespace("MAPI"); }
@@ -232,7 +233,8 @@ TEST_P(StoreConformance, FolderLineWalkerFollowsTheRunsRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreConformance,
-                         ::testing::Values("maildir++", "nested", "imap"), [](const auto& info) {
+                         ::testing::Values("maildir++", "nested", "imap", "mboxo", "mboxrd"),
+                         [](const auto& info) {
                              std::string n = info.param;
                              return n == "maildir++" ? std::string("maildirpp") : n;
                          });

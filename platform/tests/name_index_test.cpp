@@ -60,8 +60,9 @@ TEST(NameIndex, FollowsChangesWithoutReadingTheFolderAgain) {
     for (int i = 3; i < 200; ++i)
         if (i % 4) std::remove(dir.file("Datei_" + std::to_string(i) + ".PDF").c_str());
     for (int i = 3; i < 200; ++i)
-        ASSERT_EQ(platform::find_name_ignoring_case(dir.host, "DATEI_" + std::to_string(i) + ".pdf"),
-                  i % 4 ? "" : "Datei_" + std::to_string(i) + ".PDF")
+        ASSERT_EQ(
+            platform::find_name_ignoring_case(dir.host, "DATEI_" + std::to_string(i) + ".pdf"),
+            i % 4 ? "" : "Datei_" + std::to_string(i) + ".PDF")
             << i;
 
     // Another folder put in its place under the same name is indexed afresh.
