@@ -73,7 +73,14 @@ void run_folder_line(const FolderLineRun& r, const std::string& line) {
                  false);
         r.view.something_stayed();
         neue_Ordnersuche(r.env);
-    } else if (walked.result == FolderWalk::found) {
+    } else if (walked.result == FolderWalk::failed) {
+        // A store that does not answer: the line stays undone, and the text says why.
+        r.append(kCrLf + kCrLf + kCrLf +
+                     "Der Ordner in der: " + std::to_string(c.folder_lines + 1) +
+                     " Zeile kann nicht gelesen werden: " + walked.error + kCrLf + kCrLf,
+                 false);
+        r.view.something_stayed();
+    } else {
         try {
             items = folder.Items().Count();
         } catch (const std::exception&) {

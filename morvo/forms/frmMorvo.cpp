@@ -198,7 +198,20 @@ void frmMorvo::Form_Load() {
 
     read_settings();
 
-    run_text_reset("Willkommen zum Morvo");
+    // A store that does not answer shows without folders; the text says why.
+    std::string unreachable;
+    if (!ns.is_nothing()) {
+        const outlook::Folders stores = ns.Folders();
+        for (long i = 1; i <= stores.Count(); ++i) {
+            try {
+                stores.Item(i).Folders().Count();
+            } catch (const platform::Error& e) {
+                unreachable += "\r\n\r\n„" + stores.Item(i).Name() +
+                               "“ ist nicht erreichbar: " + e.description;
+            }
+        }
+    }
+    run_text_reset("Willkommen zum Morvo" + unreachable);
     comB_start->setEnabled(true);
     Textbox3->setPlainText(q(info_text()).replace("\r\n", "\n"));
     start = false;

@@ -97,6 +97,27 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
     return m;
 }
 
+namespace {
+
+// A store that could not be opened (a server that does not answer, say): it keeps its name and
+// place among the stores and gives the reason whenever it is looked into, so that the other
+// stores stay usable.
+class UnopenedStore : public FolderNode {
+  public:
+    UnopenedStore(std::string name, platform::Error why)
+        : name_(std::move(name)), why_(std::move(why)) {}
+    std::string name() const override { return name_; }
+    const std::vector<std::shared_ptr<FolderNode>>& children() override { throw why_; }
+    long item_count() override { throw why_; }
+    std::shared_ptr<MimeMail> item(long) override { throw why_; }
+
+  private:
+    std::string name_;
+    platform::Error why_;
+};
+
+}  // namespace
+
 NamespaceRoot::NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only) {
     StoreSession session{saves_, read_only};
     for (const auto& s : stores) {
@@ -104,7 +125,11 @@ NamespaceRoot::NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_o
         if (!backend)
             fail(e_fail, "„" + s.name + "“ (" + s.location + "): " + s.kind +
                              "-Speicher kann Morvo noch nicht öffnen.");
-        kids_.push_back(backend->open(s, session));
+        try {
+            kids_.push_back(backend->open(s, session));
+        } catch (const platform::Error& e) {
+            kids_.push_back(std::make_shared<UnopenedStore>(s.name, e));
+        }
     }
 }
 

@@ -376,6 +376,26 @@ TEST(SettingsFile, EveryCodePageFilesTheSame) {
     EXPECT_FALSE(first->empty());
 }
 
+// An account whose server does not answer leaves the other stores usable: their folders are
+// filed, its folder line is named as unreadable with the reason, and the run counts it.
+TEST(CommandLineModes, AnAccountThatDoesNotAnswerLeavesTheOtherStores) {
+    GeneratedStore store;
+    outlook::StoreConfig gone;
+    gone.name = "Firma";
+    gone.location = "imap://anna@127.0.0.1:1";
+    gone.password = "x";
+    CommandLine cl(outlook::test::store_config(store_name, store.root),
+                   {"Firma|Posteingang", kStore + "|Posteingang"});
+    outlook::set_store_override(
+        std::vector{gone, outlook::test::store_config(store_name, store.root)});
+    EXPECT_EQ(cl.run({"--run"}), kExitStayed) << cl.out << cl.err;
+    EXPECT_NE(cl.out.find("Der Ordner in der: 1 Zeile kann nicht gelesen werden: "),
+              std::string::npos)
+        << cl.out;
+    EXPECT_NE(cl.out.find("Ordner: 1\nEmail:"), std::string::npos) << cl.out;
+    EXPECT_FALSE(cl.stored().empty());
+}
+
 TEST(CommandLineModes, CannotRunGivesStatusTwoAndTheReason) {
     GeneratedStore store;
     const auto config = outlook::test::store_config(store_name, store.root);
