@@ -158,9 +158,9 @@ class DotLock {
     ~DotLock() {
         if (held_) ::unlink(path_.c_str());
     }
-    bool take(std::string& why) {
+    bool take(std::string& why, Clock::duration patience = lock_patience) {
         const std::string mine = marker() + std::to_string(::getpid()) + "\n";
-        const auto until = Clock::now() + lock_patience;
+        const auto until = Clock::now() + patience;
         for (;;) {
             const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             if (fd >= 0) {
@@ -205,6 +205,29 @@ class DotLock {
     std::string path_;
     bool held_ = false;
 };
+
+// Where a rewrite writes the new file: beside the old one, under a dot name, which mail programs
+// do not take for a folder.
+std::string new_copy_of(const std::string& real) {
+    return join(dir_of(real), "." + base_of(real) + ".morvo-neu");
+}
+
+// Removes what a run of this program killed while rewriting `path` left beside it: its dot lock
+// (which would hold off other mail programs when nothing is left to change) and the new file it
+// was writing. Both only while the dot lock is ours; a lock held by a live program stays.
+void clear_killed_rewrite(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return;
+    const std::string real = resolved;
+    std::free(resolved);
+    struct stat st {};
+    const std::string lock = real + ".lock", copy = new_copy_of(real);
+    if (::lstat(lock.c_str(), &st) != 0 && ::lstat(copy.c_str(), &st) != 0) return;
+    if (!profile_lock_reason(dir_of(real)).empty()) return;
+    DotLock dot(lock);
+    std::string why;
+    if (dot.take(why, Clock::duration::zero())) ::unlink(copy.c_str());
+}
 
 // The fcntl write lock on the open mbox, waited for a while.
 bool lock_file(int fd, const std::string& path, std::string& why) {
@@ -382,7 +405,7 @@ class MboxFile : public std::enable_shared_from_this<MboxFile> {
         if (!resolved) return errno_text("nicht gefunden");
         const std::string real = resolved;
         std::free(resolved);
-        const std::string dir = dir_of(real), name = base_of(real);
+        const std::string dir = dir_of(real);
         if (std::string held = profile_lock_reason(dir); !held.empty()) return held;
 
         DotLock dot(real + ".lock");
@@ -401,9 +424,8 @@ class MboxFile : public std::enable_shared_from_this<MboxFile> {
         if (st.st_dev != state_.dev || st.st_ino != state_.ino || st.st_size < state_.size)
             return changed;
 
-        // The new file beside the old one, with its mode and owner; a dot name, which mail
-        // programs do not take for a folder.
-        const std::string tmp = join(dir, "." + name + ".morvo-neu");
+        // The new file beside the old one, with its mode and owner.
+        const std::string tmp = new_copy_of(real);
         ::unlink(tmp.c_str());  // left by a killed run: the dot lock says nobody writes it
         Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
         if (out.fd < 0) return errno_text("die neue Datei " + tmp + " kann nicht angelegt werden");
@@ -566,13 +588,16 @@ bool has_suffix(const std::string& s, std::string_view suffix) {
 
 class MboxFolder : public MailFolderNode {
   public:
-    MboxFolder(std::string name, std::string file, std::string sbd)
-        : name_(std::move(name)), file_(std::move(file)), sbd_(std::move(sbd)) {}
+    MboxFolder(std::string name, std::string file, std::string sbd, bool read_only)
+        : name_(std::move(name)),
+          file_(std::move(file)),
+          sbd_(std::move(sbd)),
+          read_only_(read_only) {}
 
     std::string name() const override { return name_; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override {
         if (!kids_ready_) {
-            if (!sbd_.empty()) kids_ = folders_in(sbd_, false);
+            if (!sbd_.empty()) kids_ = folders_in(sbd_, false, read_only_);
             kids_ready_ = true;
         }
         return kids_;
@@ -581,7 +606,8 @@ class MboxFolder : public MailFolderNode {
     // The mbox files of a folder, each with its "NAME.sbd/" subfolders; a "NAME.sbd/" without
     // its file is a folder without mails. Summaries, the mail program's other files and files
     // that are no mbox stay out.
-    static std::vector<std::shared_ptr<FolderNode>> folders_in(const std::string& dir, bool top) {
+    static std::vector<std::shared_ptr<FolderNode>> folders_in(const std::string& dir, bool top,
+                                                               bool read_only) {
         DIR* d = ::opendir(dir.c_str());
         if (!d) fail_errno(errno, "Ordner " + dir);
         std::vector<std::string> files, subdirs;
@@ -603,13 +629,13 @@ class MboxFolder : public MailFolderNode {
         };
         for (const auto& f : files) {
             const bool sub = std::find(subdirs.begin(), subdirs.end(), f + ".sbd") != subdirs.end();
-            out.push_back(std::make_shared<MboxFolder>(shown(f), join(dir, f),
-                                                       sub ? join(dir, f + ".sbd") : ""));
+            out.push_back(std::make_shared<MboxFolder>(
+                shown(f), join(dir, f), sub ? join(dir, f + ".sbd") : "", read_only));
         }
         for (const auto& s : subdirs) {
             const std::string n = s.substr(0, s.size() - 4);
             if (std::find(files.begin(), files.end(), n) == files.end())
-                out.push_back(std::make_shared<MboxFolder>(shown(n), "", join(dir, s)));
+                out.push_back(std::make_shared<MboxFolder>(shown(n), "", join(dir, s), read_only));
         }
         // Same names (the inbox and a folder "Posteingang"): the inbox first, by file name.
         std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
@@ -635,6 +661,7 @@ class MboxFolder : public MailFolderNode {
         MboxQueue::instance().flush();  // a new listing sees every mail saved before
         MailList list;
         if (file_.empty()) return list;
+        if (!read_only_) clear_killed_rewrite(file_);
         auto file = std::make_shared<MboxFile>(file_);
         for (size_t i : file->scan()) list.add(std::make_shared<MboxMail>(file, i));
         list.read_ahead(true);
@@ -642,13 +669,14 @@ class MboxFolder : public MailFolderNode {
     }
 
     std::string name_, file_, sbd_;
+    bool read_only_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool kids_ready_ = false;
 };
 
 class MboxStore : public FolderNode {
   public:
-    explicit MboxStore(StoreConfig c) : config_(std::move(c)) {}
+    MboxStore(StoreConfig c, bool read_only) : config_(std::move(c)), read_only_(read_only) {}
     std::string name() const override { return config_.name; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override {
         if (!ready_) {
@@ -658,12 +686,12 @@ class MboxStore : public FolderNode {
                 if (errno != ENOENT && errno != ENOTDIR)
                     fail_errno(errno, "Informationsspeicher " + at);
             } else if (S_ISDIR(st.st_mode)) {
-                kids_ = MboxFolder::folders_in(at, true);
+                kids_ = MboxFolder::folders_in(at, true, read_only_);
             } else {
                 struct stat sbd {};
                 const bool sub = ::stat((at + ".sbd").c_str(), &sbd) == 0 && S_ISDIR(sbd.st_mode);
-                kids_.push_back(
-                    std::make_shared<MboxFolder>(inbox_name, at, sub ? at + ".sbd" : ""));
+                kids_.push_back(std::make_shared<MboxFolder>(inbox_name, at, sub ? at + ".sbd" : "",
+                                                             read_only_));
             }
             ready_ = true;
         }
@@ -676,14 +704,15 @@ class MboxStore : public FolderNode {
 
   private:
     StoreConfig config_;
+    bool read_only_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool ready_ = false;
 };
 
 }  // namespace
 
-std::shared_ptr<FolderNode> open_mbox_store(const StoreConfig& config, bool) {
-    return std::make_shared<MboxStore>(config);
+std::shared_ptr<FolderNode> open_mbox_store(const StoreConfig& config, bool read_only) {
+    return std::make_shared<MboxStore>(config, read_only);
 }
 
 bool flush_mbox_saves(std::string* reasons) {
