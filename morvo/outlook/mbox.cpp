@@ -159,19 +159,30 @@ class DotLock {
     ~DotLock() {
         if (held_) ::unlink(path_.c_str());
     }
-    bool take(std::string& why) {
+    bool take(std::string& why, Clock::duration patience = lock_patience) {
         const std::string mine = marker() + std::to_string(::getpid()) + "\n";
-        const auto until = Clock::now() + lock_patience;
+        const auto until = Clock::now() + patience;
+        // The lock appears with its text or not at all (written beside it, then linked), so
+        // that a kill never leaves a lock nobody can tell as ours.
+        const std::string draft = draft_of(path_);
         for (;;) {
-            const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                held_ = true;
-                const bool ok = write_all(fd, mine.data(), mine.size());
-                ::close(fd);
-                if (ok) return true;
+            const int fd =
+                ::open(draft.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+            if (fd < 0 || !write_all(fd, mine.data(), mine.size())) {
                 why = errno_text("Die Sperrdatei " + path_ + " kann nicht geschrieben werden");
+                if (fd >= 0) ::close(fd);
+                ::unlink(draft.c_str());
                 return false;
             }
+            ::close(fd);
+            const int linked = ::link(draft.c_str(), path_.c_str());
+            const int link_errno = errno;
+            ::unlink(draft.c_str());
+            if (linked == 0) {
+                held_ = true;
+                return true;
+            }
+            errno = link_errno;
             if (errno != EEXIST) {
                 why = errno_text("Die Sperrdatei " + path_ + " kann nicht angelegt werden");
                 return false;
@@ -186,6 +197,12 @@ class DotLock {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
+    }
+
+    // The text of the lock before it is linked into place: one name, since one run at a time
+    // changes a store.
+    static std::string draft_of(const std::string& lock) {
+        return join(dir_of(lock), "." + base_of(lock) + ".morvo");
     }
 
   private:
@@ -206,6 +223,32 @@ class DotLock {
     std::string path_;
     bool held_ = false;
 };
+
+// Where a rewrite writes the new file: beside the old one, under a dot name, which mail programs
+// do not take for a folder.
+std::string new_copy_of(const std::string& real) {
+    return join(dir_of(real), "." + base_of(real) + ".morvo-neu");
+}
+
+// Removes what a run of this program killed while rewriting `path` left beside it: its dot lock
+// (which would hold off other mail programs when nothing is left to change) and the new file it
+// was writing. Both only while the dot lock is ours; a lock held by a live program stays.
+void clear_killed_rewrite(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return;
+    const std::string real = resolved;
+    std::free(resolved);
+    struct stat st {};
+    const std::string lock = real + ".lock", copy = new_copy_of(real);
+    const std::string draft = DotLock::draft_of(lock);
+    if (::lstat(lock.c_str(), &st) != 0 && ::lstat(copy.c_str(), &st) != 0 &&
+        ::lstat(draft.c_str(), &st) != 0)
+        return;
+    if (!profile_lock_reason(dir_of(real)).empty()) return;
+    DotLock dot(lock);
+    std::string why;
+    if (dot.take(why, Clock::duration::zero())) ::unlink(copy.c_str());  // the draft went too
+}
 
 // The fcntl write lock on the open mbox, waited for a while.
 bool lock_file(int fd, const std::string& path, std::string& why) {
@@ -389,7 +432,7 @@ class MboxFile : public std::enable_shared_from_this<MboxFile> {
         if (!resolved) return errno_text("nicht gefunden");
         const std::string real = resolved;
         std::free(resolved);
-        const std::string dir = dir_of(real), name = base_of(real);
+        const std::string dir = dir_of(real);
         if (std::string held = profile_lock_reason(dir); !held.empty()) return held;
 
         DotLock dot(real + ".lock");
@@ -408,9 +451,8 @@ class MboxFile : public std::enable_shared_from_this<MboxFile> {
         if (st.st_dev != state_.dev || st.st_ino != state_.ino || st.st_size < state_.size)
             return changed;
 
-        // The new file beside the old one, with its mode and owner; a dot name, which mail
-        // programs do not take for a folder.
-        const std::string tmp = join(dir, "." + name + ".morvo-neu");
+        // The new file beside the old one, with its mode and owner.
+        const std::string tmp = new_copy_of(real);
         ::unlink(tmp.c_str());  // left by a killed run: the dot lock says nobody writes it
         Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
         if (out.fd < 0) return errno_text("die neue Datei " + tmp + " kann nicht angelegt werden");
@@ -578,16 +620,17 @@ bool has_suffix(const std::string& s, std::string_view suffix) {
 class MboxFolder : public MailFolderNode {
   public:
     MboxFolder(std::shared_ptr<MboxQueue> queue, std::string name, std::string file,
-               std::string sbd)
+               std::string sbd, bool read_only)
         : queue_(std::move(queue)),
           name_(std::move(name)),
           file_(std::move(file)),
-          sbd_(std::move(sbd)) {}
+          sbd_(std::move(sbd)),
+          read_only_(read_only) {}
 
     std::string name() const override { return name_; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override {
         if (!kids_ready_) {
-            if (!sbd_.empty()) kids_ = folders_in(queue_, sbd_, false);
+            if (!sbd_.empty()) kids_ = folders_in(queue_, sbd_, false, read_only_);
             kids_ready_ = true;
         }
         return kids_;
@@ -597,7 +640,7 @@ class MboxFolder : public MailFolderNode {
     // its file is a folder without mails. Summaries, the mail program's other files and files
     // that are no mbox stay out.
     static std::vector<std::shared_ptr<FolderNode>> folders_in(
-        const std::shared_ptr<MboxQueue>& queue, const std::string& dir, bool top) {
+        const std::shared_ptr<MboxQueue>& queue, const std::string& dir, bool top, bool read_only) {
         DIR* d = ::opendir(dir.c_str());
         if (!d) fail_errno(errno, "Ordner " + dir);
         std::vector<std::string> files, subdirs;
@@ -619,13 +662,14 @@ class MboxFolder : public MailFolderNode {
         };
         for (const auto& f : files) {
             const bool sub = std::find(subdirs.begin(), subdirs.end(), f + ".sbd") != subdirs.end();
-            out.push_back(std::make_shared<MboxFolder>(queue, shown(f), join(dir, f),
-                                                       sub ? join(dir, f + ".sbd") : ""));
+            out.push_back(std::make_shared<MboxFolder>(
+                queue, shown(f), join(dir, f), sub ? join(dir, f + ".sbd") : "", read_only));
         }
         for (const auto& s : subdirs) {
             const std::string n = s.substr(0, s.size() - 4);
             if (std::find(files.begin(), files.end(), n) == files.end())
-                out.push_back(std::make_shared<MboxFolder>(queue, shown(n), "", join(dir, s)));
+                out.push_back(
+                    std::make_shared<MboxFolder>(queue, shown(n), "", join(dir, s), read_only));
         }
         // Same names (the inbox and a folder "Posteingang"): the inbox first, by file name.
         std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
@@ -651,6 +695,7 @@ class MboxFolder : public MailFolderNode {
         queue_->write_pending();  // a new listing sees every mail saved before
         MailList list;
         if (file_.empty()) return list;
+        if (!read_only_) clear_killed_rewrite(file_);
         auto file = std::make_shared<MboxFile>(file_, queue_);
         for (size_t i : file->scan()) list.add(std::make_shared<MboxMail>(file, i));
         list.read_ahead(true);
@@ -659,14 +704,15 @@ class MboxFolder : public MailFolderNode {
 
     std::shared_ptr<MboxQueue> queue_;
     std::string name_, file_, sbd_;
+    bool read_only_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool kids_ready_ = false;
 };
 
 class MboxStore : public FolderNode {
   public:
-    MboxStore(StoreConfig c, std::shared_ptr<MboxQueue> queue)
-        : config_(std::move(c)), queue_(std::move(queue)) {}
+    MboxStore(StoreConfig c, std::shared_ptr<MboxQueue> queue, bool read_only)
+        : config_(std::move(c)), queue_(std::move(queue)), read_only_(read_only) {}
     std::string name() const override { return config_.name; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override {
         if (!ready_) {
@@ -676,12 +722,12 @@ class MboxStore : public FolderNode {
                 if (errno != ENOENT && errno != ENOTDIR)
                     fail_errno(errno, "Informationsspeicher " + at);
             } else if (S_ISDIR(st.st_mode)) {
-                kids_ = MboxFolder::folders_in(queue_, at, true);
+                kids_ = MboxFolder::folders_in(queue_, at, true, read_only_);
             } else {
                 struct stat sbd {};
                 const bool sub = ::stat((at + ".sbd").c_str(), &sbd) == 0 && S_ISDIR(sbd.st_mode);
-                kids_.push_back(
-                    std::make_shared<MboxFolder>(queue_, inbox_name, at, sub ? at + ".sbd" : ""));
+                kids_.push_back(std::make_shared<MboxFolder>(queue_, inbox_name, at,
+                                                             sub ? at + ".sbd" : "", read_only_));
             }
             ready_ = true;
         }
@@ -695,6 +741,7 @@ class MboxStore : public FolderNode {
   private:
     StoreConfig config_;
     std::shared_ptr<MboxQueue> queue_;
+    bool read_only_;
     std::vector<std::shared_ptr<FolderNode>> kids_;
     bool ready_ = false;
 };
@@ -702,7 +749,7 @@ class MboxStore : public FolderNode {
 }  // namespace
 
 std::shared_ptr<FolderNode> open_mbox_store(const StoreConfig& config, StoreSession& session) {
-    return std::make_shared<MboxStore>(config, session.saves.batch<MboxQueue>());
+    return std::make_shared<MboxStore>(config, session.saves.batch<MboxQueue>(), session.read_only);
 }
 
 std::string mbox_store_identity(const std::string& location) {

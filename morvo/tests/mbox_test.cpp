@@ -250,10 +250,11 @@ TEST(MboxStore, OtherProgramsBetweenListingAndWriting) {
         {"another program's dot lock",
          [](const Profile& p) { Profile::write(p.inbox + ".lock", "4242\n"); },
          "sperrt das Postfach"},
-        {"the lock of a killed run of ours goes",
+        {"the lock of a killed run of ours goes, with the draft of its text",
          [](const Profile& p) {
-             Profile::write(p.inbox + ".lock",
-                            "morvo " + host() + " " + std::to_string(gone_pid()) + "\n");
+             const std::string mine = "morvo " + host() + " " + std::to_string(gone_pid()) + "\n";
+             Profile::write(p.inbox + ".lock", mine);
+             Profile::write(p.local + "/.Inbox.lock.morvo", mine);
          },
          ""},
         {"mail program running (lock link)",
@@ -285,6 +286,7 @@ TEST(MboxStore, OtherProgramsBetweenListingAndWriting) {
                 EXPECT_EQ(now.find(appended) != std::string::npos,
                           before.find(appended) != std::string::npos);
                 EXPECT_FALSE(std::filesystem::exists(p.inbox + ".lock"));
+                EXPECT_FALSE(std::filesystem::exists(p.local + "/.Inbox.lock.morvo"));
                 continue;
             }
             const FlushResult r = n.flush_saves();

@@ -35,7 +35,8 @@ struct ProgramFolder {
     outlook::test::TempDir dir;
     std::string program;  // host folder holding morvo
     std::string config;   // XDG_CONFIG_HOME
-    explicit ProgramFolder(const std::string& store_root) {
+    // `kind` names the store's backend in the profile ("" lets the location decide).
+    explicit ProgramFolder(const std::string& store_root, const std::string& kind = "") {
         program = dir.path() + "/prog";
         config = dir.path() + "/cfg";
         std::filesystem::create_directories(program);
@@ -44,7 +45,8 @@ struct ProgramFolder {
         std::filesystem::create_hard_link(bin_dir() + "/morvo", program + "/morvo", ec);
         if (ec) std::filesystem::copy_file(bin_dir() + "/morvo", program + "/morvo");
         std::ofstream(config + "/morvolan/profile.ini")
-            << "[Store]\nName=" << outlook::test::store_name << "\nLocation=" << store_root << "\n";
+            << "[Store]\nName=" << outlook::test::store_name << "\nLocation=" << store_root << "\n"
+            << (kind.empty() ? "" : "Kind=" + kind + "\n");
     }
     std::string ini() const { return program + "/morvo.ini"; }
 
