@@ -823,6 +823,9 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::s
         // command tells that it is gone.
         std::vector<std::uint32_t> all;
         for (const auto& t : todo) all.push_back(t.old_uid);
+        // Without QRESYNC a message expunged while the STORE waited is told only at a NOOP:
+        // one more between the STOREs and the reading.
+        const std::string noop_after = qresync_ ? "" : c.send({{false, "NOOP"}});
         const std::string recheck = c.send({{false, "UID FETCH " + uid_set(all) + " (FLAGS)"}});
         for (const auto& t : reflags) c.wait(t, &u);
         reflags.clear();
@@ -835,14 +838,19 @@ ImapSession::Replaced ImapSession::replace(std::vector<Replacement> todo, std::s
             if (auto code = response_code(done.text, "MODIFIED"); !code.empty())
                 for (auto uid : parse_uid_set(code[0])) modified.insert(uid);
         }
-        c.wait(recheck, &u);
+        if (!noop_after.empty()) c.wait(noop_after, &u);
+        // Only this reading tells what is there: the STORE answers for a message another
+        // session expunged meanwhile as if it were still there, until the expunge is told.
+        std::vector<imap::Response> read_back;
+        c.wait(recheck, &read_back);
         if (!refused.empty()) {
             failures = "Alte Nachricht entfernen: " + refused +
                        " Neue Kopien liegen neben den alten; der nächste Lauf entfernt sie.";
             break;
         }
         note_vanished(u, gone);
-        auto seen = fetched_by_uid(u);
+        note_vanished(read_back, gone);
+        auto seen = fetched_by_uid(read_back);
         // A message that had \Deleted already (a save broken after its STORE) may get no FETCH:
         // whether it is still there is asked once more.
         std::vector<std::uint32_t> unseen;

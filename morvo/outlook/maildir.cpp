@@ -256,16 +256,51 @@ class SaveBatch : public PendingSaves {
     bool failed_ = false;
 };
 
+// A folder's mails as listed: each one's place (new/ or cur/) and file name, packed one after
+// another, so that a folder of 100,000 mails keeps a few megabytes. The mail objects are made
+// when a mail is asked for; one renamed by a save writes its new name back.
+class MaildirListing {
+  public:
+    explicit MaildirListing(std::string dir) : dir_(std::move(dir)) {}
+    const std::string& dir() const { return dir_; }
+    void add(const std::string& sub, const std::string& file) {
+        rows_.push_back(Row{names_.size(), static_cast<std::uint32_t>(file.size()), sub == "cur"});
+        names_ += file;
+    }
+    size_t size() const { return rows_.size(); }
+    std::pair<std::string, std::string> at(size_t i) const {
+        std::lock_guard lock(mutex_);
+        const Row& r = rows_.at(i);
+        return {r.cur ? "cur" : "new", names_.substr(r.offset, r.size)};
+    }
+    void rename(size_t i, const std::string& sub, const std::string& file) {
+        std::lock_guard lock(mutex_);
+        rows_.at(i) = Row{names_.size(), static_cast<std::uint32_t>(file.size()), sub == "cur"};
+        names_ += file;
+    }
+
+  private:
+    struct Row {
+        std::uint64_t offset;
+        std::uint32_t size;
+        bool cur;
+    };
+    std::string dir_;
+    std::string names_;
+    std::vector<Row> rows_;
+    mutable std::mutex mutex_;  // renames come from the batch, reads from the reading thread
+};
+
 // One mail file of a Maildir folder. The file may be renamed by other mail programs (flag
 // changes); it is found again by its unique part.
 class MaildirMail : public MailSource, public std::enable_shared_from_this<MaildirMail> {
   public:
-    MaildirMail(std::shared_ptr<SaveBatch> saves, std::string folder, std::string sub,
-                std::string file)
-        : saves_(std::move(saves)),
-          folder_(std::move(folder)),
-          sub_(std::move(sub)),
-          file_(std::move(file)) {}
+    MaildirMail(std::shared_ptr<SaveBatch> saves, std::shared_ptr<MaildirListing> listing,
+                size_t row)
+        : saves_(std::move(saves)), listing_(std::move(listing)), row_(row) {
+        folder_ = listing_->dir();
+        std::tie(sub_, file_) = listing_->at(row_);
+    }
 
     // load() may run on the thread that reads ahead, beside the batch's calls on this mail.
     Bytes load() override {
@@ -419,8 +454,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
         replaced_unique_ = unique_of(file_);
         replaced_flags_ = flags_of(file_);
         replaced_path_ = current_path();
-        sub_ = "cur";
-        file_ = new_file;
+        moved_to("cur", new_file);
         return true;
     }
 
@@ -467,8 +501,7 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
             std::string name = mine + ":2," + want;
             if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD,
                             join(join(folder_, "cur"), name).c_str(), RENAME_NOREPLACE) == 0) {
-                sub_ = "cur";
-                file_ = name;
+                moved_to("cur", name);
                 return;
             }
             if (errno != ENOENT && errno != EEXIST) return;  // renamed meanwhile: look again
@@ -492,19 +525,27 @@ class MaildirMail : public MailSource, public std::enable_shared_from_this<Maild
   private:
     std::string current_path() const { return join(join(folder_, sub_), file_); }
 
+    // The mail's file has a new name: kept here and in the listing, for the next object made.
+    void moved_to(std::string sub, std::string file) {
+        sub_ = std::move(sub);
+        file_ = std::move(file);
+        listing_->rename(row_, sub_, file_);
+    }
+
     std::string locate() {
         std::string path = current_path();
         if (::access(path.c_str(), F_OK) == 0) return path;
         if (errno != ENOENT) return path;  // let the caller report the real failure
         if (std::optional<MailPlace> at = find_mail(folder_, unique_of(file_))) {
-            sub_ = at->sub;
-            file_ = at->file;
+            moved_to(at->sub, at->file);
             return join(join(folder_, sub_), file_);
         }
         fail(e_fail, "Die Nachricht " + path + " ist nicht mehr vorhanden.");
     }
 
     std::shared_ptr<SaveBatch> saves_;
+    std::shared_ptr<MaildirListing> listing_;
+    size_t row_;
     std::string folder_;
     std::string sub_;
     std::string file_;
@@ -702,8 +743,14 @@ class MaildirFolder : public MailFolderNode {
                 if (ka != kb) return delivery_less(ka, kb);
                 return a.second < b.second;
             });
-            for (auto& [sub, file] : files)
-                list.add(std::make_shared<MaildirMail>(opened_.saves, dir_, sub, file));
+            auto listing = std::make_shared<MaildirListing>(dir_);
+            for (const auto& [sub, file] : files) listing->add(sub, file);
+            files = {};
+            list = MailList(static_cast<long>(listing->size()),
+                            [listing, saves = opened_.saves](long index) {
+                                return std::make_shared<MaildirMail>(
+                                    saves, listing, static_cast<size_t>(index - 1));
+                            });
         }
         list.read_ahead(true);
         return list;

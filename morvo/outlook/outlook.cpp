@@ -63,9 +63,18 @@ std::shared_ptr<MimeMail> MailFolderNode::item(long index) {
     return list.get(index);
 }
 
+std::shared_ptr<MailSource> MailList::source(long index) {
+    const size_t i = static_cast<size_t>(index - 1);
+    if (!source_at_) return kept_.at(i);
+    if (auto s = made_.at(i).lock()) return s;
+    std::shared_ptr<MailSource> s = source_at_(index);
+    made_[i] = s;
+    return s;
+}
+
 std::shared_ptr<MimeMail> MailList::get(long index) {
-    Entry& e = entries_.at(static_cast<size_t>(index - 1));
-    std::shared_ptr<MimeMail> m = e.mail.lock();
+    std::weak_ptr<MimeMail>& slot = mails_.at(static_cast<size_t>(index - 1));
+    std::shared_ptr<MimeMail> m = slot.lock();
     if (!m) {
         std::shared_ptr<MimeMailParsed> ready;
         if (ahead_ && ahead_->index == index) {
@@ -75,21 +84,20 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
         }
         // Not make_shared: the entry's weak reference would keep the mail's storage, not only
         // the small count block, for the folder's life.
-        m = std::shared_ptr<MimeMail>(new MimeMail(e.source, std::move(ready)));
-        e.mail = m;
+        m = std::shared_ptr<MimeMail>(new MimeMail(source(index), std::move(ready)));
+        slot = m;
     }
     // The next mail is read on another core meanwhile; the run asks for the mails in order.
     const long next = index + 1;
     if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) &&
-        entries_[static_cast<size_t>(next - 1)].mail.expired()) {
+        mails_[static_cast<size_t>(next - 1)].expired()) {
         join_ahead();  // one read for another position is dropped
         ahead_ = std::make_unique<Ahead>();
         ahead_->index = next;
         Ahead* a = ahead_.get();
         try {
-            a->thread = std::thread([a, source = entries_[static_cast<size_t>(next - 1)].source] {
-                a->result = parse_ahead(*source);
-            });
+            // Made here, held by the mail read ahead until it is asked for.
+            a->thread = std::thread([a, s = source(next)] { a->result = parse_ahead(*s); });
         } catch (const std::system_error&) {
             ahead_.reset();  // no thread to spare: the mail is read when asked for
         }

@@ -3,6 +3,7 @@
 // Inside the binding: what a store backend offers to the object model. The public classes in
 // outlook.h are handles onto these nodes.
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,26 +50,37 @@ struct FolderNode {
     virtual std::shared_ptr<MimeMail> item(long index) = 0;
 };
 
-// A list of mails whose MimeMail objects live only as long as somebody holds them.
+// A list of mails whose MimeMail objects live only as long as somebody holds them. Its sources
+// are either kept (add) or made when their mail is asked for (a big folder then holds only what
+// its positions need) and kept while anybody holds them, so that a save still pending is read
+// back from the source that holds it.
 class MailList {
   public:
+    using SourceAt = std::function<std::shared_ptr<MailSource>(long index)>;
     MailList() = default;
+    MailList(long count, SourceAt source_at)
+        : source_at_(std::move(source_at)),
+          made_(static_cast<size_t>(count)),
+          mails_(static_cast<size_t>(count)) {}
     MailList(MailList&&) = default;
     MailList& operator=(MailList&&) = default;
     ~MailList();
-    void add(std::shared_ptr<MailSource> s) { entries_.push_back({std::move(s), {}}); }
-    long count() const { return static_cast<long>(entries_.size()); }
+    void add(std::shared_ptr<MailSource> s) {
+        kept_.push_back(std::move(s));
+        mails_.emplace_back();
+    }
+    long count() const { return static_cast<long>(mails_.size()); }
     std::shared_ptr<MimeMail> get(long index);
     // Reading ahead: while one mail is worked on, the next is read, parsed and decoded on
     // another core. Only for sources whose load() may run beside the other calls.
     void read_ahead(bool on) { read_ahead_ = on; }
 
   private:
-    struct Entry {
-        std::shared_ptr<MailSource> source;
-        std::weak_ptr<MimeMail> mail;
-    };
-    std::vector<Entry> entries_;
+    std::shared_ptr<MailSource> source(long index);
+    SourceAt source_at_;
+    std::vector<std::shared_ptr<MailSource>> kept_;
+    std::vector<std::weak_ptr<MailSource>> made_;
+    std::vector<std::weak_ptr<MimeMail>> mails_;
     // The mail being read ahead: its position, the thread and what it gives (read once the
     // thread is joined).
     struct Ahead {
