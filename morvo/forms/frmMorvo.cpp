@@ -550,6 +550,7 @@ void frmMorvo::mail_done(long, long) {
     const auto now = std::chrono::steady_clock::now();
     if (now - painted_ < std::chrono::milliseconds(100)) return;
     painted_ = now;
+    follow_run_text();
     platform::ui::keep_windows_painted();
 }
 
@@ -609,10 +610,16 @@ void frmMorvo::run_text_added(const std::string& text, bool follow) {
         shown_bytes_ += added;
     }
     textbox2_program_ = false;
-    if (follow) {
-        Textbox2->moveCursor(QTextCursor::End);
-        Textbox2->ensureCursorVisible();
-    }
+    // Shown when the window is next painted: laying out the end for every line of a long run
+    // would cost more than the run.
+    follow_pending_ = follow_pending_ || follow;
+}
+
+void frmMorvo::follow_run_text() {
+    if (!follow_pending_) return;
+    follow_pending_ = false;
+    Textbox2->moveCursor(QTextCursor::End);
+    Textbox2->ensureCursorVisible();
 }
 
 void frmMorvo::show_run_text_end() {
@@ -631,6 +638,7 @@ void frmMorvo::set_status(const std::string& text) {
 }
 
 void frmMorvo::run_finished() {
+    follow_run_text();
     comB_log->show();
 }
 

@@ -101,6 +101,8 @@ class frmMorvo : public QWidget, private RunView {
     void closeEvent(QCloseEvent* event) override;
     // Textbox2 shows the run text up to a bound; past it, its end (the log keeps it whole).
     void show_run_text_end();
+    // Puts the caret at the end of the run text when a piece asked for it since.
+    void follow_run_text();
 
     void read_settings();
     void build_tree_items();
@@ -121,6 +123,7 @@ class frmMorvo : public QWidget, private RunView {
     RunText run_text_;                               // what the log saves
     std::uint64_t shown_bytes_ = 0;                  // of it in Textbox2
     bool run_text_cut_ = false;                      // Textbox2 shows only its end
+    bool follow_pending_ = false;  // the caret goes to the end at the next painting
     bool textbox2_program_ = false;
     bool running_ = false, stop_requested_ = false;
     std::chrono::steady_clock::time_point painted_;
