@@ -63,9 +63,36 @@ std::shared_ptr<MimeMail> MailFolderNode::item(long index) {
     return list.get(index);
 }
 
+std::shared_ptr<MailSource> MailList::source(long index) {
+    if (!source_at_) return entries_.at(static_cast<size_t>(index - 1)).source;
+    Held& h = held_[index];
+    std::shared_ptr<MailSource> s = h.source.lock();
+    if (!s) {
+        s = source_at_(index - 1);
+        h.source = s;
+    }
+    return s;
+}
+
+std::weak_ptr<MimeMail>& MailList::mail_of(long index) {
+    if (!source_at_) return entries_.at(static_cast<size_t>(index - 1)).mail;
+    if (held_.size() >= prune_at_) {  // amortised: the map stays near the mails in use
+        std::erase_if(held_, [](const auto& h) {
+            return h.second.source.expired() && h.second.mail.expired();
+        });
+        prune_at_ = std::max<std::size_t>(64, 2 * held_.size());
+    }
+    return held_[index].mail;
+}
+
+bool MailList::in_use(long index) const {
+    if (!source_at_) return !entries_[static_cast<size_t>(index - 1)].mail.expired();
+    auto h = held_.find(index);
+    return h != held_.end() && !h->second.mail.expired();
+}
+
 std::shared_ptr<MimeMail> MailList::get(long index) {
-    Entry& e = entries_.at(static_cast<size_t>(index - 1));
-    std::shared_ptr<MimeMail> m = e.mail.lock();
+    std::shared_ptr<MimeMail> m = mail_of(index).lock();
     if (!m) {
         std::shared_ptr<MimeMailParsed> ready;
         if (ahead_ && ahead_->index == index) {
@@ -75,21 +102,19 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
         }
         // Not make_shared: the entry's weak reference would keep the mail's storage, not only
         // the small count block, for the folder's life.
-        m = std::shared_ptr<MimeMail>(new MimeMail(e.source, std::move(ready)));
-        e.mail = m;
+        m = std::shared_ptr<MimeMail>(new MimeMail(source(index), std::move(ready)));
+        mail_of(index) = m;
     }
     // The next mail is read on another core meanwhile; the run asks for the mails in order.
     const long next = index + 1;
-    if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) &&
-        entries_[static_cast<size_t>(next - 1)].mail.expired()) {
+    if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) && !in_use(next)) {
         join_ahead();  // one read for another position is dropped
         ahead_ = std::make_unique<Ahead>();
         ahead_->index = next;
         Ahead* a = ahead_.get();
         try {
-            a->thread = std::thread([a, source = entries_[static_cast<size_t>(next - 1)].source] {
-                a->result = parse_ahead(*source);
-            });
+            a->thread =
+                std::thread([a, source = source(next)] { a->result = parse_ahead(*source); });
         } catch (const std::system_error&) {
             ahead_.reset();  // no thread to spare: the mail is read when asked for
         }

@@ -3,11 +3,13 @@
 // Inside the binding: what a store backend offers to the object model. The public classes in
 // outlook.h are handles onto these nodes.
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "morvo/outlook/store_config.h"
@@ -56,8 +58,16 @@ class MailList {
     MailList(MailList&&) = default;
     MailList& operator=(MailList&&) = default;
     ~MailList();
-    void add(std::shared_ptr<MailSource> s) { entries_.push_back({std::move(s), {}}); }
-    long count() const { return static_cast<long>(entries_.size()); }
+    // A list of `count` mails whose sources are made only when asked for, by 0-based position:
+    // a big folder keeps nothing per mail here but the mails in use. A source still held
+    // elsewhere (a pending save) is given again, not made anew.
+    MailList(long count, std::function<std::shared_ptr<MailSource>(long)> source_at)
+        : count_(count), source_at_(std::move(source_at)) {}
+    void add(std::shared_ptr<MailSource> s) {
+        entries_.push_back({std::move(s), {}});
+        ++count_;
+    }
+    long count() const { return count_; }
     std::shared_ptr<MimeMail> get(long index);
     // Reading ahead: while one mail is worked on, the next is read, parsed and decoded on
     // another core. Only for sources whose load() may run beside the other calls.
@@ -69,6 +79,18 @@ class MailList {
         std::weak_ptr<MimeMail> mail;
     };
     std::vector<Entry> entries_;
+    long count_ = 0;
+    // Made when asked for: the sources and mails in use by position, pruned of those gone.
+    struct Held {
+        std::weak_ptr<MailSource> source;
+        std::weak_ptr<MimeMail> mail;
+    };
+    std::function<std::shared_ptr<MailSource>(long)> source_at_;
+    std::unordered_map<long, Held> held_;
+    std::size_t prune_at_ = 64;
+    std::shared_ptr<MailSource> source(long index);
+    std::weak_ptr<MimeMail>& mail_of(long index);
+    bool in_use(long index) const;
     // The mail being read ahead: its position, the thread and what it gives (read once the
     // thread is joined).
     struct Ahead {
