@@ -433,6 +433,12 @@ std::string Connection::send(const std::vector<Piece>& pieces) {
 }
 
 Response Connection::wait(const std::string& tag, std::vector<Response>* untagged) {
+    return wait(tag, [untagged](Response& r) {
+        if (untagged) untagged->push_back(std::move(r));
+    });
+}
+
+Response Connection::wait(const std::string& tag, const std::function<void(Response&)>& each) {
     for (auto it = early_.begin(); it != early_.end(); ++it)
         if (it->tag == tag) {
             Response r = std::move(*it);
@@ -449,7 +455,7 @@ Response Connection::wait(const std::string& tag, std::vector<Response>* untagge
             continue;
         }
         if (r.status == "BYE") lost("Server meldet: " + r.text);
-        if (untagged) untagged->push_back(std::move(r));
+        each(r);
     }
 }
 
@@ -490,10 +496,17 @@ Connection::Result Connection::command(const std::vector<Piece>& pieces, const s
         send_all(out);
     }
     Response r = wait(tag, &result.untagged);
-    if (r.status == "OK") {
-        result.text = r.text;
-        return result;
-    }
+    result.text = answered(r, what);
+    return result;
+}
+
+std::string Connection::command(std::string_view text, const std::string& what,
+                                const std::function<void(Response&)>& each) {
+    return answered(wait(send({{false, std::string(text)}}), each), what);
+}
+
+std::string Connection::answered(const Response& r, const std::string& what) {
+    if (r.status == "OK") return r.text;
     if (r.status == "NO" || r.status == "BAD") fail(what + ": " + r.text);
     lost("unerwartete Antwort auf " + what);
 }

@@ -10,6 +10,7 @@
 // the server dropped the connection, or the server answered NO/BAD to a command.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -101,6 +102,10 @@ class Connection {
     Result command(std::string_view text, const std::string& what) {
         return command(std::vector<Piece>{{false, std::string(text)}}, what);
     }
+    // The same, handing each untagged response to `each` as it comes instead of keeping them
+    // all (for answers too big to hold whole); returns the text of the tagged OK.
+    std::string command(std::string_view text, const std::string& what,
+                        const std::function<void(Response&)>& each);
 
     // Pipelining: true when the command can be sent without waiting for the server, i.e. every
     // literal in it may go non-synchronising (LITERAL+, or LITERAL- up to 4096 bytes).
@@ -110,6 +115,9 @@ class Connection {
     // Reads up to the tagged answer of a sent command (untagged responses go to `untagged`
     // when given) and returns it whatever its status; a dropped connection or BYE throws.
     Response wait(const std::string& tag, std::vector<Response>* untagged = nullptr);
+    // As wait(), handing each untagged response to `each` as it comes instead of keeping them
+    // all: for answers too big to hold whole.
+    Response wait(const std::string& tag, const std::function<void(Response&)>& each);
 
     void login(const std::string& user, const std::string& password);
     const std::vector<std::string>& capabilities() const { return caps_; }
@@ -120,6 +128,8 @@ class Connection {
 
   private:
     Response read_response();
+    // The text of a tagged OK; NO or BAD throw, saying what was asked.
+    std::string answered(const Response& r, const std::string& what);
     Value read_value(int depth);
     std::string read_line_rest();
     int peek();

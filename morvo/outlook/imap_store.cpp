@@ -276,9 +276,14 @@ class ImapMail;
 // A folder's messages as listed, and the bodies of the next ones read ahead in one FETCH.
 struct FolderCache {
     std::string mailbox;
-    std::vector<std::uint32_t> uids;               // in listing order
-    std::map<std::uint32_t, std::uint32_t> sizes;  // RFC822.SIZE by UID
-    std::map<std::uint32_t, std::string> bodies;   // read ahead, LF line ends
+    // By position, in listing order: all that is kept of a mail until it is read (a folder of
+    // a million mails holds 8 MB here). A saved mail's new message takes its old one's place.
+    struct Slot {
+        std::uint32_t uid = 0;
+        std::uint32_t size = 0;  // RFC822.SIZE
+    };
+    std::vector<Slot> slots;
+    std::map<std::uint32_t, std::string> bodies;  // read ahead, LF line ends
     // With CONDSTORE, each body's flags, internal date and MODSEQ read with it, and the highest
     // MODSEQ of that reading: a save needs no fresh reading, since its STORE is refused for a
     // message changed after it (every change gets a higher MODSEQ).
@@ -419,10 +424,8 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
         : session_(std::move(s)),
           folder_(std::move(folder)),
           index_(index),
-          uid_(folder_->uids[index]) {
-        auto size = folder_->sizes.find(uid_);
-        if (size != folder_->sizes.end()) size_ = size->second;
-    }
+          uid_(folder_->slots.at(index).uid),
+          size_(folder_->slots[index].size) {}
 
     Bytes load() override {
         std::lock_guard<std::recursive_mutex> lock(session_->mutex);
@@ -501,6 +504,7 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
         uid_ = uid;
         size_ = size;
         read_.reset();
+        folder_->slots[index_] = {uid, size};  // for whoever reads the position next
     }
     // What was read with the body (CONDSTORE only).
     const std::optional<FolderCache::Read>& read() const { return read_; }
@@ -511,15 +515,12 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
         session_->select(folder_->mailbox);
         std::vector<std::uint32_t> want{uid_};
         std::uint64_t bytes = size_;
-        if (index_ < folder_->uids.size() && folder_->uids[index_] == uid_) {
-            for (size_t i = index_ + 1; i < folder_->uids.size() && want.size() < read_ahead_mails;
-                 ++i) {
-                auto s = folder_->sizes.find(folder_->uids[i]);
-                std::uint64_t more = s == folder_->sizes.end() ? 0 : s->second;
-                if (bytes + more > read_ahead_bytes) break;
-                bytes += more;
-                want.push_back(folder_->uids[i]);
-            }
+        for (size_t i = index_ + 1; i < folder_->slots.size() && want.size() < read_ahead_mails;
+             ++i) {
+            const std::uint64_t more = folder_->slots[i].size;
+            if (bytes + more > read_ahead_bytes) break;
+            bytes += more;
+            want.push_back(folder_->slots[i].uid);
         }
         folder_->bodies.clear();  // what was read ahead and not asked for is not kept
         folder_->read.clear();
@@ -965,24 +966,26 @@ class ImapFolder : public MailFolderNode {
 
   private:
     MailList list_items() override {
-        MailList list;
-        if (!mailbox.empty()) {
-            std::lock_guard<std::recursive_mutex> lock(session_->mutex);
-            try {
-                session_->flush();  // a new listing sees every mail saved before
-            } catch (const platform::Error& e) {
-                session_->note_problem(e.description);
-            }
-            try {
-                auto cache = list_mails();
-                for (size_t i = 0; i < cache->uids.size(); ++i)
-                    list.add(std::make_shared<ImapMail>(session_, cache, i));
-            } catch (const platform::Error& e) {
-                session_->note_problem(e.description);
-                throw;
-            }
+        if (mailbox.empty()) return {};
+        std::lock_guard<std::recursive_mutex> lock(session_->mutex);
+        try {
+            session_->flush();  // a new listing sees every mail saved before
+        } catch (const platform::Error& e) {
+            session_->note_problem(e.description);
         }
-        return list;
+        std::shared_ptr<FolderCache> cache;
+        try {
+            cache = list_mails();
+        } catch (const platform::Error& e) {
+            session_->note_problem(e.description);
+            throw;
+        }
+        // A mail's object lives only while it is read, held or saved.
+        return MailList(static_cast<long>(cache->slots.size()),
+                        [session = session_, cache](long index) -> std::shared_ptr<MailSource> {
+                            return std::make_shared<ImapMail>(session, cache,
+                                                              static_cast<size_t>(index));
+                        });
     }
 
     std::shared_ptr<FolderCache> list_mails() {
@@ -990,13 +993,15 @@ class ImapFolder : public MailFolderNode {
         cache->mailbox = mailbox;
         session_->select(mailbox);
         Connection& c = session_->connection();
-        auto r = c.command("UID FETCH 1:* (UID INTERNALDATE RFC822.SIZE BODY.PEEK[HEADER.FIELDS (" +
-                               std::string(mark_header) + ")])",
-                           "Nachrichten auflisten");
-        std::vector<std::pair<long long, std::uint32_t>> order;  // (received, UID)
+        // Read as the answer comes: a big folder's answer is not held whole.
+        struct Listed {
+            long long when;  // received
+            std::uint32_t uid, size;
+        };
+        std::vector<Listed> listed;
         std::map<std::uint32_t, std::string> marks;
-        for (const auto& u : r.untagged) {
-            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) continue;
+        auto one = [&](const imap::Response& u) {
+            if (u.values.size() < 3 || !u.values[1].is_atom("FETCH")) return;
             std::uint32_t uid = 0;
             long long when = 0;
             bool dated = false;  // not an unsolicited flag update
@@ -1014,11 +1019,25 @@ class ImapFolder : public MailFolderNode {
                 if (items[i].kind == Value::Kind::atom && items[i].text.rfind("BODY[", 0) == 0)
                     mark = mark_of(v.text);
             }
-            if (!uid || !dated) continue;
-            order.emplace_back(when, uid);
-            cache->sizes[uid] = size;
+            if (!uid || !dated) return;
+            listed.push_back({when, uid, size});
             if (!mark.empty()) marks[uid] = mark;
-        }
+        };
+        c.command("UID FETCH 1:* (UID INTERNALDATE RFC822.SIZE BODY.PEEK[HEADER.FIELDS (" +
+                      std::string(mark_header) + ")])",
+                  "Nachrichten auflisten", one);
+        // By UID, each once (a server may answer twice), for the marks to find their originals.
+        std::sort(listed.begin(), listed.end(),
+                  [](const Listed& a, const Listed& b) { return a.uid < b.uid; });
+        listed.erase(std::unique(listed.begin(), listed.end(),
+                                 [](const Listed& a, const Listed& b) { return a.uid == b.uid; }),
+                     listed.end());
+        auto size_of = [&](std::uint32_t uid) -> std::optional<std::uint32_t> {
+            auto at = std::lower_bound(listed.begin(), listed.end(), uid,
+                                       [](const Listed& l, std::uint32_t u) { return l.uid < u; });
+            if (at == listed.end() || at->uid != uid) return std::nullopt;
+            return at->size;
+        };
         // A marked message whose original is still here: a save stopped between the APPEND
         // and the EXPUNGE. The new message is complete (its attachments were on disk before
         // it was sent), so the original goes now.
@@ -1031,21 +1050,22 @@ class ImapFolder : public MailFolderNode {
             if (std::sscanf(mark.c_str(), "%31s %lu %lu %n", v, &old, &size, &used) != 3 ||
                 mark.substr(static_cast<size_t>(used)) != mailbox)
                 continue;
-            auto found = cache->sizes.find(static_cast<std::uint32_t>(old));
-            if (validity.empty() || validity != v || old == uid || found == cache->sizes.end() ||
-                found->second != size)
+            const auto found = size_of(static_cast<std::uint32_t>(old));
+            if (validity.empty() || validity != v || old == uid || old > 0xFFFFFFFFul || !found ||
+                *found != size)
                 continue;
-            leftovers[found->first] = uid;
+            leftovers[static_cast<std::uint32_t>(old)] = uid;
         }
         const auto done = finish_saves(leftovers);
         // Received order, as the Maildir backend lists by delivery time: a saved mail keeps
         // its internal date and so its place in later listings; equal dates go by UID.
-        std::sort(order.begin(), order.end());
-        std::set<std::uint32_t> seen;
-        for (const auto& o : order)
-            if (!done.expunged.count(o.second) && !done.dropped.count(o.second) &&
-                seen.insert(o.second).second)
-                cache->uids.push_back(o.second);
+        std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+            return a.when != b.when ? a.when < b.when : a.uid < b.uid;
+        });
+        cache->slots.reserve(listed.size());
+        for (const auto& l : listed)
+            if (!done.expunged.count(l.uid) && !done.dropped.count(l.uid))
+                cache->slots.push_back({l.uid, l.size});
         return cache;
     }
 

@@ -746,11 +746,10 @@ class MaildirFolder : public MailFolderNode {
             auto listing = std::make_shared<MaildirListing>(dir_);
             for (const auto& [sub, file] : files) listing->add(sub, file);
             files = {};
-            list = MailList(static_cast<long>(listing->size()),
-                            [listing, saves = opened_.saves](long index) {
-                                return std::make_shared<MaildirMail>(
-                                    saves, listing, static_cast<size_t>(index - 1));
-                            });
+            list = MailList(static_cast<long>(listing->size()), [listing, saves = opened_.saves](
+                                                                    long position) {
+                return std::make_shared<MaildirMail>(saves, listing, static_cast<size_t>(position));
+            });
         }
         list.read_ahead(true);
         return list;

@@ -64,17 +64,35 @@ std::shared_ptr<MimeMail> MailFolderNode::item(long index) {
 }
 
 std::shared_ptr<MailSource> MailList::source(long index) {
-    const size_t i = static_cast<size_t>(index - 1);
-    if (!source_at_) return kept_.at(i);
-    if (auto s = made_.at(i).lock()) return s;
-    std::shared_ptr<MailSource> s = source_at_(index);
-    made_[i] = s;
+    if (!source_at_) return entries_.at(static_cast<size_t>(index - 1)).source;
+    Held& h = held_[index];
+    std::shared_ptr<MailSource> s = h.source.lock();
+    if (!s) {
+        s = source_at_(index - 1);
+        h.source = s;
+    }
     return s;
 }
 
+std::weak_ptr<MimeMail>& MailList::mail_of(long index) {
+    if (!source_at_) return entries_.at(static_cast<size_t>(index - 1)).mail;
+    if (held_.size() >= prune_at_) {  // amortised: the map stays near the mails in use
+        std::erase_if(held_, [](const auto& h) {
+            return h.second.source.expired() && h.second.mail.expired();
+        });
+        prune_at_ = std::max<std::size_t>(64, 2 * held_.size());
+    }
+    return held_[index].mail;
+}
+
+bool MailList::in_use(long index) const {
+    if (!source_at_) return !entries_[static_cast<size_t>(index - 1)].mail.expired();
+    auto h = held_.find(index);
+    return h != held_.end() && !h->second.mail.expired();
+}
+
 std::shared_ptr<MimeMail> MailList::get(long index) {
-    std::weak_ptr<MimeMail>& slot = mails_.at(static_cast<size_t>(index - 1));
-    std::shared_ptr<MimeMail> m = slot.lock();
+    std::shared_ptr<MimeMail> m = mail_of(index).lock();
     if (!m) {
         std::shared_ptr<MimeMailParsed> ready;
         if (ahead_ && ahead_->index == index) {
@@ -85,19 +103,18 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
         // Not make_shared: the entry's weak reference would keep the mail's storage, not only
         // the small count block, for the folder's life.
         m = std::shared_ptr<MimeMail>(new MimeMail(source(index), std::move(ready)));
-        slot = m;
+        mail_of(index) = m;
     }
     // The next mail is read on another core meanwhile; the run asks for the mails in order.
     const long next = index + 1;
-    if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) &&
-        mails_[static_cast<size_t>(next - 1)].expired()) {
+    if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) && !in_use(next)) {
         join_ahead();  // one read for another position is dropped
         ahead_ = std::make_unique<Ahead>();
         ahead_->index = next;
         Ahead* a = ahead_.get();
         try {
-            // Made here, held by the mail read ahead until it is asked for.
-            a->thread = std::thread([a, s = source(next)] { a->result = parse_ahead(*s); });
+            a->thread =
+                std::thread([a, source = source(next)] { a->result = parse_ahead(*source); });
         } catch (const std::system_error&) {
             ahead_.reset();  // no thread to spare: the mail is read when asked for
         }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "morvo/outlook/store_config.h"
@@ -50,37 +51,46 @@ struct FolderNode {
     virtual std::shared_ptr<MimeMail> item(long index) = 0;
 };
 
-// A list of mails whose MimeMail objects live only as long as somebody holds them. Its sources
-// are either kept (add) or made when their mail is asked for (a big folder then holds only what
-// its positions need) and kept while anybody holds them, so that a save still pending is read
-// back from the source that holds it.
+// A list of mails whose MimeMail objects live only as long as somebody holds them.
 class MailList {
   public:
-    using SourceAt = std::function<std::shared_ptr<MailSource>(long index)>;
     MailList() = default;
-    MailList(long count, SourceAt source_at)
-        : source_at_(std::move(source_at)),
-          made_(static_cast<size_t>(count)),
-          mails_(static_cast<size_t>(count)) {}
     MailList(MailList&&) = default;
     MailList& operator=(MailList&&) = default;
     ~MailList();
+    // A list of `count` mails whose sources are made only when asked for, by 0-based position:
+    // a big folder keeps nothing per mail here but the mails in use. A source still held
+    // elsewhere (a pending save) is given again, not made anew.
+    MailList(long count, std::function<std::shared_ptr<MailSource>(long)> source_at)
+        : count_(count), source_at_(std::move(source_at)) {}
     void add(std::shared_ptr<MailSource> s) {
-        kept_.push_back(std::move(s));
-        mails_.emplace_back();
+        entries_.push_back({std::move(s), {}});
+        ++count_;
     }
-    long count() const { return static_cast<long>(mails_.size()); }
+    long count() const { return count_; }
     std::shared_ptr<MimeMail> get(long index);
     // Reading ahead: while one mail is worked on, the next is read, parsed and decoded on
     // another core. Only for sources whose load() may run beside the other calls.
     void read_ahead(bool on) { read_ahead_ = on; }
 
   private:
+    struct Entry {
+        std::shared_ptr<MailSource> source;
+        std::weak_ptr<MimeMail> mail;
+    };
+    std::vector<Entry> entries_;
+    long count_ = 0;
+    // Made when asked for: the sources and mails in use by position, pruned of those gone.
+    struct Held {
+        std::weak_ptr<MailSource> source;
+        std::weak_ptr<MimeMail> mail;
+    };
+    std::function<std::shared_ptr<MailSource>(long)> source_at_;
+    std::unordered_map<long, Held> held_;
+    std::size_t prune_at_ = 64;
     std::shared_ptr<MailSource> source(long index);
-    SourceAt source_at_;
-    std::vector<std::shared_ptr<MailSource>> kept_;
-    std::vector<std::weak_ptr<MailSource>> made_;
-    std::vector<std::weak_ptr<MimeMail>> mails_;
+    std::weak_ptr<MimeMail>& mail_of(long index);
+    bool in_use(long index) const;
     // The mail being read ahead: its position, the thread and what it gives (read once the
     // thread is joined).
     struct Ahead {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 
 #include "morvo/tests/imap_test_util.h"
 
@@ -115,6 +116,61 @@ TEST(ImapStore, MailsAreListedInReceivedOrderThenByUid) {
     std::vector<std::string> subjects;
     for (long i = 1; i <= leer.Items().Count(); ++i) subjects.push_back(leer.Items(i).Subject());
     EXPECT_EQ(subjects, (std::vector<std::string>{"frueh", "gleich zwei", "gleich eins", "spaet"}));
+}
+
+// A folder read in several FETCHes: saves in the first and the last, and a mail another client
+// deletes before the run reaches it. Every other position keeps its mail, a saved one shows its
+// new bytes at once and after the batch, and the server holds each mail once.
+TEST(ImapStore, PositionsHoldAcrossReadingsSavesAndAnotherClient) {
+    REQUIRE_DOVECOT();
+    mkmailstore::Options opt;
+    opt.bulk_only = true;
+    opt.bulk_mails = 150;  // more than two readings ahead
+    opt.attachment_size = 100;
+    DovecotAccount account(opt);
+    std::vector<std::string> subjects;
+    {
+        NameSpace first = account.ns();
+        MAPIFolder f = first.Folders(store_name).Folders("Massenpost");
+        for (long i = 1; i <= f.Items().Count(); ++i) subjects.push_back(f.Items(i).Subject());
+    }
+    ASSERT_EQ(subjects.size(), 150u);
+    NameSpace ns = account.ns();
+    MAPIFolder f = ns.Folders(store_name).Folders("Massenpost");
+    const long gone = 140;
+    const std::string entry = f.Items(gone).EntryID();  // listed, not read
+    const std::string uid = entry.substr(entry.rfind('=') + 1);
+    auto save = [&](long pos) {
+        MailItem m = f.Items(pos);
+        m.Attachments(1).Delete();
+        m.Save();
+    };
+    save(1);
+    EXPECT_EQ(f.Items(1).Attachments().Count(), 1);  // pending: the new bytes
+    {
+        auto other = account.raw();
+        other->command("SELECT Massenpost", "select");
+        other->command("UID STORE " + uid + " +FLAGS (\\Deleted)", "delete");
+        other->command("UID EXPUNGE " + uid, "delete");
+    }
+    for (long i = 1; i <= 150; ++i) {
+        SCOPED_TRACE(i);
+        std::string err = error_of([&] { EXPECT_EQ(f.Items(i).Subject(), subjects[i - 1]); });
+        EXPECT_EQ(err.empty(), i != gone) << err;
+    }
+    save(150);
+    flush_or_throw(ns);
+    for (long pos : {1L, 150L}) {
+        EXPECT_EQ(f.Items(pos).Subject(), subjects[pos - 1]);
+        EXPECT_EQ(f.Items(pos).Attachments().Count(), 1);
+    }
+    std::multiset<std::string> left;
+    NameSpace fresh = account.ns();
+    MAPIFolder again = fresh.Folders(store_name).Folders("Massenpost");
+    for (long i = 1; i <= again.Items().Count(); ++i) left.insert(again.Items(i).Subject());
+    std::multiset<std::string> expected(subjects.begin(), subjects.end());
+    expected.erase(expected.find(subjects[gone - 1]));
+    EXPECT_EQ(left, expected);
 }
 
 TEST(ImapStore, RefusedConnectionWrongPasswordAndPasswordCommand) {
