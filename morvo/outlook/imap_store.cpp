@@ -1120,7 +1120,7 @@ std::string display_of(const std::string& raw) {
     return raw;
 }
 
-class ImapStore : public FolderNode {
+class ImapStore : public FolderWithoutMails {
   public:
     explicit ImapStore(const StoreConfig& config)
         : name_(config.name), session_(std::make_shared<ImapSession>(config)) {
@@ -1191,10 +1191,6 @@ class ImapStore : public FolderNode {
 
     std::string name() const override { return name_; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
-    long item_count() override { return 0; }
-    std::shared_ptr<MimeMail> item(long) override {
-        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
-    }
 
     const std::shared_ptr<ImapSession>& session() const { return session_; }
 

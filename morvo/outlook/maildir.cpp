@@ -766,7 +766,7 @@ class MaildirFolder : public MailFolderNode {
 
 // The store: a top-level folder without mails of its own; its first level holds the inbox,
 // shown as "Posteingang", next to the store's other top-level folders.
-class MaildirStore : public FolderNode {
+class MaildirStore : public FolderWithoutMails {
   public:
     MaildirStore(StoreConfig c, Opened opened)
         : config_(std::move(c)), opened_(std::move(opened)) {}
@@ -779,11 +779,6 @@ class MaildirStore : public FolderNode {
             ready_ = true;
         }
         return kids_;
-    }
-
-    long item_count() override { return 0; }
-    std::shared_ptr<MimeMail> item(long) override {
-        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
     }
 
   private:

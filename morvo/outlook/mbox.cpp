@@ -709,7 +709,7 @@ class MboxFolder : public MailFolderNode {
     bool kids_ready_ = false;
 };
 
-class MboxStore : public FolderNode {
+class MboxStore : public FolderWithoutMails {
   public:
     MboxStore(StoreConfig c, std::shared_ptr<MboxQueue> queue, bool read_only)
         : config_(std::move(c)), queue_(std::move(queue)), read_only_(read_only) {}
@@ -732,10 +732,6 @@ class MboxStore : public FolderNode {
             ready_ = true;
         }
         return kids_;
-    }
-    long item_count() override { return 0; }
-    std::shared_ptr<MimeMail> item(long) override {
-        fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
     }
 
   private:

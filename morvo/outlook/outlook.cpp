@@ -163,7 +163,7 @@ NamespaceRoot::~NamespaceRoot() {
     saves_.end();
 }
 
-std::shared_ptr<MimeMail> NamespaceRoot::item(long) {
+std::shared_ptr<MimeMail> FolderWithoutMails::item(long) {
     fail(disp_e_badindex, "Der Arrayindex liegt außerhalb der Grenzen.");
 }
 

@@ -176,16 +176,20 @@ std::span<const StoreBackend> store_backends();
 // The first backend that accepts the store; nullptr when none does.
 const StoreBackend* backend_for(const StoreConfig& config);
 
+// A folder with no mails of its own: a store's top, the namespace's root.
+struct FolderWithoutMails : FolderNode {
+    long item_count() override { return 0; }
+    std::shared_ptr<MimeMail> item(long index) override;  // fails: no such position
+};
+
 // The top of a namespace: one child per store, and the session's save queue. Its end completes
 // the saves still pending.
-class NamespaceRoot : public FolderNode {
+class NamespaceRoot : public FolderWithoutMails {
   public:
     NamespaceRoot(const std::vector<StoreConfig>& stores, bool read_only);
     ~NamespaceRoot() override;
     std::string name() const override { return ""; }
     const std::vector<std::shared_ptr<FolderNode>>& children() override { return kids_; }
-    long item_count() override { return 0; }
-    std::shared_ptr<MimeMail> item(long index) override;
     FlushResult flush_saves() { return saves_.flush(); }
 
   private:
