@@ -60,10 +60,12 @@ struct GeneratedStore {
         root = dir.path() + "/Maildir";
         manifest = mkmailstore::generate(root, opt);
         mbox = layout.rfind("mbox", 0) == 0;
+        kmail = layout == "kmail";
     }
     StoreConfig config() const {
         StoreConfig c = store_config(store_name, root);
         if (mbox) c.kind = "mbox";
+        if (kmail) c.layout = "kmail";
         return c;
     }
     Application app() const { return Application::with_stores({config()}); }
@@ -132,6 +134,7 @@ struct GeneratedStore {
     std::string root;
     mkmailstore::Manifest manifest;
     bool mbox = false;
+    bool kmail = false;
 };
 
 // The header block of a mail as unfolded lines, without the content headers.

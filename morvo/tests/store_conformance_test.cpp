@@ -26,7 +26,7 @@ std::vector<std::string> names_of(const Folders& fs) {
     return out;
 }
 
-// A backend under test: a Maildir in either layout, an account on the test's Dovecot, or a tree
+// A backend under test: a Maildir in each layout, an account on the test's Dovecot, or a tree
 // of mbox files as a mail program keeps its local folders (either quoting).
 class StoreConformance : public ::testing::TestWithParam<std::string> {
   protected:
@@ -233,7 +233,8 @@ TEST_P(StoreConformance, FolderLineWalkerFollowsTheRunsRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreConformance,
-                         ::testing::Values("maildir++", "nested", "imap", "mboxo", "mboxrd"),
+                         ::testing::Values("maildir++", "nested", "kmail", "imap", "mboxo",
+                                           "mboxrd"),
                          [](const auto& info) {
                              std::string n = info.param;
                              return n == "maildir++" ? std::string("maildirpp") : n;

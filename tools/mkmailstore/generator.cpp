@@ -247,7 +247,20 @@ class Writer {
         bool under_inbox = comps[0] == "Posteingang";
         if (under_inbox) comps.erase(comps.begin());
         std::string dir;
-        if (opt_.layout == "nested") {
+        if (opt_.layout == "kmail") {
+            // Each folder a Maildir; its subfolders beside it in ".NAME.directory/".
+            // The inbox's mails are at the top; its subfolders go with an "inbox" folder.
+            if (under_inbox) make_maildir(root_ + "/inbox");
+            std::string base = under_inbox ? root_ + "/.inbox.directory" : root_;
+            for (size_t k = 0; k < comps.size(); ++k) {
+                const std::string name = encode_mutf7(comps[k]);
+                dir = base + "/" + name;
+                // A subfolder is found only through its parent: the parent always exists.
+                if (k + 1 < comps.size()) make_maildir(dir);
+                base += "/." + name + ".directory";
+            }
+            make_dirs(dir.substr(0, dir.rfind('/')));
+        } else if (opt_.layout == "nested") {
             dir = under_inbox ? root_ + "/INBOX" : root_;
             for (const auto& c : comps) dir += "/" + encode_mutf7(c);
             make_dirs(dir);
@@ -269,7 +282,7 @@ class Writer {
 
     // A top-level folder named like the inbox: a sibling of the same name.
     void add_inbox_namesake() {
-        make_maildir(root_ + (opt_.layout == "nested" ? "/Posteingang" : "/.Posteingang"));
+        make_maildir(root_ + (opt_.layout == "maildir++" ? "/.Posteingang" : "/Posteingang"));
         folders_.push_back("Posteingang");
     }
 
@@ -677,7 +690,8 @@ void write_mbox_tree(const std::string& maildir, const std::string& root, Manife
 
 Manifest generate(const std::string& dir, const Options& options) {
     const bool mbox = options.layout == "mboxo" || options.layout == "mboxrd";
-    if (options.layout != "maildir++" && options.layout != "nested" && !mbox)
+    if (options.layout != "maildir++" && options.layout != "nested" && options.layout != "kmail" &&
+        !mbox)
         throw std::runtime_error("unknown layout " + options.layout);
     std::string root = dir;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
