@@ -290,6 +290,25 @@ TEST_P(ArchiveThenReattach, GivesBackTheOriginals) {
     }
 }
 
+// While the mail program holds its profile (a live lock link above the local folders), a run
+// changes no byte there and says why; a later run, once it is gone, files from the journal.
+TEST(CommandLineModes, MailProgramRunningLeavesItsLocalFoldersAlone) {
+    GeneratedStore store("mboxrd", outlook::test::with_bulk(3, 600));
+    CommandLine cl(store.config(), {kStore + "|Posteingang", kStore + "|Massenpost"});
+    const std::string link = store.root + "/lock";
+    std::filesystem::create_symlink("127.0.0.1:+" + std::to_string(::getpid()), link);
+    const auto before = store.snapshot();
+    EXPECT_EQ(cl.run({"--run"}), kExitStayed) << cl.out << cl.err;
+    EXPECT_EQ(store.snapshot(), before);
+    EXPECT_NE(cl.out.find("das Mailprogramm läuft"), std::string::npos) << cl.out;
+    std::filesystem::remove(link);
+    auto filed = cl.stored();
+    EXPECT_EQ(filed.erase(".morvo-journal"), 1u);  // kept: the mails still hold their parts
+    EXPECT_EQ(cl.run({"--run"}), kExitDone) << cl.out << cl.err;
+    EXPECT_NE(store.snapshot(), before);
+    EXPECT_EQ(cl.stored(), filed) << cl.out;  // the files of the first run, linked now
+}
+
 TEST(DryRun, ChangesNoByteAndListsWhatARunFiles) {
     mkmailstore::Options opt;
     opt.bulk_mails = 3;
