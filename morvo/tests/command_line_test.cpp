@@ -974,13 +974,16 @@ class MailProgram {
 // A mail program acts on the account all through a run: afterwards every mail carries the flags
 // the program gave it last, no deleted mail is back, none is in two folders or twice, the run
 // counts what it could not save; a reattach of "Massenpost" then removes no storage file that a
-// mail moved to the inbox still links. MORVO_IMAP_STRESS_MAILS sets the number of mails (400).
+// mail moved to the inbox still links. It runs when MORVO_IMAP_STRESS_MAILS gives the number of
+// mails (400 is the usual): the few changes that land inside the server's own steps (see the
+// counts below) make its outcome a matter of timing, which a suite run must not be.
 TEST(ImapWithAnotherClient, ActingThroughoutARunIsNeverUndone) {
     REQUIRE_DOVECOT();
     mkmailstore::Options opt;
     opt.bulk_only = true;
     const std::string count = outlook::test::env("MORVO_IMAP_STRESS_MAILS");
-    opt.bulk_mails = count.empty() ? 400 : std::stol(count);
+    if (count.empty()) GTEST_SKIP() << "MORVO_IMAP_STRESS_MAILS=400 runs it";
+    opt.bulk_mails = std::stol(count);
     opt.attachment_size = 1024;
     DovecotAccount account(opt);
     CommandLine cl(account.config(), {kStore + "|Massenpost", kStore + "|Posteingang"});
