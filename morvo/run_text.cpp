@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/codepage.h"
+#include "platform/file_toolkit.h"
 
 namespace morvo {
 
@@ -25,19 +26,6 @@ int open_spool() {
     fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd >= 0) ::unlink(name.c_str());
     return fd;
-}
-
-// At `at` (pwrite), or at the file position when `at` is negative.
-bool write_all(int fd, long long at, const char* p, std::size_t n) {
-    while (n > 0) {
-        ssize_t w = at < 0 ? ::write(fd, p, n) : ::pwrite(fd, p, n, static_cast<off_t>(at));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-        if (at >= 0) at += w;
-    }
-    return true;
 }
 
 }  // namespace
@@ -80,7 +68,8 @@ void RunText::append(std::string_view text) {
 
 void RunText::spool() {
     if (!spooling_) return;
-    if (write_all(fd_, spooled_, buffer_.data(), buffer_.size())) {
+    if (::lseek(fd_, static_cast<off_t>(spooled_), SEEK_SET) >= 0 &&
+        platform::write_all(fd_, buffer_)) {
         spooled_ += buffer_.size();
         buffer_.clear();
     } else {
@@ -125,10 +114,10 @@ int RunText::write_to(int fd) const {
         const std::string chunk =
             read(at, static_cast<std::size_t>(std::min<std::uint64_t>(1 << 20, spooled_ - at)));
         if (chunk.empty()) return EIO;
-        if (!write_all(fd, -1, chunk.data(), chunk.size())) return errno ? errno : EIO;
+        if (!platform::write_all(fd, chunk)) return errno ? errno : EIO;
         at += chunk.size();
     }
-    return write_all(fd, -1, buffer_.data(), buffer_.size()) ? 0 : (errno ? errno : EIO);
+    return platform::write_all(fd, buffer_) ? 0 : (errno ? errno : EIO);
 }
 
 }  // namespace morvo

@@ -25,6 +25,7 @@
 
 #include "morvo/outlook/mbox_format.h"
 #include "morvo/outlook/mime.h"
+#include "platform/file_toolkit.h"
 #include "platform/run_lock.h"
 #include "platform/text.h"
 
@@ -82,17 +83,6 @@ bool read_exactly(int fd, char* into, size_t n, off_t at) {
         into += r;
         n -= static_cast<size_t>(r);
         at += r;
-    }
-    return true;
-}
-
-bool write_all(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
     }
     return true;
 }
@@ -168,7 +158,7 @@ class DotLock {
         for (;;) {
             const int fd =
                 ::open(draft.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-            if (fd < 0 || !write_all(fd, mine.data(), mine.size())) {
+            if (fd < 0 || !platform::write_all(fd, mine)) {
                 why = errno_text("Die Sperrdatei " + path_ + " kann nicht geschrieben werden");
                 if (fd >= 0) ::close(fd);
                 ::unlink(draft.c_str());
@@ -473,7 +463,7 @@ class MboxFile : public std::enable_shared_from_this<MboxFile> {
         std::vector<char> buf(1 << 20);
         off_t written = 0;
         auto put = [&](const char* p, size_t n) {
-            if (!write_all(out.fd, p, n)) return false;
+            if (!platform::write_all(out.fd, std::string_view(p, n))) return false;
             hash.feed(p, n);
             written += static_cast<off_t>(n);
             return true;
