@@ -292,14 +292,21 @@ struct FolderCache {
         std::uint64_t since = 0;
     };
     std::map<std::uint32_t, Read> read;
+
+    // A server may pay for every command that changes a mailbox with a pass over the whole
+    // mailbox (a Maildir server rescans its folder), so a big folder is worked in batches that
+    // grow with it: about the same number of them whatever its size, which keeps the run's
+    // time per mail flat. Each batch is read ahead in four FETCHes (one STORE each).
+    size_t batch_mails() const { return std::clamp<size_t>(slots.size() / 64, 256, 4096); }
+    size_t read_ahead_mails() const { return batch_mails() / 4; }
 };
 
-// Read ahead at most this many mails or bytes in one FETCH.
-constexpr size_t read_ahead_mails = 64;
+// Read ahead at most this many bytes in one FETCH.
 constexpr std::uint64_t read_ahead_bytes = 16u << 20;
-// A batch of saves completes after this many mails or bytes, or a second after its first.
-constexpr size_t batch_mails = 256;
+// A batch of saves completes after its folder's batch of mails, this many bytes, or this long
+// after its first.
 constexpr long long batch_bytes = 32LL << 20;
+constexpr std::chrono::seconds batch_time(5);
 
 // One logged-in connection per store, shared by its folders and mails. A dropped connection
 // fails the call that saw it; the next call connects again.
@@ -484,6 +491,7 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
                "/;UID=" + std::to_string(uid_);
     }
     std::uint32_t size() const { return size_; }
+    size_t batch_mails() const { return folder_->batch_mails(); }
     bool has_pending() const { return has_pending_; }
     // The bytes to append (CR LF, marked with the message they replace); the pending save is
     // taken over by the batch.
@@ -515,8 +523,8 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
         session_->select(folder_->mailbox);
         std::vector<std::uint32_t> want{uid_};
         std::uint64_t bytes = size_;
-        for (size_t i = index_ + 1; i < folder_->slots.size() && want.size() < read_ahead_mails;
-             ++i) {
+        const size_t most = folder_->read_ahead_mails();
+        for (size_t i = index_ + 1; i < folder_->slots.size() && want.size() < most; ++i) {
             const std::uint64_t more = folder_->slots[i].size;
             if (bytes + more > read_ahead_bytes) break;
             bytes += more;
@@ -564,8 +572,8 @@ void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
     if (pending_.empty()) first_ = std::chrono::steady_clock::now();
     pending_.push_back(std::move(m));
     held_ += delta;
-    if (ended_ || pending_.size() >= batch_mails || held_ > batch_bytes ||
-        std::chrono::steady_clock::now() - first_ > std::chrono::seconds(1))
+    if (ended_ || pending_.size() >= pending_.back()->batch_mails() || held_ > batch_bytes ||
+        std::chrono::steady_clock::now() - first_ > batch_time)
         flush();
 }
 
