@@ -299,14 +299,17 @@ struct FolderCache {
     // time per mail flat. Each batch is read ahead in four FETCHes (one STORE each).
     size_t batch_mails() const { return std::clamp<size_t>(slots.size() / 64, 256, 4096); }
     size_t read_ahead_mails() const { return batch_mails() / 4; }
+    // A second for the smallest batch.
+    std::chrono::milliseconds batch_time() const {
+        return std::chrono::milliseconds(1000 * batch_mails() / 256);
+    }
 };
 
 // Read ahead at most this many bytes in one FETCH.
 constexpr std::uint64_t read_ahead_bytes = 16u << 20;
-// A batch of saves completes after its folder's batch of mails, this many bytes, or this long
-// after its first.
+// A batch of saves completes after its folder's batch of mails or batch time (from its first),
+// or this many bytes.
 constexpr long long batch_bytes = 32LL << 20;
-constexpr std::chrono::seconds batch_time(5);
 
 // One logged-in connection per store, shared by its folders and mails. A dropped connection
 // fails the call that saw it; the next call connects again.
@@ -491,7 +494,7 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
                "/;UID=" + std::to_string(uid_);
     }
     std::uint32_t size() const { return size_; }
-    size_t batch_mails() const { return folder_->batch_mails(); }
+    const FolderCache& folder() const { return *folder_; }
     bool has_pending() const { return has_pending_; }
     // The bytes to append (CR LF, marked with the message they replace); the pending save is
     // taken over by the batch.
@@ -572,8 +575,9 @@ void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
     if (pending_.empty()) first_ = std::chrono::steady_clock::now();
     pending_.push_back(std::move(m));
     held_ += delta;
-    if (ended_ || pending_.size() >= pending_.back()->batch_mails() || held_ > batch_bytes ||
-        std::chrono::steady_clock::now() - first_ > batch_time)
+    const FolderCache& folder = pending_.back()->folder();
+    if (ended_ || pending_.size() >= folder.batch_mails() || held_ > batch_bytes ||
+        std::chrono::steady_clock::now() - first_ > folder.batch_time())
         flush();
 }
 
