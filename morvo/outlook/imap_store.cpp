@@ -307,6 +307,16 @@ struct FolderCache {
 
 // Read ahead at most this many bytes in one FETCH.
 constexpr std::uint64_t read_ahead_bytes = 16u << 20;
+// A read-ahead or a batch ends before the UID set of its mails could pass this many characters,
+// so that each command line stays under the 8,000 or so bytes a server may take (RFC 7162 asks
+// clients to keep to that). A batch's mails, in the order listed, are what its commands name.
+constexpr size_t uid_set_chars = 6000;
+// What a UID set of mails in this order grows by at most with `uid` after `last` (0: none):
+// nothing when it extends a run, else the UID and the end of a run it may start.
+size_t uid_set_growth(std::uint32_t last, std::uint32_t uid) {
+    if (last != 0 && uid == last + 1) return 0;
+    return 2 * (std::to_string(uid).size() + 1);
+}
 // A batch of saves completes after its folder's batch of mails or batch time (from its first),
 // or this many bytes.
 constexpr long long batch_bytes = 32LL << 20;
@@ -419,6 +429,7 @@ class ImapSession {
     std::map<std::string, std::string> validity_;
     std::vector<std::shared_ptr<ImapMail>> pending_;
     long long held_ = 0;
+    size_t set_chars_ = 0;  // of the batch's UID set, at most (uid_set_growth)
     std::chrono::steady_clock::time_point first_;
     bool flushing_ = false;
     bool ended_ = false;
@@ -527,9 +538,11 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
         std::vector<std::uint32_t> want{uid_};
         std::uint64_t bytes = size_;
         const size_t most = folder_->read_ahead_mails();
+        size_t set_chars = uid_set_growth(0, uid_);
         for (size_t i = index_ + 1; i < folder_->slots.size() && want.size() < most; ++i) {
             const std::uint64_t more = folder_->slots[i].size;
-            if (bytes + more > read_ahead_bytes) break;
+            set_chars += uid_set_growth(want.back(), folder_->slots[i].uid);
+            if (bytes + more > read_ahead_bytes || set_chars > uid_set_chars) break;
             bytes += more;
             want.push_back(folder_->slots[i].uid);
         }
@@ -572,11 +585,16 @@ class ImapMail : public MailSource, public std::enable_shared_from_this<ImapMail
 };
 
 void ImapSession::add_save(std::shared_ptr<ImapMail> m, long long delta) {
-    if (pending_.empty()) first_ = std::chrono::steady_clock::now();
+    if (pending_.empty()) {
+        first_ = std::chrono::steady_clock::now();
+        set_chars_ = 0;
+    }
+    set_chars_ += uid_set_growth(pending_.empty() ? 0 : pending_.back()->uid(), m->uid());
     pending_.push_back(std::move(m));
     held_ += delta;
     const FolderCache& folder = pending_.back()->folder();
     if (ended_ || pending_.size() >= folder.batch_mails() || held_ > batch_bytes ||
+        set_chars_ > uid_set_chars ||
         std::chrono::steady_clock::now() - first_ > folder.batch_time())
         flush();
 }
