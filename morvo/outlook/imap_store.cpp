@@ -1102,8 +1102,21 @@ class ImapFolder : public MailFolderNode {
     // The copy takes the original's flags (changes made since the broken save included; a
     // \Deleted on the original is this program's own when the save broke after its STORE),
     // then replaces it as a save does.
+    // In parts of 256 pairs, so that each command's UID set stays short (uid_set_chars).
     ImapSession::Replaced finish_saves(const std::map<std::uint32_t, std::uint32_t>& leftovers) {
-        if (leftovers.empty()) return {};
+        ImapSession::Replaced out;
+        std::map<std::uint32_t, std::uint32_t> part;
+        for (auto at = leftovers.begin(); at != leftovers.end();) {
+            part.insert(*at++);
+            if (part.size() < 256 && at != leftovers.end()) continue;
+            auto done = finish_part(part);
+            out.expunged.merge(done.expunged);
+            out.dropped.merge(done.dropped);
+            part.clear();
+        }
+        return out;
+    }
+    ImapSession::Replaced finish_part(const std::map<std::uint32_t, std::uint32_t>& leftovers) {
         Connection& c = session_->connection();
         std::vector<std::uint32_t> both;
         for (const auto& [old, copy] : leftovers) {
