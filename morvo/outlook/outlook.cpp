@@ -27,12 +27,54 @@ void fail(long number, std::string description) {
     throw platform::Error(number, std::move(description));
 }
 
-MailList::~MailList() {
-    join_ahead();
+MailList::~MailList() = default;
+
+MailList::Ahead::~Ahead() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    if (thread.joinable()) thread.join();
 }
 
-void MailList::join_ahead() {
-    if (ahead_ && ahead_->thread.joinable()) ahead_->thread.join();
+void MailList::Ahead::work() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        changed.wait(lock, [this] { return stop || job; });
+        if (stop) return;
+        std::shared_ptr<MailSource> source = std::move(job);
+        job.reset();
+        busy = true;
+        lock.unlock();
+        std::shared_ptr<MimeMailParsed> parsed;
+        try {
+            parsed = parse_ahead(*source);
+        } catch (...) {
+            // Read again when asked for, where a failure has a caller to reach.
+        }
+        source.reset();
+        lock.lock();
+        result = std::move(parsed);
+        busy = false;
+        changed.notify_all();
+    }
+}
+
+void MailList::Ahead::start(long position, std::shared_ptr<MailSource> source) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return !busy && !job; });
+    index = position;
+    result.reset();
+    job = std::move(source);
+    changed.notify_all();
+}
+
+std::shared_ptr<MimeMailParsed> MailList::Ahead::take() {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return !busy && !job; });
+    index = 0;
+    return std::move(result);
 }
 
 MailSource::Bytes MailSource::copy_of(std::string_view bytes) {
@@ -95,11 +137,7 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
     std::shared_ptr<MimeMail> m = mail_of(index).lock();
     if (!m) {
         std::shared_ptr<MimeMailParsed> ready;
-        if (ahead_ && ahead_->index == index) {
-            join_ahead();
-            ready = std::move(ahead_->result);
-            ahead_.reset();
-        }
+        if (ahead_ && ahead_->index == index) ready = ahead_->take();
         // Not make_shared: the entry's weak reference would keep the mail's storage, not only
         // the small count block, for the folder's life.
         m = std::shared_ptr<MimeMail>(new MimeMail(source(index), std::move(ready)));
@@ -108,16 +146,15 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
     // The next mail is read on another core meanwhile; the run asks for the mails in order.
     const long next = index + 1;
     if (read_ahead_ && next <= count() && !(ahead_ && ahead_->index == next) && !in_use(next)) {
-        join_ahead();  // one read for another position is dropped
-        ahead_ = std::make_unique<Ahead>();
-        ahead_->index = next;
-        Ahead* a = ahead_.get();
-        try {
-            a->thread =
-                std::thread([a, source = source(next)] { a->result = parse_ahead(*source); });
-        } catch (const std::system_error&) {
-            ahead_.reset();  // no thread to spare: the mail is read when asked for
+        if (!ahead_) {
+            ahead_ = std::make_unique<Ahead>();
+            try {
+                ahead_->thread = std::thread([a = ahead_.get()] { a->work(); });
+            } catch (const std::system_error&) {
+                ahead_.reset();  // no thread to spare: the mail is read when asked for
+            }
         }
+        if (ahead_) ahead_->start(next, source(next));  // one read for another position is dropped
     }
     return m;
 }

@@ -3,8 +3,10 @@
 // Inside the binding: what a store backend offers to the object model. The public classes in
 // outlook.h are handles onto these nodes.
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,17 +93,23 @@ class MailList {
     std::shared_ptr<MailSource> source(long index);
     std::weak_ptr<MimeMail>& mail_of(long index);
     bool in_use(long index) const;
-    // The mail being read ahead: its position, the thread and what it gives (read once the
-    // thread is joined).
+    // Reading ahead: one thread, kept while the list lives (not one per mail), parses the mail
+    // at `index` while the caller works on the one before.
     struct Ahead {
-        long index = 0;
+        std::mutex mutex;
+        std::condition_variable changed;
         std::thread thread;
+        long index = 0;                   // the position given last; 0: none
+        std::shared_ptr<MailSource> job;  // given, not yet taken up by the thread
         std::shared_ptr<MimeMailParsed> result;
-        ~Ahead() {
-            if (thread.joinable()) thread.join();
-        }
+        bool busy = false, stop = false;
+        ~Ahead();
+        void work();
+        // Waits for the mail in hand (its result is dropped), then gives the thread this one.
+        void start(long position, std::shared_ptr<MailSource> source);
+        // Waits for the mail given last and takes what it gave (nullptr: read it when needed).
+        std::shared_ptr<MimeMailParsed> take();
     };
-    void join_ahead();
     bool read_ahead_ = false;
     std::unique_ptr<Ahead> ahead_;
 };
