@@ -150,8 +150,10 @@ std::shared_ptr<MimeMail> MailList::get(long index) {
             ahead_ = std::make_unique<Ahead>();
             try {
                 ahead_->thread = std::thread([a = ahead_.get()] { a->work(); });
-            } catch (const std::system_error&) {
-                ahead_.reset();  // no thread to spare: the mail is read when asked for
+            } catch (...) {
+                // No thread to spare: the mail is read when asked for (and no job may wait for
+                // a thread that never came).
+                ahead_.reset();
             }
         }
         if (ahead_) ahead_->start(next, source(next));  // one read for another position is dropped
